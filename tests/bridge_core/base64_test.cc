@@ -1,0 +1,51 @@
+#include "bridge_core/base64.h"
+
+#include <gtest/gtest.h>
+
+namespace quenra {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+TEST(Base64, EncodesTheRfcVectors) {
+    const std::vector<std::pair<std::string, std::string>> vectors = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"\xfb\xff", "+/8="},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        SCOPED_TRACE(encoded);
+        EXPECT_EQ(Base64::encode(bytesOf(plain)), encoded);
+        EXPECT_EQ(Base64::decode(encoded), bytesOf(plain));
+    }
+}
+
+TEST(Base64, DecodeRefusesAnythingNotCanonical) {
+    for (const char* bad : {"Zg", "Zg=", "Zg===", "Z===", "====", "=Zg=", "Zg=a", "Zm9v\n", " Zm9v",
+                            "Zm-v", "Zm_v", "Zh==", "Zm9=", "Zm8=Zm8=", "Z\xC3\xA9="}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(Base64::decode(bad).has_value());
+    }
+}
+
+TEST(Base64, EveryByteValueRoundTrips) {
+    std::vector<std::uint8_t> all(256);
+    for (int value = 0; value < 256; ++value) {
+        all[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(value);
+    }
+    for (std::size_t length = 0; length <= all.size(); ++length) {
+        const std::vector<std::uint8_t> prefix(all.begin(),
+                                               all.begin() + static_cast<long>(length));
+        EXPECT_EQ(Base64::decode(Base64::encode(prefix)), prefix) << length;
+    }
+}
+
+}  // namespace
+}  // namespace quenra
