@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace quenra::testing {
+namespace quenra::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -115,4 +115,4 @@ std::string helloBodyOfSize(std::size_t size) {
     return head + std::string(size - head.size() - tail.size(), 'x') + tail;
 }
 
-}  // namespace quenra::testing
+}  // namespace quenra::test

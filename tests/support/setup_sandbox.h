@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace quenra::testing {
+namespace quenra::test {
 
 class SetupSandbox {
   public:
@@ -49,4 +49,4 @@ std::string frame(const std::string& body);
 // A HELLO_OK body padded with a filler key to exactly size bytes (size must be >= ~120).
 std::string helloBodyOfSize(std::size_t size);
 
-}  // namespace quenra::testing
+}  // namespace quenra::test
