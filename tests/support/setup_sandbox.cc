@@ -1,6 +1,9 @@
 #include "setup_sandbox.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -81,6 +84,47 @@ void SetupSandbox::answerCorrectly() const {
     setOutput("self-test", R"({"cache":"ok","dragBoard":"ok","helperVersion":"0.1.0"})"
                            "\n");
     setOutput("hello", frame(helloBodyOfSize(200)));
+}
+
+ProgramRun runProgram(const fs::path& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment) {
+    char outName[] = "/tmp/quenra-run-out-XXXXXX";
+    char errName[] = "/tmp/quenra-run-err-XXXXXX";
+    const int out = ::mkostemp(outName, O_CLOEXEC);
+    const int err = ::mkostemp(errName, O_CLOEXEC);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
+    ProgramRun run;
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+        ADD_FAILURE() << "cannot start " << program;
+    } else {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out);
+    ::close(err);
+    run.out = readFile(outName);
+    run.err = readFile(errName);
+    ::unlink(outName);
+    ::unlink(errName);
+    return run;
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {

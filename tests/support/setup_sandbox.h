@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quenra::test {
 
@@ -41,6 +42,18 @@ class SetupSandbox {
     std::filesystem::path root_;
     std::filesystem::path home_;
 };
+
+struct ProgramRun {
+    int status = -1;  // the exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs program with arguments and exactly the given environment ("NAME=value" entries), with
+// no input, and waits for it.
+ProgramRun runProgram(const std::filesystem::path& program,
+                      const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment);
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
