@@ -489,6 +489,17 @@ TEST(RequestParser, CharacterRules) {
     for (const char* text : {"===", "a=b", "=a", "ab-_", "ab\n", "a b="}) {
         EXPECT_FALSE(RequestParser::isBase64(text)) << text;
     }
+    // Every byte value, alone and at each place of a long text (the block loop and the tail).
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int byte = 0; byte < 256; ++byte) {
+        const bool inAlphabet = alphabet.find(static_cast<char>(byte)) != std::string::npos;
+        for (const std::size_t at : {std::size_t{0}, std::size_t{63}, std::size_t{64},
+                                     std::size_t{130}, std::size_t{198}}) {
+            std::string text(200, 'Q');
+            text[at] = static_cast<char>(byte);
+            EXPECT_EQ(RequestParser::isBase64(text), inAlphabet) << byte << " at " << at;
+        }
+    }
 }
 
 TEST(RequestParser, TrimsExactlyTheJavaScriptBlanks) {
