@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "bridge_core/framing.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
 #include "setup_core/integration.h"
@@ -280,15 +281,8 @@ std::string ConnectionTest::connectionRequest() {
         {"extensionVersion", Identity::helperVersion},
         {"session", {{"id", "setup-" + SetupPlatform::randomUUID()}, {"epoch", 1}}},
     };
-    const std::string text = *JsonWriter::write(body);
-    const auto length = static_cast<std::uint32_t>(text.size());
-    std::string frame;
-    frame.reserve(4 + text.size());
-    for (int shift = 0; shift < 32; shift += 8) {
-        frame.push_back(static_cast<char>((length >> shift) & 0xff));
-    }
-    frame += text;
-    return frame;
+    const Bytes frame = FrameEncoder::frame(*JsonWriter::write(body));
+    return std::string(frame.begin(), frame.end());
 }
 
 void ConnectionTest::checkSelfTest(std::string_view output) {
