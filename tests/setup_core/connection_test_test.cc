@@ -150,7 +150,7 @@ TEST(ConnectionTest, EndsAndReapsAHelperThatOverrunsItsLimit) {
         sandbox.setHang("hello", ignoresTerminate);
         try {
             ConnectionTest::runHelper(sandbox.helper().string(), {"origin"}, std::string("x"),
-                                      std::chrono::milliseconds(300));
+                                      std::chrono::milliseconds(1500));
             ADD_FAILURE() << "no timeout";
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.kind(), Kind::timeout);
