@@ -1,6 +1,7 @@
 #include "setup_core/host_registration.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
