@@ -3,6 +3,7 @@
 // loop until answered, so the controller's flows read the same on both platforms.
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -16,6 +17,37 @@ namespace {
 constexpr int contentWidth = 540;
 constexpr int contentHeight = 360;
 
+// Korean words stay whole and lines break at spaces, as Korean is set (and as AppKit wraps it);
+// Pango alone breaks between any two Hangul syllables. Words of plain ASCII, such as a long path
+// in an error message, keep Pango's own break opportunities so they can never overflow the line.
+void keepWordsWhole(GtkLabel* label, const std::string& text) {
+    PangoAttrList* attributes = pango_attr_list_new();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t wordStart = text.find_first_not_of(' ', start);
+        if (wordStart == std::string::npos) {
+            break;
+        }
+        std::size_t wordEnd = text.find(' ', wordStart);
+        if (wordEnd == std::string::npos) {
+            wordEnd = text.size();
+        }
+        const bool ascii = std::all_of(text.begin() + static_cast<std::ptrdiff_t>(wordStart),
+                                       text.begin() + static_cast<std::ptrdiff_t>(wordEnd),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        start = wordEnd;
+        if (ascii) {
+            continue;
+        }
+        PangoAttribute* keep = pango_attr_allow_breaks_new(FALSE);
+        keep->start_index = static_cast<guint>(wordStart);
+        keep->end_index = static_cast<guint>(wordEnd);
+        pango_attr_list_insert(attributes, keep);
+    }
+    gtk_label_set_attributes(label, attributes);
+    pango_attr_list_unref(attributes);
+}
+
 class GtkSetupView : public SetupView {
   public:
     void attach(GtkWindow* window, GtkLabel* status) {
@@ -23,7 +55,10 @@ class GtkSetupView : public SetupView {
         status_ = status;
     }
 
-    void setStatus(const std::string& text) override { gtk_label_set_text(status_, text.c_str()); }
+    void setStatus(const std::string& text) override {
+        gtk_label_set_text(status_, text.c_str());
+        keepWordsWhole(status_, text);
+    }
 
     void showAlert(const std::string& text) override {
         GtkWidget* dialog = gtk_message_dialog_new(
@@ -92,6 +127,7 @@ GtkWidget* wrappingLabel(const std::string& text) {
     // A small natural width lets the fixed content width decide where lines break.
     gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
     gtk_widget_set_hexpand(label, TRUE);
+    keepWordsWhole(GTK_LABEL(label), text);
     return label;
 }
 
