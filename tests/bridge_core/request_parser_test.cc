@@ -525,6 +525,18 @@ TEST(RequestParser, TrimsExactlyTheJavaScriptBlanks) {
         {"\xF0\x9F\x8E\xB5 ", "\xF0\x9F\x8E\xB5"},
         {"\xFF ", "\xFF"},
         {" \x80", "\x80"},
+        {"\xC0\x89"
+         "a\xC0\xA0",
+         "\xC0\x89"
+         "a\xC0\xA0"},  // overlong tab and blank
+        {"\xF8\x80\x80\x89"
+         "a",
+         "\xF8\x80\x80\x89"
+         "a"},
+        {"\xE0\x80\xA0"
+         "a",
+         "\xE0\x80\xA0"
+         "a"},
     };
     for (const auto& [text, trimmed] : cases) {
         EXPECT_EQ(RequestParser::trimmedJavaScriptStyle(text), trimmed) << text;
