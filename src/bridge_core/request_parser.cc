@@ -225,6 +225,10 @@ HostRequest RequestParser::parse(std::string_view data) {
     return parse(json(data));
 }
 
+HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
+    return parse(json(data));
+}
+
 HostRequest RequestParser::parse(const boost::json::value& parsed) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
