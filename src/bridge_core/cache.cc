@@ -59,10 +59,9 @@ bool isStagingName(std::string_view name) {
 
 // Only a real directory of ours is ever counted or removed: links, files and other users'
 // directories under an entry-like name are left alone.
-std::optional<struct stat> ownDirectory(const std::string& path) {
+std::optional<struct stat> ownDirectory(const std::string& path, uid_t user) {
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != user) {
         return std::nullopt;
     }
     return status;
@@ -182,7 +181,8 @@ int Cache::waitForCacheLock() {
 
 CacheUsage Cache::scanUsage() const {
     CacheUsage usage;
-    if (!ownDirectory(entriesDirectory_)) {
+    const uid_t user = ::getuid();
+    if (!ownDirectory(entriesDirectory_, user)) {
         return usage;
     }
     for (const std::string& name : Files::names(entriesDirectory_)) {
@@ -190,7 +190,7 @@ CacheUsage Cache::scanUsage() const {
             continue;
         }
         const std::string directory = entriesDirectory_ + "/" + name;
-        if (!ownDirectory(directory)) {
+        if (!ownDirectory(directory, user)) {
             continue;
         }
         usage.entries = saturatingAdd(usage.entries, 1);
@@ -337,8 +337,9 @@ SweepReport Cache::sweep() {
 SweepReport Cache::sweepWhileLocked() {
     const double now = clock_->wallNow();
     SweepReport report;
+    const uid_t user = ::getuid();
     // A folder swapped for a link after init is not ours to judge: nothing is followed there.
-    if (!ownDirectory(entriesDirectory_)) {
+    if (!ownDirectory(entriesDirectory_, user)) {
         return report;
     }
     for (const std::string& name : Files::names(entriesDirectory_)) {
@@ -347,7 +348,7 @@ SweepReport Cache::sweepWhileLocked() {
             continue;
         }
         const std::string directory = entriesDirectory_ + "/" + name;
-        const std::optional<struct stat> status = ownDirectory(directory);
+        const std::optional<struct stat> status = ownDirectory(directory, user);
         if (!status) {
             continue;
         }
