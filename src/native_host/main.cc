@@ -1,13 +1,6 @@
-#include <cstdio>
-
-#include "bridge_core/identity.h"
+#include "native_host/host_entry.h"
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        std::printf("{\"helperVersion\":\"%s\",\"protocolVersion\":\"%s\"}\n",
-                    quenra::Identity::helperVersion.data(),
-                    quenra::Identity::protocolVersion.data());
-        return 0;
-    }
-    return 64;
+    // The runtime adds serve, selfTest and sweep here; until then those arguments get usage.
+    quenra::HostEntry::run(argc, argv, quenra::HostEntry::Commands{});
 }

@@ -1,0 +1,287 @@
+#include "platform/linux/drag_board.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/json/array.hpp>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <system_error>
+
+#include "bridge_core/file_url.h"
+#include "bridge_core/system_locations.h"
+
+namespace quenra {
+namespace {
+
+constexpr const char* folderName = "tech.ostrell.quenra.dragboard";
+constexpr const char* lockName = "board.lock";
+constexpr const char* stateName = "state.json";
+constexpr const char* countName = "change-count";
+constexpr const char* buttonName = "left-button";
+
+[[noreturn]] void throwErrno(const std::string& what, int code = errno) {
+    throw std::system_error(code, std::generic_category(), what);
+}
+
+// "12\n" -> 12; anything else is not a count.
+std::optional<std::int64_t> parseCount(std::string_view text) {
+    if (text.size() < 2 || text.back() != '\n') {
+        return std::nullopt;
+    }
+    text.remove_suffix(1);
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc{} || end != text.data() + text.size() || count < 0) {
+        return std::nullopt;
+    }
+    return count;
+}
+
+}  // namespace
+
+DragBoardFolder::DragBoardFolder(const std::string& path) : path_(path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        throwErrno("mkdir " + path);
+    }
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor_ < 0) {
+        throwErrno("open " + path);
+    }
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) {
+        const int code = errno;
+        ::close(descriptor_);
+        throwErrno("fstat " + path, code);
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid()) {
+        ::close(descriptor_);
+        throwErrno("not a private directory: " + path, EPERM);
+    }
+    if ((status.st_mode & 0077) != 0 && ::fchmod(descriptor_, 0700) != 0) {
+        const int code = errno;
+        ::close(descriptor_);
+        throwErrno("chmod " + path, code);
+    }
+}
+
+DragBoardFolder::~DragBoardFolder() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+    }
+}
+
+std::optional<std::string> DragBoardFolder::systemPath() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && runtime[0] == '/') {
+        return std::string(runtime) + "/" + folderName;
+    }
+    if (const auto caches = SystemLocations::userCachesDirectory()) {
+        return *caches + "/" + folderName;
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<const DragBoardFolder> DragBoardFolder::openSystem() {
+    const auto path = systemPath();
+    if (!path) {
+        throwErrno("drag board: no runtime, caches or home directory", ENOENT);
+    }
+    // A fresh account may have no caches directory yet; the runtime directory is the login
+    // manager's to create, never ours.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/') {
+        const std::string caches = path->substr(0, path->rfind('/'));
+        if (::mkdir(caches.c_str(), 0700) != 0 && errno != EEXIST) {
+            throwErrno("mkdir " + caches);
+        }
+    }
+    return std::make_shared<const DragBoardFolder>(*path);
+}
+
+std::optional<std::string> DragBoardFolder::read(const char* name, std::size_t maxBytes) const {
+    const int file = ::openat(descriptor_, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (file < 0) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
+        static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+        ::close(file);
+        return std::nullopt;
+    }
+    // Files are replaced, never rewritten in place, so the size read here is the size of
+    // what this descriptor will read.
+    std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(file, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ::close(file);
+            return std::nullopt;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    ::close(file);
+    return bytes;
+}
+
+DragBoardFolder::WriterLock::~WriterLock() {
+    ::close(descriptor_);
+}
+
+std::unique_ptr<DragBoardFolder::WriterLock> DragBoardFolder::lock() const {
+    const int file =
+        ::openat(descriptor_, lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) {
+        throwErrno("open " + path_ + "/" + lockName);
+    }
+    while (::flock(file, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int code = errno;
+            ::close(file);
+            throwErrno("flock " + path_ + "/" + lockName, code);
+        }
+    }
+    return std::make_unique<WriterLock>(file);
+}
+
+void DragBoardFolder::replace(const char* name, std::string_view bytes,
+                              const WriterLock& /*lock*/) const {
+    // No fsync: like the pasteboard it stands for, the board need not outlive the machine, and
+    // a state lost to a power cut reads as an empty board.
+    const std::string temporary = std::string(".") + name + ".tmp";
+    if (::unlinkat(descriptor_, temporary.c_str(), 0) != 0 && errno != ENOENT) {
+        throwErrno("unlink " + temporary);
+    }
+    const int file = ::openat(descriptor_, temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) {
+        throwErrno("open " + temporary);
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            const int code = wrote < 0 ? errno : EIO;
+            ::close(file);
+            ::unlinkat(descriptor_, temporary.c_str(), 0);
+            throwErrno("write " + temporary, code);
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (::close(file) != 0) {
+        const int code = errno;
+        ::unlinkat(descriptor_, temporary.c_str(), 0);
+        throwErrno("close " + temporary, code);
+    }
+    if (::renameat(descriptor_, temporary.c_str(), descriptor_, name) != 0) {
+        const int code = errno;
+        ::unlinkat(descriptor_, temporary.c_str(), 0);
+        throwErrno(std::string("rename ") + name, code);
+    }
+}
+
+FileDragBoard::FileDragBoard(std::shared_ptr<const DragBoardFolder> folder)
+    : folder_(std::move(folder)) {}
+
+std::optional<std::int64_t> FileDragBoard::publishedCount() const {
+    const auto text = folder_->read(countName, 32);
+    return text ? parseCount(*text) : std::nullopt;
+}
+
+std::int64_t FileDragBoard::changeCount() {
+    if (const auto count = publishedCount()) {
+        return *count;
+    }
+    return read().changeCount;
+}
+
+std::vector<std::string> FileDragBoard::types() {
+    return read().allTypes();
+}
+
+std::optional<std::string> FileDragBoard::plainText() {
+    return read().string(PasteboardType::plainText);
+}
+
+ClaimResult FileDragBoard::claim(const std::string& path) {
+    const auto url = FileURL::fromPath(path);
+    ClaimResult result;
+    std::optional<std::int64_t> before;
+    try {
+        update([&](DragBoardState& state) {
+            before = state.changeCount;
+            result.declaredChangeCount =
+                state.declareTypes({PasteboardType::fileURL, PasteboardType::filenames});
+            result.fileURLWritten = url && state.setString(PasteboardType::fileURL, *url);
+            result.filenamesWritten = state.setPropertyList(
+                PasteboardType::filenames, boost::json::array{boost::json::string(path)});
+        });
+    } catch (const std::system_error&) {
+        // Nothing was published, so the board still shows the count before the claim.
+        return ClaimResult{before.value_or(changeCount()), false, false};
+    }
+    return result;
+}
+
+DragBoardState FileDragBoard::read() const {
+    if (const auto json = folder_->read(stateName, maxStateBytes)) {
+        if (auto state = DragBoardState::decode(*json)) {
+            return std::move(*state);
+        }
+    }
+    return DragBoardState{};
+}
+
+DragBoardState FileDragBoard::update(const std::function<void(DragBoardState&)>& change) {
+    const auto lock = folder_->lock();
+    DragBoardState state = read();
+    // A count file ahead of the state means the state was lost or damaged; counting on from
+    // the higher number keeps the count from ever going back.
+    const auto published = publishedCount();
+    if (published && *published > state.changeCount) {
+        state.changeCount = *published;
+    }
+    const DragBoardState before = state;
+    change(state);
+    if (state != before) {
+        const auto json = state.encode();
+        if (!json) {
+            throwErrno("drag board: state is not JSON", EINVAL);
+        }
+        if (json->size() > maxStateBytes) {
+            throwErrno("drag board: state too large", EFBIG);
+        }
+        folder_->replace(stateName, *json, *lock);
+    }
+    // The state goes first: a reader that sees the new count finds at least that state. A
+    // crash between the two leaves the count behind, and the next writer repairs it.
+    if (published != state.changeCount) {
+        folder_->replace(countName, std::to_string(state.changeCount) + "\n", *lock);
+    }
+    return state;
+}
+
+FileMouseButtons::FileMouseButtons(std::shared_ptr<const DragBoardFolder> folder)
+    : folder_(std::move(folder)) {}
+
+bool FileMouseButtons::isLeftButtonDown() {
+    return folder_->read(buttonName, 16) == "down\n";
+}
+
+void FileMouseButtons::setLeftButtonDown(bool down) {
+    const auto lock = folder_->lock();
+    folder_->replace(buttonName, down ? "down\n" : "up\n", *lock);
+}
+
+}  // namespace quenra
