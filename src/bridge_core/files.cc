@@ -159,7 +159,8 @@ std::vector<std::string> Files::names(const std::string& directory) {
 }
 
 int Files::openLockFile(const std::string& path, bool create) {
-    const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
+    // Non-blocking so a FIFO planted under the lock's name cannot hang the open.
+    const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
     int opened;
     do {
         opened = ::open(path.c_str(), flags, 0600);

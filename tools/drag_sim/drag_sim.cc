@@ -52,6 +52,24 @@ std::string show(const FileDragBoard& board, FileMouseButtons& mouse) {
     return *line + "\n";
 }
 
+// Declares types and stores text as plain text in one change, or changes nothing when the text
+// cannot be stored (a pasteboard string is always valid UTF-8).
+void declareText(FileDragBoard& board, const std::vector<std::string>& types,
+                 const std::string& text, const std::string& command) {
+    bool stored = false;
+    board.update([&](DragBoardState& state) {
+        DragBoardState next = state;
+        next.declareTypes(types);
+        stored = next.setString(PasteboardType::plainText, text);
+        if (stored) {
+            state = std::move(next);
+        }
+    });
+    if (!stored) {
+        throw UsageError{command + ": TEXT is not valid UTF-8"};
+    }
+}
+
 void begin(FileDragBoard& board, FileMouseButtons& mouse, const std::vector<std::string>& words) {
     bool buttonDown = true;
     bool withText = true;
@@ -75,17 +93,12 @@ void begin(FileDragBoard& board, FileMouseButtons& mouse, const std::vector<std:
     // The button moves first: a host that sees the drag's data must already find the button
     // held, as it would in a real drag, or it dismisses that change for good.
     mouse.setLeftButtonDown(buttonDown);
-    bool stored = true;
-    board.update([&](DragBoardState& state) {
-        if (withText) {
-            state.declareTypes({PasteboardType::chromiumDrag, PasteboardType::plainText});
-            stored = state.setString(PasteboardType::plainText, *text);
-        } else {
-            state.declareTypes({PasteboardType::chromiumDrag});
-        }
-    });
-    if (!stored) {
-        throw UsageError{"begin: TEXT is not valid UTF-8"};
+    if (withText) {
+        declareText(board, {PasteboardType::chromiumDrag, PasteboardType::plainText}, *text,
+                    "begin");
+    } else {
+        board.update(
+            [](DragBoardState& state) { state.declareTypes({PasteboardType::chromiumDrag}); });
     }
 }
 
@@ -93,14 +106,7 @@ void copy(FileDragBoard& board, const std::vector<std::string>& words) {
     if (words.size() != 2) {
         throw UsageError{"copy: expects exactly one TEXT"};
     }
-    bool stored = true;
-    board.update([&](DragBoardState& state) {
-        state.declareTypes({PasteboardType::plainText});
-        stored = state.setString(PasteboardType::plainText, words[1]);
-    });
-    if (!stored) {
-        throw UsageError{"copy: TEXT is not valid UTF-8"};
-    }
+    declareText(board, {PasteboardType::plainText}, words[1], "copy");
 }
 
 int run(const std::vector<std::string>& words) {

@@ -132,6 +132,23 @@ std::optional<std::string> DragBoardFolder::read(const char* name, std::size_t m
     return bytes;
 }
 
+std::optional<std::string_view> DragBoardFolder::readShort(const char* name, char* buffer,
+                                                           std::size_t size) const {
+    const int file = ::openat(descriptor_, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (file < 0) {
+        return std::nullopt;
+    }
+    ssize_t got = 0;
+    do {
+        got = ::read(file, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    ::close(file);
+    if (got < 0 || static_cast<std::size_t>(got) >= size) {
+        return std::nullopt;
+    }
+    return std::string_view(buffer, static_cast<std::size_t>(got));
+}
+
 DragBoardFolder::WriterLock::~WriterLock() {
     ::close(descriptor_);
 }
@@ -195,7 +212,10 @@ FileDragBoard::FileDragBoard(std::shared_ptr<const DragBoardFolder> folder)
     : folder_(std::move(folder)) {}
 
 std::optional<std::int64_t> FileDragBoard::publishedCount() const {
-    const auto text = folder_->read(countName, 32);
+    // The poll's one read: open, one read call, close. A count file is at most 20 digits and a
+    // line feed, so anything that fills the buffer is not a count.
+    char buffer[32];
+    const auto text = folder_->readShort(countName, buffer, sizeof buffer);
     return text ? parseCount(*text) : std::nullopt;
 }
 
@@ -276,7 +296,8 @@ FileMouseButtons::FileMouseButtons(std::shared_ptr<const DragBoardFolder> folder
     : folder_(std::move(folder)) {}
 
 bool FileMouseButtons::isLeftButtonDown() {
-    return folder_->read(buttonName, 16) == "down\n";
+    char buffer[16];
+    return folder_->readShort(buttonName, buffer, sizeof buffer) == "down\n";
 }
 
 void FileMouseButtons::setLeftButtonDown(bool down) {

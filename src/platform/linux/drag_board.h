@@ -39,6 +39,10 @@ class DragBoardFolder {
     // A file of the folder read whole; nothing when missing, not a regular file, larger than
     // maxBytes or unreadable.
     std::optional<std::string> read(const char* name, std::size_t maxBytes) const;
+    // A file shorter than size read with one call into buffer; nothing when missing, unreadable
+    // or size bytes or longer. Files are only ever replaced whole, so one read sees all of one.
+    std::optional<std::string_view> readShort(const char* name, char* buffer,
+                                              std::size_t size) const;
 
     // Held by one writer at a time across all processes: the files are read, changed and
     // replaced under it, so no update is lost. Closing the descriptor releases it.
