@@ -15,7 +15,7 @@ void Connection::startSweepTimer() {
     sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
 }
 
-void Connection::handle(FrameDecoder::Item& item) {
+void Connection::handle(const FrameDecoder::Item& item) {
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
         Log::note("corrupt-frame-length");
         end(1);
@@ -31,8 +31,8 @@ void Connection::endOfInput(bool midFrame) {
     end(0);
 }
 
-void Connection::send(const std::vector<Bytes>& payloads) {
-    for (const Bytes& payload : payloads) {
+void Connection::send(const std::vector<ServedSession::Payload>& payloads) {
+    for (const ServedSession::Payload& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
             end(0);
             return;

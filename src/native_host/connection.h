@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "bridge_core/framing.h"
@@ -21,9 +22,12 @@ namespace quenra {
 class ServedSession {
   public:
     virtual ~ServedSession() = default;
-    // The unframed JSON payloads to send, in order. The item's body stays the caller's.
-    virtual std::vector<Bytes> receive(FrameDecoder::Item& item) = 0;
-    virtual std::vector<Bytes> tick() = 0;
+    // The UTF-8 JSON of one message to send, not yet framed.
+    using Payload = std::string;
+
+    // The payloads to send, in order. The item's body stays the caller's, to be reused.
+    virtual std::vector<Payload> receive(const FrameDecoder::Item& item) = 0;
+    virtual std::vector<Payload> tick() = 0;
     virtual bool isWatching() = 0;
     virtual void sweep() = 0;
     // Ends an armed drag and gives up every cache entry the connection owns.
@@ -51,13 +55,13 @@ class Connection {
 
     // One decoded item: corrupt ends the process (status 1, nothing written), every other
     // item is answered.
-    void handle(FrameDecoder::Item& item);
+    void handle(const FrameDecoder::Item& item);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
 
     // Frames and writes each payload in order; a failed write ends the process with status 0
     // and drops the rest.
-    void send(const std::vector<Bytes>& payloads);
+    void send(const std::vector<ServedSession::Payload>& payloads);
     // Starts or stops the watch timer so that it exists exactly while the session watches.
     void updateWatchTimer();
 
