@@ -86,7 +86,7 @@ std::vector<std::string> isolatedEnvironment(const std::string& home) {
 
 HostProcess HostProcess::spawn(const std::string& program,
                                const std::vector<std::string>& arguments,
-                               const std::vector<std::string>& environment) {
+                               const std::vector<std::string>& environment, OutputKind outputKind) {
     // Our writes to a child that has gone must come back as EPIPE, not kill the peer; the
     // child gets the default disposition back so that it has to ignore SIGPIPE itself.
     ::signal(SIGPIPE, SIG_IGN);
@@ -140,17 +140,18 @@ HostProcess HostProcess::spawn(const std::string& program,
         fail("spawn " + program);
     }
     ::fcntl(error[0], F_SETFL, O_NONBLOCK);
-    return HostProcess(pid, input[1], output[0], error[0]);
+    return HostProcess(pid, input[1], output[0], error[0], outputKind);
 }
 
-HostProcess::HostProcess(pid_t pid, int input, int output, int error)
-    : pid_(pid), input_(input), output_(output), error_(error) {}
+HostProcess::HostProcess(pid_t pid, int input, int output, int error, OutputKind outputKind)
+    : pid_(pid), input_(input), output_(output), error_(error), outputKind_(outputKind) {}
 
 HostProcess::HostProcess(HostProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       input_(std::exchange(other.input_, -1)),
       output_(std::exchange(other.output_, -1)),
       error_(std::exchange(other.error_, -1)),
+      outputKind_(other.outputKind_),
       exit_(other.exit_),
       decoder_(std::move(other.decoder_)),
       frames_(std::move(other.frames_)),
@@ -226,6 +227,8 @@ bool HostProcess::pump(milliseconds timeout) {
         }
         std::string_view bytes(chunk, static_cast<std::size_t>(count));
         outputBytes_.append(bytes);
+        if (outputKind_ == OutputKind::text)
+            return true;
         for (FrameDecoder::Item& item : decoder_.append(bytes)) {
             if (item.kind != FrameDecoder::Item::Kind::frame) {
                 throw std::runtime_error("the host wrote a frame no peer accepts (length " +
@@ -317,7 +320,8 @@ const std::string& HostProcess::standardError() {
 Completed run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& environment, std::string_view input,
               milliseconds timeout) {
-    HostProcess process = HostProcess::spawn(program, arguments, environment);
+    HostProcess process =
+        HostProcess::spawn(program, arguments, environment, HostProcess::OutputKind::text);
     process.write(input);
     process.closeInput();
     Completed completed;

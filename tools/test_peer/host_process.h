@@ -41,10 +41,14 @@ std::vector<std::string> isolatedEnvironment(const std::string& home);
 
 class HostProcess {
   public:
+    // How standard output is read: as frames (readFrame), or as plain bytes (readAllOutput).
+    enum class OutputKind { frames, text };
+
     // Starts program with the arguments and exactly the given "NAME=value" environment.
     // Throws std::runtime_error when it cannot be started.
     static HostProcess spawn(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment);
+                             const std::vector<std::string>& environment,
+                             OutputKind outputKind = OutputKind::frames);
 
     HostProcess(HostProcess&& other) noexcept;
     HostProcess& operator=(HostProcess&& other) = delete;
@@ -80,7 +84,7 @@ class HostProcess {
     const std::string& standardError();
 
   private:
-    HostProcess(pid_t pid, int input, int output, int error);
+    HostProcess(pid_t pid, int input, int output, int error, OutputKind outputKind);
     void drainError();
     // Reads what is there within timeout into the decoder; false at end of output.
     bool pump(milliseconds timeout);
@@ -89,6 +93,7 @@ class HostProcess {
     int input_ = -1;
     int output_ = -1;
     int error_ = -1;
+    OutputKind outputKind_;
     std::optional<ExitStatus> exit_;
     FrameDecoder decoder_;
     std::deque<std::string> frames_;
