@@ -193,6 +193,11 @@ char32_t scalarAt(std::string_view text, std::size_t start, std::size_t size) {
         }
         scalar = (scalar << 6) | (next & 0x3F);
     }
+    // Overlong forms and leads beyond U+10FFFF are not characters, so they never trim.
+    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (lead >= 0xF8 || scalar < smallest[size] || scalar > 0x10FFFF) {
+        return 0xFFFFFFFF;
+    }
     return scalar;
 }
 
@@ -217,6 +222,10 @@ boost::json::value RequestParser::json(std::span<const std::uint8_t> data) {
 }
 
 HostRequest RequestParser::parse(std::string_view data) {
+    return parse(json(data));
+}
+
+HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
     return parse(json(data));
 }
 
@@ -291,31 +300,32 @@ bool RequestParser::isLowerHex(std::string_view text, std::size_t count) {
 }
 
 bool RequestParser::isBase64(std::string_view text) {
-    static constexpr auto alphabet = [] {
-        std::array<bool, 256> table{};
-        for (int character = 'A'; character <= 'Z'; ++character) {
-            table[character] = true;
-            table[character - 'A' + 'a'] = true;
-        }
-        for (int character = '0'; character <= '9'; ++character) {
-            table[character] = true;
-        }
-        table['+'] = true;
-        table['/'] = true;
-        return table;
-    }();
     if (!text.empty() && text.back() == '=') {
         text.remove_suffix(1);
         if (!text.empty() && text.back() == '=') {
             text.remove_suffix(1);
         }
     }
-    bool valid = true;
-    // No early exit: one branch-free pass is faster over megabytes of payload.
-    for (const char character : text) {
-        valid &= alphabet[static_cast<unsigned char>(character)];
+    // Branch-free and in fixed blocks so the compiler vectorises it: the payload runs to 22 MB.
+    const auto outsideAlphabet = [](unsigned char character) {
+        const bool letter = static_cast<unsigned char>((character | 0x20) - 'a') < 26;
+        const bool digit = static_cast<unsigned char>(character - '0') < 10;
+        return static_cast<unsigned char>(
+            !(letter | digit | (character == '+') | (character == '/')));
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    constexpr std::size_t block = 64;
+    unsigned char outside = 0;
+    std::size_t index = 0;
+    for (; index + block <= text.size(); index += block) {
+        for (std::size_t offset = 0; offset < block; ++offset) {
+            outside |= outsideAlphabet(bytes[index + offset]);
+        }
     }
-    return valid;
+    for (; index < text.size(); ++index) {
+        outside |= outsideAlphabet(bytes[index]);
+    }
+    return outside == 0;
 }
 
 std::string RequestParser::trimmedJavaScriptStyle(std::string_view text) {

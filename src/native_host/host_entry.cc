@@ -5,6 +5,7 @@
 #include <boost/json/object.hpp>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "bridge_core/identity.h"
@@ -98,6 +99,9 @@ void HostEntry::run(int argc, char** argv, const Commands& commands) {
         arguments.emplace_back(argv[index]);
     }
     const int status = dispatch(arguments, commands);
+    // _Exit runs no destructors or atexit handlers that could race the runtime's threads, so
+    // anything a command left in stdio buffers goes out first.
+    std::fflush(nullptr);
     std::_Exit(status);
 }
 

@@ -429,7 +429,10 @@ TEST(RequestParser, AcceptedRequests) {
         object request = test.base();
         test.edit(request);
         try {
-            test.check(RequestParser::parse(boost::json::serialize(request)));
+            const std::string text = boost::json::serialize(request);
+            const std::vector<std::uint8_t> body(text.begin(), text.end());
+            EXPECT_EQ(RequestParser::parse(body), RequestParser::parse(text));
+            test.check(RequestParser::parse(text));
         } catch (const ProtocolFailure& failure) {
             ADD_FAILURE() << failure.detail;
         }
@@ -489,6 +492,17 @@ TEST(RequestParser, CharacterRules) {
     for (const char* text : {"===", "a=b", "=a", "ab-_", "ab\n", "a b="}) {
         EXPECT_FALSE(RequestParser::isBase64(text)) << text;
     }
+    // Every byte value, alone and at each place of a long text (the block loop and the tail).
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int byte = 0; byte < 256; ++byte) {
+        const bool inAlphabet = alphabet.find(static_cast<char>(byte)) != std::string::npos;
+        for (const std::size_t at : {std::size_t{0}, std::size_t{63}, std::size_t{64},
+                                     std::size_t{130}, std::size_t{198}}) {
+            std::string text(200, 'Q');
+            text[at] = static_cast<char>(byte);
+            EXPECT_EQ(RequestParser::isBase64(text), inAlphabet) << byte << " at " << at;
+        }
+    }
 }
 
 TEST(RequestParser, TrimsExactlyTheJavaScriptBlanks) {
@@ -514,6 +528,18 @@ TEST(RequestParser, TrimsExactlyTheJavaScriptBlanks) {
         {"\xF0\x9F\x8E\xB5 ", "\xF0\x9F\x8E\xB5"},
         {"\xFF ", "\xFF"},
         {" \x80", "\x80"},
+        {"\xC0\x89"
+         "a\xC0\xA0",
+         "\xC0\x89"
+         "a\xC0\xA0"},  // overlong tab and blank
+        {"\xF8\x80\x80\x89"
+         "a",
+         "\xF8\x80\x80\x89"
+         "a"},
+        {"\xE0\x80\xA0"
+         "a",
+         "\xE0\x80\xA0"
+         "a"},
     };
     for (const auto& [text, trimmed] : cases) {
         EXPECT_EQ(RequestParser::trimmedJavaScriptStyle(text), trimmed) << text;

@@ -236,20 +236,29 @@ std::optional<std::string> FileDragBoard::plainText() {
 
 ClaimResult FileDragBoard::claim(const std::string& path) {
     const auto url = FileURL::fromPath(path);
-    ClaimResult result;
     std::optional<std::int64_t> before;
+    ClaimResult result;
     try {
         update([&](DragBoardState& state) {
             before = state.changeCount;
-            result.declaredChangeCount =
-                state.declareTypes({PasteboardType::fileURL, PasteboardType::filenames});
-            result.fileURLWritten = url && state.setString(PasteboardType::fileURL, *url);
-            result.filenamesWritten = state.setPropertyList(
-                PasteboardType::filenames, boost::json::array{boost::json::string(path)});
+            // A path the board cannot hold (relative, not UTF-8) leaves the browser's drag as
+            // it is rather than clearing it for nothing; the unchanged count marks the claim as
+            // not confirmed.
+            DragBoardState next = state;
+            const std::int64_t declared =
+                next.declareTypes({PasteboardType::fileURL, PasteboardType::filenames});
+            if (url && next.setString(PasteboardType::fileURL, *url) &&
+                next.setPropertyList(PasteboardType::filenames,
+                                     boost::json::array{boost::json::string(path)})) {
+                state = std::move(next);
+                result = ClaimResult{declared, true, true};
+            } else {
+                result = ClaimResult{state.changeCount, false, false};
+            }
         });
     } catch (const std::system_error&) {
         // Nothing was published, so the board still shows the count before the claim.
-        return ClaimResult{before.value_or(changeCount()), false, false};
+        return ClaimResult{before ? *before : changeCount(), false, false};
     }
     return result;
 }

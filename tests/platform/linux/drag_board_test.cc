@@ -115,12 +115,16 @@ TEST_F(DragBoardTest, AClaimIsAChangeThatLeavesOnlyTheFile) {
 
 TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
     FileDragBoard board(folder_);
-    const std::int64_t before = board.changeCount();
-    // A path that is not UTF-8 cannot be a property-list string.
-    const ClaimResult result = board.claim("/tmp/\xff.mid");
-    EXPECT_GT(result.declaredChangeCount, before);
-    EXPECT_TRUE(result.fileURLWritten);
-    EXPECT_FALSE(result.filenamesWritten);
+    board.update([](DragBoardState& state) {
+        state.declareTypes({PasteboardType::chromiumDrag, PasteboardType::plainText});
+        state.setString(PasteboardType::plainText, "marker");
+    });
+    const DragBoardState browserDrag = board.read();
+    // Paths the board cannot hold leave the browser's drag untouched, at the same count.
+    for (const std::string path : {"/tmp/\xff.mid", "relative.mid", ""}) {
+        EXPECT_EQ(board.claim(path), (ClaimResult{browserDrag.changeCount, false, false})) << path;
+        EXPECT_EQ(board.read(), browserDrag) << path;
+    }
 
     // A state that cannot be replaced publishes nothing and gives back the count before: here
     // a directory sits where the writer's temporary file goes.
@@ -128,8 +132,7 @@ TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
     ASSERT_EQ(::mkdir((folderPath_ + "/.state.json.tmp").c_str(), 0700), 0);
     const ClaimResult failed = board.claim("/tmp/a.mid");
     EXPECT_EQ(failed, (ClaimResult{current, false, false}));
-    EXPECT_EQ(board.types(),
-              (std::vector<std::string>{PasteboardType::fileURL, PasteboardType::filenames}));
+    EXPECT_EQ(board.read(), browserDrag);
     EXPECT_EQ(board.changeCount(), current);
 }
 
