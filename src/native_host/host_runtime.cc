@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "bridge_core/cache.h"
+#include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
 #include "native_host/connection.h"
 #include "native_host/event_loop.h"
@@ -72,6 +73,9 @@ void start() {
     if (!process.cache)
         endBeforeSession("cache-unavailable");
     (void)process.cache->sweep();
+    // The hash library reads its configuration and loads its provider on first use, a few
+    // milliseconds; paid here, while the browser connects, not inside the first PREPARE.
+    (void)Hashing::sha256({});
 
     try {
         process.board = openSystemDragBoard();
