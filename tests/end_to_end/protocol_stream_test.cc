@@ -116,13 +116,27 @@ TEST_F(StreamTest, AClosedStandardOutputEndsTheProcessWithStatusZeroAndNoSignal)
     EXPECT_EQ(host.standardError(), "quenra-native-host: hello\n");
 }
 
-TEST_F(StreamTest, AnUnusableCacheEndsTheHostBeforeAnyInputIsRead) {
-    writeFileText(home.join(".cache"), "not a directory");
-    TestPeer::Completed done =
-        runHost({releaseOrigin}, framed(Requests::hello(session, "unanswered")));
-    EXPECT_EQ(done.status, ExitStatus::exitedWith(1));
-    EXPECT_EQ(done.error, "quenra-native-host: cache-unavailable\n");
-    EXPECT_EQ(done.output, "");
+TEST_F(StreamTest, AnUnusableCacheOrDragBoardEndsTheHostBeforeAnyInputIsRead) {
+    struct Case {
+        const char* name;
+        const char* blocked;  // a plain file where this folder belongs
+        const char* log;
+    };
+    for (const Case& test : {
+             Case{"cache", ".cache", "quenra-native-host: cache-unavailable\n"},
+             Case{"drag board", "run/tech.ostrell.quenra.dragboard",
+                  "quenra-native-host: drag-board-unavailable\n"},
+         }) {
+        SCOPED_TRACE(test.name);
+        TemporaryDirectory otherHome;
+        environment = TestPeer::isolatedEnvironment(otherHome.path());
+        writeFileText(otherHome.join(test.blocked), "not a directory");
+        TestPeer::Completed done =
+            runHost({releaseOrigin}, framed(Requests::hello(session, "unanswered")));
+        EXPECT_EQ(done.status, ExitStatus::exitedWith(1));
+        EXPECT_EQ(done.error, test.log);
+        EXPECT_EQ(done.output, "");
+    }
 }
 
 }  // namespace
