@@ -50,6 +50,10 @@ HostSession::Payload HostSession::handle(std::string_view data) {
     } catch (const ProtocolFailure& failed) {
         const RequestParser::Salvage salvaged = RequestParser::salvage(json);
         return failure(failed.code, salvaged.requestId, salvaged.session);
+    } catch (const std::exception&) {
+        // The parser reads hostile input; whatever else it throws is still a bad request.
+        const RequestParser::Salvage salvaged = RequestParser::salvage(json);
+        return failure(ErrorCode::badRequest, salvaged.requestId, salvaged.session);
     }
     const HostRequest& request = *parsed;
 

@@ -353,11 +353,18 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
     int sawEntry = 0;
     for (int killAt = 1; killAt <= stops; ++killAt) {
         ChildProcess child = startTracedCreator(root);
-        for (int stop = 0; stop < killAt; ++stop) {
-            ASSERT_TRUE(resumeToNextSyscallStop(child));
+        // The number of calls can vary from run to run (allocators map memory when they
+        // like); a child that finishes before its stop simply completed its create.
+        bool finished = false;
+        for (int stop = 0; stop < killAt && !finished; ++stop) {
+            finished = !resumeToNextSyscallStop(child);
         }
-        child.kill(SIGKILL);
-        EXPECT_EQ(child.wait(), 128 + SIGKILL);
+        if (finished) {
+            EXPECT_EQ(child.wait(), 0);
+        } else {
+            child.kill(SIGKILL);
+            EXPECT_EQ(child.wait(), 128 + SIGKILL);
+        }
 
         int staging = 0;
         for (const std::string& name : Files::names(observer.entriesDirectory())) {
@@ -379,6 +386,9 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         Cache sweeper(root, Limits::standard(), later, random);
         EXPECT_EQ(sweeper.sweep().temporariesDeleted, staging) << "kill at stop " << killAt;
         EXPECT_TRUE(Files::names(observer.entriesDirectory()).empty());
+        if (finished) {
+            break;
+        }
     }
     // The kills really landed both inside staging and after publication.
     EXPECT_GT(sawStaging, 0);

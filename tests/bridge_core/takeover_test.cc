@@ -3,10 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "support/session_harness.h"
 
 namespace quenra {
+
+void PrintTo(const PollOutcome& outcome, std::ostream* out) {
+    static const char* const names[] = {"failed", "waiting", "expired", "published"};
+    *out << names[static_cast<int>(outcome.kind)];
+    if (outcome.kind == PollOutcome::Kind::failed) {
+        *out << "(" << ErrorCodes::wireText(outcome.code) << ")";
+    }
+}
+
 namespace {
 
 using testing::makeClip;
@@ -213,8 +223,8 @@ TEST(TakeoverPoll, AnUnconfirmedClaimFailsAndRecordsItsCount) {
     };
     const std::vector<Case> cases = {
         {"declared count not above the drag's", {.declaredChangeCount = 1}},
-        {"file URL not stored", {.fileURLWritten = false}},
-        {"file names not stored", {.filenamesWritten = false}},
+        {"file URL not stored", {.declaredChangeCount = std::nullopt, .fileURLWritten = false}},
+        {"file names not stored", {.declaredChangeCount = std::nullopt, .filenamesWritten = false}},
     };
     for (const Case& item : cases) {
         SCOPED_TRACE(item.name);
@@ -238,9 +248,9 @@ TEST(TakeoverPoll, AClipFileThatChangedIsNeverClaimed) {
     const std::vector<Case> cases = {
         {"replaced by an equal file",
          [](const std::string& path) {
-             const std::string bytes = testing::readFileText(path);
-             std::filesystem::remove(path);
-             testing::writeFileText(path, bytes);
+             // Written beside it first, so the new file cannot reuse the old inode.
+             testing::writeFileText(path + ".new", testing::readFileText(path));
+             std::filesystem::rename(path + ".new", path);
          }},
         {"truncated", [](const std::string& path) { std::filesystem::resize_file(path, 10); }},
         {"removed", [](const std::string& path) { std::filesystem::remove(path); }},

@@ -20,7 +20,7 @@ Clip makeClip(int variant) {
     return clip;
 }
 
-SessionHarness::SessionHarness(const Limits& limits)
+SessionHarness::SessionHarness(const Limits& limits, const Platform& platform)
     : limits(limits),
       cache(folder.join("cache"), limits, clock, random),
       session(HostSession::Environment{
@@ -30,7 +30,7 @@ SessionHarness::SessionHarness(const Limits& limits)
           .clock = clock,
           .random = random,
           .limits = limits,
-          .platform = {.version = "15.1.0", .arch = "arm64", .os = "macOS"},
+          .platform = platform,
       }) {}
 
 std::vector<std::string> SessionHarness::sendRaw(const std::string& frameBody) {

@@ -30,7 +30,8 @@ Clip makeClip(int variant = 0);
 
 class SessionHarness {
   public:
-    explicit SessionHarness(const Limits& limits = Limits::standard());
+    explicit SessionHarness(const Limits& limits = Limits::standard(),
+                            const Platform& platform = {"15.1.0", "arm64", "macOS"});
 
     // Every reply to one frame holding the request's JSON.
     std::vector<std::string> sendRaw(const std::string& frameBody);

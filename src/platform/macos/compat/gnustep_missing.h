@@ -56,8 +56,17 @@ int CC_SHA256_Final(unsigned char* md, CC_SHA256_CTX* c);
 #endif
 
 #ifdef __OBJC__
+#import <AppKit/NSApplication.h>
+#import <AppKit/NSButton.h>
+#import <AppKit/NSFont.h>
+#import <AppKit/NSLayoutAnchor.h>
+#import <AppKit/NSLayoutConstraint.h>
 #import <AppKit/NSPasteboard.h>
 #import <AppKit/NSPasteboardItem.h>
+#import <AppKit/NSRunningApplication.h>
+#import <AppKit/NSTextField.h>
+#import <AppKit/NSUserInterfaceLayout.h>
+#import <AppKit/NSView.h>
 #import <Foundation/NSArray.h>
 #import <Foundation/NSProcessInfo.h>
 
@@ -80,5 +89,45 @@ APPKIT_EXPORT NSPasteboardName const NSPasteboardNameDrag;
 
 @interface NSPasteboard (GNUstepMissing)
 @property(readonly, copy) NSArray<NSPasteboardItem*>* pasteboardItems;
+@end
+
+// <AppKit/NSApplication.h>
+@interface NSApplication (GNUstepMissing)
+- (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+- (void)activate;
+@end
+
+// <AppKit/NSTextField.h>
+@interface NSTextField (GNUstepMissing)
++ (instancetype)labelWithString:(NSString*)stringValue;
++ (instancetype)wrappingLabelWithString:(NSString*)stringValue;
+@property CGFloat preferredMaxLayoutWidth;
+@end
+
+// <AppKit/NSButton.h>
+@interface NSButton (GNUstepMissing)
++ (instancetype)buttonWithTitle:(NSString*)title target:(id)target action:(SEL)action;
+@end
+
+// <AppKit/NSFont.h>
+@interface NSFont (GNUstepMissing)
++ (NSFont*)systemFontOfSize:(CGFloat)fontSize weight:(NSFontWeight)weight;
+@end
+
+// <AppKit/NSLayoutConstraint.h>
+@interface NSView (GNUstepMissing)
+@property BOOL translatesAutoresizingMaskIntoConstraints;
+@property(readonly, strong) NSLayoutXAxisAnchor* leadingAnchor;
+@property(readonly, strong) NSLayoutXAxisAnchor* trailingAnchor;
+@property(readonly, strong) NSLayoutYAxisAnchor* topAnchor;
+@property(readonly, strong) NSLayoutYAxisAnchor* bottomAnchor;
+@end
+
+// <AppKit/NSStackView.h>
+@interface NSStackView : NSView
++ (instancetype)stackViewWithViews:(NSArray<NSView*>*)views;
+@property NSUserInterfaceLayoutOrientation orientation;
+@property NSLayoutAttribute alignment;
+@property CGFloat spacing;
 @end
 #endif
