@@ -7,13 +7,13 @@ import { after, before, test } from "node:test";
 import path from "node:path";
 
 import { Browser, testExtensionId, testOrigin } from "./lib/browser.js";
-import { Sandbox, echoHostName, here, waitFor } from "./lib/sandbox.js";
+import { Sandbox, echoHostName, echoWrapperName, here, waitFor } from "./lib/sandbox.js";
 
 const sandbox = new Sandbox("harness");
 let browser;
 
 before(async () => {
-    const wrapper = sandbox.writeWrapper("echo-host", [process.execPath, path.join(here, "echo-host.js")], {
+    const wrapper = sandbox.writeWrapper(echoWrapperName, [process.execPath, path.join(here, "echo-host.js")], {
         passArguments: true,
     });
     sandbox.writeManifest(echoHostName, wrapper, [testOrigin]);
@@ -37,6 +37,8 @@ test("a port to the echo host carries messages both ways and its disconnect ends
     await port.post(message);
     const reply = await port.next();
     assert.deepEqual(reply.echo, message);
+    // Chromium sends compact JSON: the frame is as long as JSON.stringify's text.
+    assert.equal(reply.bytes, Buffer.byteLength(JSON.stringify(message)));
     assert.deepEqual(reply.argv, [testOrigin]);
     assert.equal(reply.cwd, sandbox.wrappers);
 

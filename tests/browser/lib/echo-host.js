@@ -1,6 +1,6 @@
 // Test-only native host that proves the harness without the real host: it answers every
-// message with the message itself, its arguments and its working folder, and exits 0 when
-// Chromium closes its standard input.
+// message with the message itself (when small), its length in bytes, its arguments and its
+// working folder, and exits 0 when Chromium closes its standard input.
 
 import fs from "node:fs";
 
@@ -8,7 +8,12 @@ let pending = Buffer.alloc(0);
 
 function answer(body) {
     const reply = Buffer.from(
-        JSON.stringify({ echo: JSON.parse(body.toString("utf8")), argv: process.argv.slice(2), cwd: process.cwd() }),
+        JSON.stringify({
+            echo: body.length <= 65536 ? JSON.parse(body.toString("utf8")) : null,
+            bytes: body.length,
+            argv: process.argv.slice(2),
+            cwd: process.cwd(),
+        }),
     );
     const header = Buffer.alloc(4);
     header.writeUInt32LE(reply.length);

@@ -12,13 +12,15 @@ export const here = path.dirname(fileURLToPath(import.meta.url));
 export const sourceRoot = path.resolve(here, "..", "..", "..");
 export const buildDir = path.resolve(process.env.QUENRA_BUILD_DIR ?? path.join(sourceRoot, "build"));
 export const bundleExecutables = path.join(buildDir, "Quenra Bridge.app", "Contents", "MacOS");
-export const hostBinary = path.join(bundleExecutables, "quenra-native-host");
+export const hostBinary = process.env.QUENRA_NATIVE_HOST ?? path.join(bundleExecutables, "quenra-native-host");
 
 export const releaseOrigin = "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/";
 export const releaseHostName = "tech.ostrell.quenra.bridge";
 // Names of the test registrations; Chromium allows lower-case letters, digits, "_" and ".".
 export const bridgeTestHostName = "tech.ostrell.quenra.bridge_browsertest";
 export const echoHostName = "tech.ostrell.quenra.echo_browsertest";
+export const bridgeWrapperName = "quenra-host";
+export const echoWrapperName = "echo-host";
 
 function shellQuote(text) {
     return `'${String(text).replaceAll("'", `'\\''`)}'`;
@@ -64,6 +66,7 @@ export class Sandbox {
         const script = [
             "#!/bin/sh",
             "# Test-only native host wrapper, written by the browser suite.",
+            `echo ${shellQuote(name)} > ${runs}/$$.wrapper`,
             `printf '%s\\n' "$@" > ${runs}/$$.args`,
             `HOME=${shellQuote(this.home)}`,
             `XDG_RUNTIME_DIR=${shellQuote(this.runtimeDir)}`,
@@ -71,7 +74,7 @@ export class Sandbox {
             "unset XDG_CACHE_HOME",
             `${command.map(shellQuote).join(" ")}${passArguments ? ' "$@"' : ""} 2> ${runs}/$$.stderr`,
             "status=$?",
-            `echo "$status" > ${runs}/$$.exit`,
+            `echo "$status" > ${runs}/$$.exit-pending && mv ${runs}/$$.exit-pending ${runs}/$$.exit`,
             'exit "$status"',
             "",
         ].join("\n");
@@ -90,23 +93,32 @@ export class Sandbox {
         fs.writeFileSync(path.join(this.hostDirectory, `${name}.json`), JSON.stringify(manifest, null, 2) + "\n");
     }
 
-    // Every host process Chromium started so far, by the wrapper's process id.
-    hostRuns() {
+    // Every host process Chromium started so far (of one wrapper, when named), by the wrapper's
+    // process id.
+    hostRuns(wrapper = null) {
         const runs = new Map();
         for (const name of fs.readdirSync(this.runs)) {
-            const [pid, kind] = name.split(".");
-            const run = runs.get(pid) ?? { pid: Number(pid), args: null, stderr: "", exit: null };
+            const parts = /^(\d+)\.(wrapper|args|stderr|exit)$/.exec(name);
+            if (!parts) {
+                continue;
+            }
+            const [, pid, kind] = parts;
+            const run = runs.get(pid) ?? { pid: Number(pid), wrapper: null, args: null, stderr: "", exit: null };
             const text = fs.readFileSync(path.join(this.runs, name), "utf8");
-            if (kind === "args") {
+            if (kind === "wrapper") {
+                run.wrapper = text.trim();
+            } else if (kind === "args") {
                 run.args = text.split("\n").slice(0, -1);
             } else if (kind === "stderr") {
                 run.stderr = text;
             } else if (kind === "exit") {
-                run.exit = Number(text.trim());
+                run.exit = /^\d+\n$/.test(text) ? Number(text) : null;
             }
             runs.set(pid, run);
         }
-        return [...runs.values()].sort((a, b) => a.pid - b.pid);
+        return [...runs.values()]
+            .filter((run) => wrapper === null || run.wrapper === wrapper)
+            .sort((a, b) => a.pid - b.pid);
     }
 
     remove() {
