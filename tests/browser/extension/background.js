@@ -30,12 +30,12 @@ function base64(bytes) {
     for (let start = 0; start < bytes.length; start += 0x8000) {
         parts.push(String.fromCharCode.apply(null, bytes.subarray(start, start + 0x8000)));
     }
-    return btoa(parts.join(""));
+    return btoa(parts.join(''));
 }
 
 async function sha256Hex(bytes) {
-    const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", bytes));
-    return Array.from(digest, (byte) => byte.toString(16).padStart(2, "0")).join("");
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
+    return Array.from(digest, (byte) => byte.toString(16).padStart(2, '0')).join('');
 }
 
 // A format-0 Standard MIDI File of exactly byteLength bytes (at least 33): a header, then one
@@ -94,16 +94,14 @@ globalThis.peer = {
             wake(record);
         });
         record.port.onDisconnect.addListener(() => {
-            record.disconnected = chrome.runtime.lastError?.message ?? "";
+            record.disconnected = chrome.runtime.lastError?.message ?? '';
             wake(record);
         });
         ports.set(id, record);
         return id;
     },
 
-    post(id, message) {
-        portRecord(id).port.postMessage(message);
-    },
+    post(id, message) { portRecord(id).port.postMessage(message); },
 
     // Posts a PREPARE for a clip made by makeClip; fields may override the clip's own values.
     postPrepare(id, clipKey, fields) {
@@ -112,7 +110,7 @@ globalThis.peer = {
             throw new Error(`no clip ${clipKey}`);
         }
         portRecord(id).port.postMessage({
-            type: "PREPARE",
+            type: 'PREPARE',
             byteLength: clip.bytes.length,
             sha256: clip.sha256,
             midiBase64: clip.base64,
@@ -121,9 +119,9 @@ globalThis.peer = {
     },
 
     // Posts the message with one more member, "padding", of padBytes ASCII letters.
-    postPadded(id, message, padBytes) {
-        portRecord(id).port.postMessage({ ...message, padding: "x".repeat(padBytes) });
-    },
+    postPadded(
+        id, message,
+        padBytes) { portRecord(id).port.postMessage({...message, padding: 'x'.repeat(padBytes)}); },
 
     // The next message from the host, or {disconnected: Chromium's error text} once the port
     // is closed and drained, or {timedOut: true}.
@@ -132,14 +130,14 @@ globalThis.peer = {
         const deadline = Date.now() + timeoutMs;
         for (;;) {
             if (record.messages.length > 0) {
-                return { message: record.messages.shift() };
+                return {message: record.messages.shift()};
             }
             if (record.disconnected !== null) {
-                return { disconnected: record.disconnected };
+                return {disconnected: record.disconnected};
             }
             const left = deadline - Date.now();
             if (left <= 0) {
-                return { timedOut: true };
+                return {timedOut: true};
             }
             await new Promise((resolve) => {
                 const timer = setTimeout(resolve, left);
@@ -151,9 +149,7 @@ globalThis.peer = {
         }
     },
 
-    queued(id) {
-        return portRecord(id).messages.length;
-    },
+    queued(id) { return portRecord(id).messages.length; },
 
     disconnect(id) {
         portRecord(id).port.disconnect();
@@ -162,16 +158,16 @@ globalThis.peer = {
 
     async sendOnce(host, message) {
         try {
-            return { reply: await chrome.runtime.sendNativeMessage(host, message) };
+            return {reply: await chrome.runtime.sendNativeMessage(host, message)};
         } catch (error) {
-            return { error: error.message };
+            return {error: error.message};
         }
     },
 
     // Builds and keeps a clip; the base64 text goes back only for small clips.
     async makeClip(key, byteLength, seed) {
         const bytes = midiClip(byteLength, seed);
-        const clip = { bytes, base64: base64(bytes), sha256: await sha256Hex(bytes) };
+        const clip = {bytes, base64: base64(bytes), sha256: await sha256Hex(bytes)};
         clips.set(key, clip);
         return {
             byteLength,
@@ -180,7 +176,5 @@ globalThis.peer = {
         };
     },
 
-    forgetClip(key) {
-        clips.delete(key);
-    },
+    forgetClip(key) { clips.delete(key); },
 };

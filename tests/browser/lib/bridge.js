@@ -1,16 +1,16 @@
 // One browser-session's connection to the real host through Chromium, with the request envelope
 // filled in, plus what the suite reads back from the host's cache and the drag board.
 
-import { randomBytes } from "node:crypto";
-import fs from "node:fs";
-import path from "node:path";
+import {randomBytes} from 'node:crypto';
+import fs from 'node:fs';
+import path from 'node:path';
 
-import { bridgeTestHostName, bridgeWrapperName, buildDir, waitFor } from "./sandbox.js";
+import {bridgeTestHostName, bridgeWrapperName, buildDir, waitFor} from './sandbox.js';
 
-export const protocolVersion = "1.0";
+export const protocolVersion = '1.0';
 
 function sessionId() {
-    return randomBytes(18).toString("base64url"); // 24 identifier characters
+    return randomBytes(18).toString('base64url');  // 24 identifier characters
 }
 
 export class BridgeConnection {
@@ -25,13 +25,19 @@ export class BridgeConnection {
         this.sandbox = sandbox;
         this.port = port;
         this.knownRuns = knownRuns;
-        this.session = { id: sessionId(), epoch: 1 };
+        this.session = {id: sessionId(), epoch: 1};
         this.counter = 0;
     }
 
     request(type, fields = {}) {
         this.counter += 1;
-        return { protocolVersion, session: this.session, requestId: `req-${this.counter}`, type, ...fields };
+        return {
+            protocolVersion,
+            session: this.session,
+            requestId: `req-${this.counter}`,
+            type,
+            ...fields
+        };
     }
 
     // Sends one request and returns [request, the next message from the host].
@@ -47,18 +53,16 @@ export class BridgeConnection {
         return message;
     }
 
-    async hello() {
-        return this.exchange("HELLO", { extensionVersion: "0.1.0" });
-    }
+    async hello() { return this.exchange('HELLO', {extensionVersion: '0.1.0'}); }
 
     async prepare(clipKey, clipId, generation, suggestedName) {
-        const request = this.request("PREPARE", { clipId, generation, suggestedName });
+        const request = this.request('PREPARE', {clipId, generation, suggestedName});
         await this.port.postPrepare(clipKey, request);
         return [request, await this.answer(30000)];
     }
 
     async arm(prepared) {
-        return this.exchange("ARM", {
+        return this.exchange('ARM', {
             preparedId: prepared.preparedId,
             clipId: prepared.clipId,
             generation: prepared.generation,
@@ -72,7 +76,8 @@ export class BridgeConnection {
         if (this.pid !== undefined) {
             return;
         }
-        const fresh = this.sandbox.hostRuns(bridgeWrapperName).filter((run) => !this.knownRuns.has(run.pid));
+        const fresh =
+            this.sandbox.hostRuns(bridgeWrapperName).filter((run) => !this.knownRuns.has(run.pid));
         if (fresh.length !== 1) {
             throw new Error(`expected one new host run, found ${JSON.stringify(fresh)}`);
         }
@@ -81,7 +86,7 @@ export class BridgeConnection {
 
     run() {
         if (this.pid === undefined) {
-            throw new Error("the host has not answered this connection yet");
+            throw new Error('the host has not answered this connection yet');
         }
         return this.sandbox.hostRuns(bridgeWrapperName).find((run) => run.pid === this.pid);
     }
@@ -102,28 +107,29 @@ export class BridgeConnection {
 
 // The reply envelope the host must put around a body for this connection.
 export function reply(connection, request, type, body) {
-    return { ...body, type, protocolVersion, session: connection.session, requestId: request.requestId };
+    return {
+        ...body,
+        type,
+        protocolVersion,
+        session: connection.session,
+        requestId: request.requestId
+    };
 }
 
 export function errorReply(connection, request, code) {
-    return reply(connection, request, "ERROR", { code });
+    return reply(connection, request, 'ERROR', {code});
 }
 
 export class CacheView {
-    constructor(sandbox) {
-        this.sandbox = sandbox;
-    }
+    constructor(sandbox) { this.sandbox = sandbox; }
 
-    entryDirectory(preparedId) {
-        return path.join(this.sandbox.entriesDirectory, preparedId);
-    }
+    entryDirectory(preparedId) { return path.join(this.sandbox.entriesDirectory, preparedId); }
 
-    exists(preparedId) {
-        return fs.existsSync(this.entryDirectory(preparedId));
-    }
+    exists(preparedId) { return fs.existsSync(this.entryDirectory(preparedId)); }
 
     record(preparedId) {
-        return JSON.parse(fs.readFileSync(path.join(this.entryDirectory(preparedId), "entry.json"), "utf8"));
+        return JSON.parse(
+            fs.readFileSync(path.join(this.entryDirectory(preparedId), 'entry.json'), 'utf8'));
     }
 
     clipPath(prepared) {
@@ -134,7 +140,9 @@ export class CacheView {
     usage() {
         let entries = 0;
         let bytes = 0;
-        const names = fs.existsSync(this.sandbox.entriesDirectory) ? fs.readdirSync(this.sandbox.entriesDirectory) : [];
+        const names = fs.existsSync(this.sandbox.entriesDirectory) ?
+            fs.readdirSync(this.sandbox.entriesDirectory) :
+            [];
         for (const name of names.filter((name) => /^[0-9a-f]{32}$/.test(name))) {
             entries += 1;
             try {
@@ -143,7 +151,7 @@ export class CacheView {
                 // An entry without a readable record counts, with no bytes.
             }
         }
-        return { entries, bytes };
+        return {entries, bytes};
     }
 }
 
@@ -153,13 +161,13 @@ function findExecutable(root, name) {
         const dir = stack.pop();
         let items;
         try {
-            items = fs.readdirSync(dir, { withFileTypes: true });
+            items = fs.readdirSync(dir, {withFileTypes: true});
         } catch {
             continue;
         }
         for (const item of items) {
             const full = path.join(dir, item.name);
-            if (item.isDirectory() && item.name !== "CMakeFiles") {
+            if (item.isDirectory() && item.name !== 'CMakeFiles') {
                 stack.push(full);
             } else if (item.isFile() && item.name === name) {
                 return full;
@@ -170,7 +178,8 @@ function findExecutable(root, name) {
 }
 
 export function dragSimPath() {
-    const found = process.env.QUENRA_DRAG_SIM ?? findExecutable(path.join(buildDir, "tools"), "quenra-drag-sim");
+    const found = process.env.QUENRA_DRAG_SIM ??
+        findExecutable(path.join(buildDir, 'tools'), 'quenra-drag-sim');
     if (!found) {
         throw new Error(`quenra-drag-sim is not built under ${buildDir}/tools`);
     }
@@ -180,7 +189,8 @@ export function dragSimPath() {
 export function dragSim(sandbox, ...args) {
     const result = sandbox.run(dragSimPath(), args);
     if (result.status !== 0) {
-        throw new Error(`quenra-drag-sim ${args.join(" ")} exited ${result.status}: ${result.stderr}`);
+        throw new Error(
+            `quenra-drag-sim ${args.join(' ')} exited ${result.status}: ${result.stderr}`);
     }
     return result.stdout;
 }
