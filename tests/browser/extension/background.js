@@ -25,6 +25,9 @@ function wake(record) {
 }
 
 function base64(bytes) {
+    if (typeof bytes.toBase64 === 'function') {
+        return bytes.toBase64();
+    }
     // btoa takes a binary string; building it in slices keeps the argument lists short.
     const parts = [];
     for (let start = 0; start < bytes.length; start += 0x8000) {
