@@ -1,13 +1,12 @@
-#include <cstdio>
-
-#include "bridge_core/identity.h"
+#include "native_host/host_entry.h"
+#include "native_host/host_runtime.h"
+#include "native_host/maintenance.h"
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        std::printf("{\"helperVersion\":\"%s\",\"protocolVersion\":\"%s\"}\n",
-                    quenra::Identity::helperVersion.data(),
-                    quenra::Identity::protocolVersion.data());
-        return 0;
-    }
-    return 64;
+    quenra::HostEntry::run(argc, argv,
+                           quenra::HostEntry::Commands{
+                               quenra::HostRuntime::serve,
+                               quenra::Maintenance::selfTest,
+                               quenra::Maintenance::sweepOnce,
+                           });
 }

@@ -1,0 +1,149 @@
+// The cost of accepting a PREPARE (parse, base64 decode, SHA-256, MIDI check) against a floor
+// measured in the same run: copying the base64 text once and hashing the clip once.
+// Each request allocates a few buffers of megabytes; with glibc's default thresholds they are
+// fresh mappings every time, and their page faults can cost more than the work itself. Run
+// with GLIBC_TUNABLES=glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=268435456
+// to see the figures with those buffers reused.
+#include <benchmark/benchmark.h>
+
+#include <boost/json/serialize.hpp>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <random>
+
+#include "bridge_core/base64.h"
+#include "bridge_core/hashing.h"
+#include "bridge_core/midi_payload.h"
+#include "bridge_core/request_parser.h"
+
+namespace quenra {
+namespace {
+
+struct Fixture {
+    std::vector<std::uint8_t> clip;
+    std::string base64;
+    std::string request;
+};
+
+// A valid one-track file of exactly size bytes with random event bytes.
+std::vector<std::uint8_t> clipOfSize(std::size_t size) {
+    std::vector<std::uint8_t> clip{'M', 'T', 'h', 'd', 0,  0,   0,   6,   0,
+                                   0,   0,   1,   0,   96, 'M', 'T', 'r', 'k'};
+    const auto length = static_cast<std::uint32_t>(size - 22);
+    for (const int shift : {24, 16, 8, 0}) {
+        clip.push_back(static_cast<std::uint8_t>(length >> shift));
+    }
+    std::mt19937 random(42);
+    while (clip.size() < size - 3) {
+        clip.push_back(static_cast<std::uint8_t>(random()));
+    }
+    clip.insert(clip.end(), {0xFF, 0x2F, 0x00});
+    return clip;
+}
+
+const Fixture& fixture(std::size_t size) {
+    static std::map<std::size_t, Fixture> fixtures;
+    auto found = fixtures.find(size);
+    if (found == fixtures.end()) {
+        Fixture made;
+        made.clip = clipOfSize(size);
+        made.base64 = Base64::encode(made.clip);
+        const boost::json::object request{
+            {"protocolVersion", "1.0"},
+            {"session", {{"id", "session_ABCDEF-0123"}, {"epoch", 3}}},
+            {"requestId", "req-1"},
+            {"type", "PREPARE"},
+            {"clipId", "clip_1"},
+            {"generation", 1},
+            {"sha256", Hashing::sha256Hex(made.clip)},
+            {"byteLength", made.clip.size()},
+            {"midiBase64", made.base64},
+            {"suggestedName", "Bench clip"}};
+        made.request = boost::json::serialize(request);
+        found = fixtures.emplace(size, std::move(made)).first;
+    }
+    return found->second;
+}
+
+void floor(benchmark::State& state) {
+    const Fixture& data = fixture(static_cast<std::size_t>(state.range(0)));
+    std::string copy(data.base64.size(), '\0');
+    for (auto _ : state) {
+        std::memcpy(copy.data(), data.base64.data(), data.base64.size());
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::DoNotOptimize(Hashing::sha256(data.clip));
+        benchmark::ClobberMemory();
+    }
+}
+
+void prepare(benchmark::State& state) {
+    const Fixture& data = fixture(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        const HostRequest request = RequestParser::parse(data.request);
+        auto bytes = MIDIPayload::decode(std::get<PrepareRequest>(request.body));
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.request.size()));
+}
+
+// The stages alone, to show where the time beyond the floor goes.
+void parseOnly(benchmark::State& state) {
+    const Fixture& data = fixture(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(RequestParser::parse(data.request));
+    }
+}
+
+void base64Only(benchmark::State& state) {
+    const Fixture& data = fixture(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Base64::decode(data.base64));
+    }
+}
+
+constexpr std::int64_t sizes[] = {1024, 1 << 20, 16 << 20};
+
+// Keeps each run's mean real time so the ratios can be printed after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration) {
+                times[run.benchmark_name()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, std::pair<double, double>> times;  // real, CPU
+};
+
+}  // namespace
+}  // namespace quenra
+
+int main(int argc, char** argv) {
+    using namespace quenra;
+    for (const std::int64_t size : sizes) {
+        benchmark::RegisterBenchmark("floor", floor)->Arg(size)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("prepare", prepare)->Arg(size)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("parse", parseOnly)->Arg(size)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("base64", base64Only)
+            ->Arg(size)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const std::int64_t size : sizes) {
+        const std::string suffix = "/" + std::to_string(size);
+        const auto floorTime = reporter.times.find("floor" + suffix);
+        const auto prepareTime = reporter.times.find("prepare" + suffix);
+        if (floorTime != reporter.times.end() && prepareTime != reporter.times.end()) {
+            std::cout << "prepare/floor at " << size
+                      << " bytes: " << prepareTime->second.first / floorTime->second.first
+                      << " (real time), " << prepareTime->second.second / floorTime->second.second
+                      << " (CPU time)\n";
+        }
+    }
+    benchmark::Shutdown();
+}

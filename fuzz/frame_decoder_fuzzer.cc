@@ -1,0 +1,78 @@
+// Any chunking of one input stream must give the same items, and end in the same mid-frame
+// state, as the whole stream in one append.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "bridge_core/framing.h"
+
+using quenra::FrameDecoder;
+
+namespace {
+
+// Small limits reach the skip and corrupt paths with short inputs; the standard ones check
+// the real boundaries against hostile 32-bit lengths.
+quenra::Limits limitsFor(std::uint8_t selector) {
+    quenra::Limits limits = quenra::Limits::standard();
+    // Standard limits for one input in sixteen: their bodies are reserved at full size.
+    if ((selector & 0x0F) != 0) {
+        limits.maxRequestFrameBytes = 1 + (selector >> 1) % 64;
+        limits.corruptFrameBytes = limits.maxRequestFrameBytes + (selector >> 4) * 16;
+    }
+    return limits;
+}
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const quenra::Limits limits = limitsFor(data[0]);
+    std::uint32_t state = data[1] * 2654435761u + 1;
+    const std::span<const std::uint8_t> stream(data + 2, size - 2);
+
+    FrameDecoder whole(limits);
+    const auto expected = whole.append(stream);
+    for (const auto& item : expected) {
+        if (item.kind == FrameDecoder::Item::Kind::frame) {
+            check(!item.body.empty() &&
+                  static_cast<std::int64_t>(item.body.size()) <= limits.maxRequestFrameBytes);
+        }
+    }
+
+    FrameDecoder chunked(limits);
+    std::vector<FrameDecoder::Item> items;
+    std::size_t offset = 0;
+    while (offset < stream.size()) {
+        state = state * 1103515245u + 12345u;
+        const std::size_t length = std::min<std::size_t>(stream.size() - offset, (state >> 16) % 9);
+        auto more = chunked.append(stream.subspan(offset, length));
+        // Recycling a body must not change what comes out later.
+        for (auto& item : more) {
+            items.push_back(item);
+            chunked.recycle(std::move(item.body));
+        }
+        offset += length;
+    }
+    check(items == expected);
+    check(chunked.isMidFrame() == whole.isMidFrame());
+
+    if (stream.size() <= 4096) {
+        FrameDecoder bytewise(limits);
+        std::vector<FrameDecoder::Item> single;
+        for (const std::uint8_t& byte : stream) {
+            auto more = bytewise.append(std::span(&byte, 1));
+            single.insert(single.end(), more.begin(), more.end());
+        }
+        check(single == expected);
+        check(bytewise.isMidFrame() == whole.isMidFrame());
+    }
+    return 0;
+}

@@ -1,0 +1,169 @@
+// The clip cache shared by every host process of the user: one private directory per accepted
+// clip, created atomically under the cache lock and within the size limits, owned through a
+// per-entry lock while a process uses it, and swept once nobody owns it and it has expired.
+//
+// Layout under the root (directories 0700, files 0600):
+//   cache.lock                      serialises every create with every sweep
+//   arm.lock                        at most one armed drag per user (path only)
+//   entries/<32 hex>/               one entry: the clip file, entry.json, owner.lock
+//   entries/.tmp-<16 hex>/          a create in progress, or left by a crash
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "bridge_core/entry_record.h"
+#include "bridge_core/identity.h"
+#include "bridge_core/services.h"
+
+namespace quenra {
+
+// What the clip file was when the cache wrote it.
+struct FileIdentity {
+    std::int64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// An entry this process created and still owns. Its open owner-lock descriptor is the
+// ownership: destroying the object closes it, leaving the entry's files for the sweeper.
+class OwnedEntry {
+  public:
+    OwnedEntry(OwnedEntry&& other) noexcept;
+    OwnedEntry& operator=(OwnedEntry&& other) noexcept;
+    OwnedEntry(const OwnedEntry&) = delete;
+    OwnedEntry& operator=(const OwnedEntry&) = delete;
+    ~OwnedEntry();
+
+    const std::string& preparedId() const { return preparedId_; }
+    const std::string& directory() const { return directory_; }
+    // The clip file's path (the directory joined with the file name).
+    const std::string& fileURL() const { return fileURL_; }
+    // The record as last written; only Cache::update replaces it.
+    const EntryRecord& record() const { return record_; }
+    const FileIdentity& identity() const { return identity_; }
+    // -1 once ownership has been given up.
+    int lockDescriptor() const { return lockDescriptor_; }
+
+  private:
+    friend class Cache;
+    OwnedEntry(std::string preparedId, std::string directory, std::string fileURL,
+               EntryRecord record, FileIdentity identity, int lockDescriptor);
+    void closeLock();
+
+    std::string preparedId_;
+    std::string directory_;
+    std::string fileURL_;
+    EntryRecord record_;
+    FileIdentity identity_;
+    int lockDescriptor_ = -1;
+};
+
+struct SweepReport {
+    std::int64_t deleted = 0;
+    std::int64_t kept = 0;
+    std::int64_t owned = 0;
+    std::int64_t temporariesDeleted = 0;
+    // The cache lock was busy or could not be opened; all counts are 0.
+    bool skipped = false;
+
+    bool operator==(const SweepReport&) const = default;
+};
+
+struct CacheUsage {
+    std::int64_t entries = 0;
+    std::int64_t bytes = 0;
+
+    bool operator==(const CacheUsage&) const = default;
+};
+
+// Why a create failed: io with a detail ("cache-lock", "cache-busy", "mkdir", "stat",
+// "owner-lock", a FileFailure description), or full.
+class CacheFailure : public std::runtime_error {
+  public:
+    enum class Kind { io, full };
+
+    static CacheFailure io(std::string detail) { return CacheFailure(Kind::io, std::move(detail)); }
+    static CacheFailure full() { return CacheFailure(Kind::full, ""); }
+
+    Kind kind() const { return kind_; }
+    // Empty for full.
+    const std::string& detail() const { return detail_; }
+
+    bool operator==(const CacheFailure& other) const {
+        return kind_ == other.kind_ && (kind_ == Kind::full || detail_ == other.detail_);
+    }
+
+  private:
+    CacheFailure(Kind kind, std::string detail);
+
+    Kind kind_;
+    std::string detail_;
+};
+
+class Cache {
+  public:
+    static constexpr std::string_view directoryName = "tech.ostrell.quenra.bridge";
+    static constexpr std::int64_t maxRecordBytes = 65536;
+
+    // The user's caches directory joined with directoryName; nothing when the platform knows
+    // no caches directory.
+    static std::optional<std::string> defaultRoot();
+
+    // Makes sure root and root/entries are private directories; throws FileFailure otherwise.
+    // clock and random must outlive the cache.
+    Cache(std::string root, const Limits& limits, BridgeClock& clock, RandomSource& random);
+
+    const std::string& root() const { return root_; }
+    const std::string& entriesDirectory() const { return entriesDirectory_; }
+    const Limits& limits() const { return limits_; }
+    std::string armLockURL() const;
+
+    // Stores an already validated clip as a new owned entry in the prepared state. fileName is
+    // one path component. Throws CacheFailure; a failed create leaves nothing behind.
+    OwnedEntry create(std::span<const std::uint8_t> midi, const std::string& fileName,
+                      const std::string& sha256);
+
+    // Rewrites the entry's record with a new state, touchedAt = now and retainUntil (absent
+    // removes it). Throws the failing step's FileFailure, or CacheFailure::io("encode") for a
+    // time JSON cannot hold; on failure neither the disk nor entry.record() changes.
+    void update(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil);
+
+    // The clip file is still the regular file, owned by us, that create wrote.
+    bool isIntact(const OwnedEntry& entry) const;
+
+    // Removes the entry's directory and gives up ownership. Never fails; safe to repeat.
+    void deleteEntry(OwnedEntry& entry);
+    // Gives up ownership and leaves the entry to the sweeper. Never fails; safe to repeat.
+    void relinquish(OwnedEntry& entry);
+
+    // Removes expired unowned entries and old staging directories, unless another process
+    // holds the cache lock. Never fails.
+    SweepReport sweep();
+
+    // Entries and recorded clip bytes, counted without any lock. Never fails.
+    CacheUsage usage() const;
+
+  private:
+    int waitForCacheLock();
+    CacheUsage scanUsage() const;
+    SweepReport sweepWhileLocked();
+    OwnedEntry createWhileLocked(std::span<const std::uint8_t> midi, const std::string& fileName,
+                                 const std::string& sha256);
+
+    std::string root_;
+    std::string entriesDirectory_;
+    Limits limits_;
+    BridgeClock* clock_;
+    RandomSource* random_;
+};
+
+}  // namespace quenra

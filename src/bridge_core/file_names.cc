@@ -1,0 +1,194 @@
+#include "bridge_core/file_names.h"
+
+#include <utf8proc.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace quenra {
+namespace {
+
+constexpr char32_t replacementCharacter = 0xFFFD;
+
+// The scalars of text; a byte that does not start a valid UTF-8 sequence reads as U+FFFD.
+std::vector<char32_t> scalarsOf(std::string_view text) {
+    std::vector<char32_t> scalars;
+    scalars.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    std::size_t offset = 0;
+    while (offset < text.size()) {
+        utf8proc_int32_t scalar = 0;
+        const utf8proc_ssize_t length = utf8proc_iterate(
+            bytes + offset, static_cast<utf8proc_ssize_t>(text.size() - offset), &scalar);
+        if (length <= 0) {
+            scalars.push_back(replacementCharacter);
+            offset += 1;
+        } else {
+            scalars.push_back(static_cast<char32_t>(scalar));
+            offset += static_cast<std::size_t>(length);
+        }
+    }
+    return scalars;
+}
+
+void appendUTF8(std::string& out, char32_t scalar) {
+    utf8proc_uint8_t buffer[4];
+    const utf8proc_ssize_t length =
+        utf8proc_encode_char(static_cast<utf8proc_int32_t>(scalar), buffer);
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+}
+
+std::string utf8Of(const std::vector<char32_t>& scalars) {
+    std::string text;
+    for (const char32_t scalar : scalars) {
+        appendUTF8(text, scalar);
+    }
+    return text;
+}
+
+std::string composed(std::string_view text) {
+    const std::string valid = utf8Of(scalarsOf(text));
+    utf8proc_uint8_t* result = nullptr;
+    const utf8proc_ssize_t length =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(valid.data()),
+                     static_cast<utf8proc_ssize_t>(valid.size()), &result,
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(result, &std::free);
+    if (length < 0) {
+        // Only allocation can fail on valid input; the uncomposed text is still a fair name.
+        return valid;
+    }
+    return std::string(reinterpret_cast<const char*>(result), static_cast<std::size_t>(length));
+}
+
+bool isTrimmed(char character) {
+    return character == '.' || character == ' ';
+}
+
+void trimEnd(std::string& text) {
+    while (!text.empty() && isTrimmed(text.back())) {
+        text.pop_back();
+    }
+}
+
+void trimBoth(std::string& text) {
+    trimEnd(text);
+    std::size_t start = 0;
+    while (start < text.size() && isTrimmed(text[start])) {
+        ++start;
+    }
+    text.erase(0, start);
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view lowerSuffix) {
+    if (text.size() < lowerSuffix.size()) {
+        return false;
+    }
+    const std::string_view tail = text.substr(text.size() - lowerSuffix.size());
+    for (std::size_t index = 0; index < tail.size(); ++index) {
+        char character = tail[index];
+        if (character >= 'A' && character <= 'Z') {
+            character = static_cast<char>(character - 'A' + 'a');
+        }
+        if (character != lowerSuffix[index]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FileNames::truncated(std::string_view text, std::size_t maxBytes) {
+    const std::vector<char32_t> scalars = scalarsOf(text);
+    std::string result;
+    std::string cluster;
+    utf8proc_int32_t state = 0;
+    for (std::size_t index = 0; index < scalars.size(); ++index) {
+        if (index > 0 && utf8proc_grapheme_break_stateful(
+                             static_cast<utf8proc_int32_t>(scalars[index - 1]),
+                             static_cast<utf8proc_int32_t>(scalars[index]), &state)) {
+            if (result.size() + cluster.size() > maxBytes) {
+                return result;
+            }
+            result += cluster;
+            cluster.clear();
+        }
+        appendUTF8(cluster, scalars[index]);
+    }
+    if (result.size() + cluster.size() <= maxBytes) {
+        result += cluster;
+    }
+    return result;
+}
+
+std::string FileNames::safeName(std::string_view suggested) {
+    const std::string normal = composed(suggested);
+
+    std::string_view lastPiece;
+    std::size_t start = 0;
+    while (start <= normal.size()) {
+        std::size_t slash = normal.find('/', start);
+        if (slash == std::string::npos) {
+            slash = normal.size();
+        }
+        if (slash > start) {
+            lastPiece = std::string_view(normal).substr(start, slash - start);
+        }
+        start = slash + 1;
+    }
+
+    std::string base;
+    for (const char32_t scalar : scalarsOf(lastPiece)) {
+        switch (utf8proc_category(static_cast<utf8proc_int32_t>(scalar))) {
+            case UTF8PROC_CATEGORY_LU:
+            case UTF8PROC_CATEGORY_LL:
+            case UTF8PROC_CATEGORY_LT:
+            case UTF8PROC_CATEGORY_LM:
+            case UTF8PROC_CATEGORY_LO:
+            case UTF8PROC_CATEGORY_MN:
+            case UTF8PROC_CATEGORY_MC:
+            case UTF8PROC_CATEGORY_ME:
+            case UTF8PROC_CATEGORY_ND:
+            case UTF8PROC_CATEGORY_NL:
+            case UTF8PROC_CATEGORY_NO:
+                appendUTF8(base, scalar);
+                break;
+            case UTF8PROC_CATEGORY_ZS:
+            case UTF8PROC_CATEGORY_ZL:
+            case UTF8PROC_CATEGORY_ZP:
+                if (base.empty() || base.back() != ' ') {
+                    base.push_back(' ');
+                }
+                break;
+            case UTF8PROC_CATEGORY_CC:
+            case UTF8PROC_CATEGORY_CF:
+                break;
+            default:
+                if (scalar < 0x80 &&
+                    allowedPunctuation.find(static_cast<char>(scalar)) != std::string_view::npos) {
+                    base.push_back(static_cast<char>(scalar));
+                } else {
+                    base.push_back('-');
+                }
+                break;
+        }
+    }
+
+    trimEnd(base);
+    if (endsWithIgnoringCase(base, ".midi")) {
+        base.resize(base.size() - 5);
+    } else if (endsWithIgnoringCase(base, ".mid")) {
+        base.resize(base.size() - 4);
+    }
+    trimBoth(base);
+    base = truncated(base, maxBaseBytes);
+    trimBoth(base);
+    if (base.empty()) {
+        base = fallbackBase;
+    }
+    return base + ".mid";
+}
+
+}  // namespace quenra

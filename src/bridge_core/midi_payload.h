@@ -1,0 +1,15 @@
+// Decoding and checking the MIDI bytes that a PREPARE carries: strict base64, the announced
+// length, the announced SHA-256, and the Standard MIDI File structure, in that order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bridge_core/request_parser.h"
+
+namespace quenra::MIDIPayload {
+
+// The clip's bytes, or throws ProtocolFailure.
+std::vector<std::uint8_t> decode(const PrepareRequest& request);
+
+}  // namespace quenra::MIDIPayload

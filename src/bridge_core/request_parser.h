@@ -1,0 +1,126 @@
+// Turns the JSON of one request into a typed HostRequest, or throws a ProtocolFailure naming
+// the error code and a detail text that stays inside the host. salvage recovers the request
+// id and session of a request that failed, so its error reply can still be correlated.
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "bridge_core/outgoing.h"
+
+namespace quenra {
+
+// Thrown by the parser and the payload decoder; the reply carries only the code.
+class ProtocolFailure : public std::exception {
+  public:
+    ProtocolFailure(ErrorCode code, std::string detail);
+
+    const char* what() const noexcept override { return detail.c_str(); }
+
+    bool operator==(const ProtocolFailure& other) const {
+        return code == other.code && detail == other.detail;
+    }
+
+    ErrorCode code;
+    std::string detail;
+};
+
+struct HelloRequest {
+    std::string extensionVersion;
+    bool operator==(const HelloRequest&) const = default;
+};
+
+struct PrepareRequest {
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::int64_t byteLength = 0;
+    std::string sha256;         // 64 lowercase hex digits
+    std::string midiBase64;     // already checked for length and alphabet, not yet decoded
+    std::string suggestedName;  // exactly as received, not trimmed
+    bool operator==(const PrepareRequest&) const = default;
+};
+
+struct ArmRequest {
+    std::string preparedId;  // 32 lowercase hex digits
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::string sha256;
+    bool operator==(const ArmRequest&) const = default;
+};
+
+struct CancelRequest {
+    std::string token;
+    bool operator==(const CancelRequest&) const = default;
+};
+
+struct ReleaseRequest {
+    std::string preparedId;
+    bool operator==(const ReleaseRequest&) const = default;
+};
+
+struct StatusRequest {
+    bool operator==(const StatusRequest&) const = default;
+};
+
+// hello, prepare, arm, cancel, release, status.
+using RequestBody = std::variant<HelloRequest, PrepareRequest, ArmRequest, CancelRequest,
+                                 ReleaseRequest, StatusRequest>;
+
+struct HostRequest {
+    std::string requestId;
+    std::string protocolVersion;  // as sent, already validated
+    SessionID session;
+    RequestBody body;
+    bool operator==(const HostRequest&) const = default;
+};
+
+namespace RequestParser {
+
+// Strict UTF-8 JSON (no comments, no trailing commas, no invalid UTF-8); a top-level scalar is
+// read too. Throws (badRequest, "not JSON").
+boost::json::value json(std::string_view data);
+boost::json::value json(std::span<const std::uint8_t> data);
+
+HostRequest parse(std::string_view data);
+HostRequest parse(std::span<const std::uint8_t> data);
+HostRequest parse(const boost::json::value& value);
+
+struct Salvage {
+    std::optional<std::string> requestId;
+    std::optional<SessionID> session;
+    bool operator==(const Salvage&) const = default;
+};
+
+// Never throws; a null pointer (no JSON at all) or a non-object gives neither.
+Salvage salvage(const boost::json::value* value);
+inline Salvage salvage(const boost::json::value& value) {
+    return salvage(&value);
+}
+
+// 2 or 3 dot-separated parts of 1 to 3 ASCII digits each.
+bool isVersion(std::string_view text);
+
+// min to max characters (min <= max), each A-Z, a-z, 0-9, "_" or "-".
+bool isIdentifier(std::string_view text, std::size_t min, std::size_t max);
+
+// Exactly count characters, each 0-9 or a-f.
+bool isLowerHex(std::string_view text, std::size_t count);
+
+// The base64 alphabet with at most two trailing "="; lengths are checked elsewhere.
+bool isBase64(std::string_view text);
+
+// The text without leading and trailing JavaScript whitespace (25 scalars).
+std::string trimmedJavaScriptStyle(std::string_view text);
+
+// The number of UTF-16 code units of valid UTF-8 text: a scalar outside the BMP counts 2.
+std::size_t utf16Length(std::string_view text);
+
+}  // namespace RequestParser
+
+}  // namespace quenra

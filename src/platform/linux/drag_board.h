@@ -1,0 +1,113 @@
+// The Linux stand-in for the system drag pasteboard and the left mouse button: files in one
+// private folder shared by every process of the user, so that a real host can be driven by a
+// simulated browser drag (tools/drag_sim). Writers serialise on a lock file and publish by
+// rename, so readers never lock and never see a half-written board.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bridge_core/services.h"
+#include "platform/linux/drag_board_state.h"
+
+namespace quenra {
+
+// The board's folder, opened once and then reached only through its descriptor, so a folder
+// swapped for a link later cannot redirect reads or writes.
+class DragBoardFolder {
+  public:
+    // Creates the folder (mode 0700) if missing and opens it; throws std::system_error when it
+    // cannot, or when what is there is not a directory owned by the user. Group and other
+    // permissions found on it are removed.
+    explicit DragBoardFolder(const std::string& path);
+    ~DragBoardFolder();
+    DragBoardFolder(const DragBoardFolder&) = delete;
+    DragBoardFolder& operator=(const DragBoardFolder&) = delete;
+
+    // $XDG_RUNTIME_DIR/tech.ostrell.quenra.dragboard when XDG_RUNTIME_DIR is absolute, else the
+    // user caches directory joined with the same name. Nothing when neither is known.
+    static std::optional<std::string> systemPath();
+    // The folder of systemPath(), creating the caches directory first when it is the parent.
+    static std::shared_ptr<const DragBoardFolder> openSystem();
+
+    const std::string& path() const { return path_; }
+
+    // A file of the folder read whole; nothing when missing, not a regular file, larger than
+    // maxBytes or unreadable.
+    std::optional<std::string> read(const char* name, std::size_t maxBytes) const;
+    // A file shorter than size read with one call into buffer; nothing when missing, unreadable
+    // or size bytes or longer. Files are only ever replaced whole, so one read sees all of one.
+    std::optional<std::string_view> readShort(const char* name, char* buffer,
+                                              std::size_t size) const;
+
+    // Held by one writer at a time across all processes: the files are read, changed and
+    // replaced under it, so no update is lost. Closing the descriptor releases it.
+    class WriterLock {
+      public:
+        explicit WriterLock(int descriptor) : descriptor_(descriptor) {}
+        ~WriterLock();
+        WriterLock(const WriterLock&) = delete;
+        WriterLock& operator=(const WriterLock&) = delete;
+
+      private:
+        int descriptor_;
+    };
+    // Waits for the lock; throws std::system_error when the lock file cannot be opened.
+    std::unique_ptr<WriterLock> lock() const;
+
+    // Replaces a file in one step (temporary file, then rename); the caller holds the lock,
+    // which also makes the temporary's fixed name safe. Throws std::system_error, leaving the
+    // old file in place.
+    void replace(const char* name, std::string_view bytes, const WriterLock& lock) const;
+
+  private:
+    std::string path_;
+    int descriptor_ = -1;
+};
+
+class FileDragBoard final : public DragBoard {
+  public:
+    // Largest state accepted on either side, so a reader never allocates without bound.
+    static constexpr std::size_t maxStateBytes = 4 * 1024 * 1024;
+
+    explicit FileDragBoard(std::shared_ptr<const DragBoardFolder> folder);
+
+    // One small file read; the host calls this every 5 ms while a drag is armed.
+    std::int64_t changeCount() override;
+    std::vector<std::string> types() override;
+    std::optional<std::string> plainText() override;
+    // Declares, stores the URL and the path list in one update: nobody sees the board declared
+    // but empty. A board that cannot be written gives the count before the claim and no flags.
+    ClaimResult claim(const std::string& path) override;
+
+    // The board as it is now; a missing or unreadable state is an empty board with count 0.
+    DragBoardState read() const;
+    // Runs change on the current state under the writers' lock and publishes what it leaves;
+    // the count moves only as the change's own declarations move it. Returns the new state.
+    // Throws std::system_error when it cannot be written; the board is then unchanged.
+    DragBoardState update(const std::function<void(DragBoardState&)>& change);
+
+  private:
+    std::optional<std::int64_t> publishedCount() const;
+
+    std::shared_ptr<const DragBoardFolder> folder_;
+};
+
+// The left button, kept in its own file: pressing or releasing it is not a pasteboard change.
+class FileMouseButtons final : public MouseButtons {
+  public:
+    explicit FileMouseButtons(std::shared_ptr<const DragBoardFolder> folder);
+
+    bool isLeftButtonDown() override;
+    // Throws std::system_error when the state cannot be written.
+    void setLeftButtonDown(bool down);
+
+  private:
+    std::shared_ptr<const DragBoardFolder> folder_;
+};
+
+}  // namespace quenra

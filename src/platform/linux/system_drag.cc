@@ -1,0 +1,16 @@
+// The host's drag pasteboard and mouse on Linux: the file-backed drag board.
+#include "platform/system_drag.h"
+
+#include "platform/linux/drag_board.h"
+
+namespace quenra {
+
+std::unique_ptr<DragBoard> openSystemDragBoard() {
+    return std::make_unique<FileDragBoard>(DragBoardFolder::openSystem());
+}
+
+std::unique_ptr<MouseButtons> openSystemMouseButtons() {
+    return std::make_unique<FileMouseButtons>(DragBoardFolder::openSystem());
+}
+
+}  // namespace quenra

@@ -1,0 +1,95 @@
+#include "platform/macos/pasteboard_drag_board.h"
+
+#import <AppKit/AppKit.h>
+#import <Foundation/Foundation.h>
+
+#include <cassert>
+
+namespace quenra {
+namespace {
+
+// AppKit no longer names this type; DAWs still read the file list from it.
+NSString* const filenamesType = @"NSFilenamesPboardType";
+
+void appendOnce(std::vector<std::string>& list, NSString* type) {
+    const char* utf8 = [type UTF8String];
+    if (utf8 == nullptr) {
+        return;
+    }
+    std::string name(utf8);
+    for (const std::string& seen : list) {
+        if (seen == name) {
+            return;
+        }
+    }
+    list.push_back(std::move(name));
+}
+
+}  // namespace
+
+PasteboardDragBoard::PasteboardDragBoard(NSPasteboard* pasteboard)
+    : pasteboard_([pasteboard retain]) {}
+
+PasteboardDragBoard::~PasteboardDragBoard() {
+    [pasteboard_ release];
+}
+
+std::int64_t PasteboardDragBoard::changeCount() {
+    assert([NSThread isMainThread]);
+    @autoreleasepool {
+        return static_cast<std::int64_t>([pasteboard_ changeCount]);
+    }
+}
+
+std::vector<std::string> PasteboardDragBoard::types() {
+    assert([NSThread isMainThread]);
+    @autoreleasepool {
+        std::vector<std::string> all;
+        for (NSPasteboardItem* item in [pasteboard_ pasteboardItems]) {
+            for (NSString* type in [item types]) {
+                appendOnce(all, type);
+            }
+        }
+        for (NSString* type in [pasteboard_ types]) {
+            appendOnce(all, type);
+        }
+        return all;
+    }
+}
+
+std::optional<std::string> PasteboardDragBoard::plainText() {
+    assert([NSThread isMainThread]);
+    @autoreleasepool {
+        NSString* text = [pasteboard_ stringForType:NSPasteboardTypeString];
+        const char* utf8 = text != nil ? [text UTF8String] : nullptr;
+        if (utf8 == nullptr) {
+            return std::nullopt;
+        }
+        return std::string(utf8);
+    }
+}
+
+ClaimResult PasteboardDragBoard::claim(const std::string& path) {
+    assert([NSThread isMainThread]);
+    @autoreleasepool {
+        // A path that is not UTF-8 cannot be put on the pasteboard; leave the browser's drag
+        // as it is rather than clear it for nothing. The count, not above the one the poll
+        // saw, makes the takeover report the drag as failed.
+        NSString* filePath = [NSString stringWithUTF8String:path.c_str()];
+        if (filePath == nil || path.empty() || path.front() != '/') {
+            return ClaimResult{static_cast<std::int64_t>([pasteboard_ changeCount]), false, false};
+        }
+        NSURL* url = [NSURL fileURLWithPath:filePath isDirectory:NO];
+        // Declaring clears the browser's data, its plain-text marker included; the count it
+        // returns is the one this claim owns.
+        const std::int64_t declared = static_cast<std::int64_t>(
+            [pasteboard_ declareTypes:@[ NSPasteboardTypeFileURL, filenamesType ] owner:nil]);
+        const bool fileURLWritten = [pasteboard_ setString:[url absoluteString]
+                                                   forType:NSPasteboardTypeFileURL] == YES;
+        const bool filenamesWritten = [pasteboard_ setPropertyList:@[ [url path] ]
+                                                           forType:filenamesType] == YES;
+        return ClaimResult{declared, fileURLWritten, filenamesWritten};
+    }
+}
+
+}  // namespace quenra

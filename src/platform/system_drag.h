@@ -1,0 +1,20 @@
+// How a program reaches the user's system drag pasteboard and mouse buttons: the macOS drag
+// pasteboard and CoreGraphics on the product, the file-backed drag board on Linux. Programs call
+// these once at start-up, on the main thread, and hand the results to the session.
+#pragma once
+
+#include <memory>
+
+#include "bridge_core/services.h"
+
+namespace quenra {
+
+// The drag pasteboard. On Linux this makes sure the board's private folder exists and throws
+// std::system_error when it cannot (no home, a folder owned by someone else); on macOS it does
+// not fail. The board must be used on the thread that opened it.
+std::unique_ptr<DragBoard> openSystemDragBoard();
+
+// The mouse buttons; same failures as openSystemDragBoard. Usable from any thread.
+std::unique_ptr<MouseButtons> openSystemMouseButtons();
+
+}  // namespace quenra

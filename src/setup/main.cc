@@ -1,0 +1,38 @@
+// quenra-bridge-setup: with a command, one setup operation for scripts and support; without
+// arguments, the setup window.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bridge_core/system_locations.h"
+#include "setup/setup_command_line.h"
+#include "setup/setup_window.h"
+
+int main(int argc, char** argv) {
+    using namespace quenra;
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const auto scanned = SetupCommandLine::scan(arguments);
+    if (const auto* error = std::get_if<SetupCommandLine::ArgumentError>(&scanned)) {
+        std::cerr << error->message << std::flush;
+        return 2;
+    }
+    const auto& options = std::get<SetupCommandLine::Arguments>(scanned);
+
+    const std::optional<std::string> bundle = SystemLocations::mainBundlePath();
+    const std::optional<std::string> home = SystemLocations::homeDirectory();
+    if (!bundle || !home) {
+        std::cerr << "quenra-bridge-setup: cannot tell where this app or your home folder is.\n";
+        return 1;
+    }
+    const Integration integration(*bundle, *home, options.chromeData);
+
+    if (options.command && SetupCommandLine::isCommand(*options.command)) {
+        return SetupCommandLine::run(integration, *options.command, options.replace, std::cout,
+                                     std::cerr);
+    }
+    if (options.command) {
+        std::cerr << SetupCommandLine::usage << std::flush;
+        return 2;
+    }
+    return SetupWindow::run(integration);
+}

@@ -1,0 +1,335 @@
+#include "setup_core/connection_test.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/json/object.hpp>
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <thread>
+
+#include "bridge_core/framing.h"
+#include "bridge_core/identity.h"
+#include "bridge_core/json_writer.h"
+#include "setup_core/integration.h"
+#include "setup_core/setup_platform.h"
+
+extern char** environ;
+
+namespace quenra {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Far above any valid answer (one frame of at most 65540 bytes, or a one-line report); past it
+// the helper's output is drained and dropped so the helper can still finish.
+constexpr std::size_t maxHelperOutputBytes = 1 << 20;
+
+[[noreturn]] void throwSystemError(int code, const std::string& operation) {
+    throw std::system_error(code, std::generic_category(), operation);
+}
+
+class Pipe {
+  public:
+    Pipe() {
+        if (!SetupPlatform::openPipe(ends_)) {
+            throwSystemError(errno, "pipe");
+        }
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    ~Pipe() {
+        closeReading();
+        closeWriting();
+    }
+    int reading() const { return ends_[0]; }
+    int writing() const { return ends_[1]; }
+    void closeReading() { closeEnd(0); }
+    int closeWriting() { return closeEnd(1); }
+
+  private:
+    int closeEnd(int which) {
+        int result = 0;
+        if (ends_[which] >= 0) {
+            result = ::close(ends_[which]);
+            ends_[which] = -1;
+        }
+        return result;
+    }
+    int ends_[2] = {-1, -1};
+};
+
+// A started helper. Whatever path leaves the test, the process is gone and reaped afterwards.
+class Child {
+  public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (!status_) {
+            terminate();
+        }
+    }
+
+    // The exit status once the helper has ended; nothing while it runs.
+    std::optional<int> poll() {
+        if (!status_) {
+            int status = 0;
+            pid_t result;
+            do {
+                result = ::waitpid(pid_, &status, WNOHANG);
+            } while (result < 0 && errno == EINTR);
+            if (result == pid_ || (result < 0 && errno == ECHILD)) {
+                status_ = result == pid_ ? status : -1;
+            }
+        }
+        return status_;
+    }
+
+    // SIGTERM first so a real helper can shut its session down; SIGKILL when it won't.
+    void terminate() {
+        ::kill(pid_, SIGTERM);
+        const Clock::time_point killAt = Clock::now() + ConnectionTest::terminationGrace;
+        while (!poll() && Clock::now() < killAt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!poll()) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            status_ = status;
+        }
+    }
+
+  private:
+    pid_t pid_;
+    std::optional<int> status_;
+};
+
+// Writes to a pipe whose reader may already be gone without letting SIGPIPE end this process:
+// the signal is blocked for this thread and, if the write raised it, taken off again.
+void writeInput(int fd, const std::string& input) {
+    sigset_t pipeSignal, previous, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    int failure = 0;
+    std::size_t offset = 0;
+    while (offset < input.size()) {
+        const ssize_t written = ::write(fd, input.data() + offset, input.size() - offset);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failure = errno;
+            break;
+        }
+        offset += static_cast<std::size_t>(written);
+    }
+    sigpending(&pending);
+    if (!wasPending && sigismember(&pending, SIGPIPE) == 1) {
+        int taken = 0;
+        sigwait(&pipeSignal, &taken);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (failure != 0) {
+        throwSystemError(failure, "write to the native helper");
+    }
+}
+
+pid_t launch(const std::string& program, const std::vector<std::string>& arguments, Pipe& input,
+             Pipe& output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input.reading(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output.writing(), STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+    // The helper starts with default signal handling whatever this process ignores or blocks.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD}) {
+        sigaddset(&defaults, signal);
+    }
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int result =
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        throwSystemError(result, "launch " + program);
+    }
+    return pid;
+}
+
+bool isString(const boost::json::object& object, std::string_view key, std::string_view text) {
+    const boost::json::value* value = object.if_contains(key);
+    return value != nullptr && value->is_string() && value->get_string() == text;
+}
+
+[[noreturn]] void invalidReply() {
+    throw SetupFailure(SetupFailure::Kind::invalidReply);
+}
+
+}  // namespace
+
+std::string ConnectionTest::runHelper(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::optional<std::string>& input,
+                                      std::chrono::milliseconds timeLimit) {
+    Pipe standardInput;
+    Pipe standardOutput;
+    Child child(launch(program, arguments, standardInput, standardOutput));
+    standardInput.closeReading();
+    standardOutput.closeWriting();
+
+    if (input) {
+        writeInput(standardInput.writing(), *input);
+    }
+    if (standardInput.closeWriting() != 0) {
+        throwSystemError(errno, "close the native helper's input");
+    }
+
+    const Clock::time_point deadline = Clock::now() + timeLimit;
+    std::string output;
+    bool overflowed = false;
+    bool outputEnded = false;
+    std::vector<char> chunk(65536);
+    // Reading as the helper writes, and polling its state every 20 ms: the helper is done when it
+    // has exited and every writer of its output has closed it.
+    while (!(outputEnded && child.poll())) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0) {
+            break;
+        }
+        if (outputEnded) {
+            std::this_thread::sleep_for(std::min(remaining, std::chrono::milliseconds(20)));
+            continue;
+        }
+        pollfd readable{.fd = standardOutput.reading(), .events = POLLIN, .revents = 0};
+        const int ready =
+            ::poll(&readable, 1, static_cast<int>(std::min<std::int64_t>(remaining.count(), 20)));
+        if (ready < 0 && errno != EINTR) {
+            throwSystemError(errno, "poll the native helper's output");
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        const ssize_t count = ::read(standardOutput.reading(), chunk.data(), chunk.size());
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            throwSystemError(errno, "read the native helper's output");
+        }
+        if (count == 0) {
+            outputEnded = true;
+        } else if (output.size() + static_cast<std::size_t>(count) > maxHelperOutputBytes) {
+            overflowed = true;
+        } else {
+            output.append(chunk.data(), static_cast<std::size_t>(count));
+        }
+    }
+
+    const std::optional<int> status = child.poll();
+    if (!status) {
+        child.terminate();
+        throw SetupFailure(SetupFailure::Kind::timeout);
+    }
+    if (!outputEnded) {
+        // The helper exited but left something behind that still holds its output open.
+        throw SetupFailure(SetupFailure::Kind::timeout);
+    }
+    if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0 || overflowed) {
+        invalidReply();
+    }
+    return output;
+}
+
+std::string ConnectionTest::connectionRequest() {
+    const boost::json::value body = {
+        {"protocolVersion", Identity::protocolVersion},
+        {"type", "HELLO"},
+        {"requestId", "setup-test"},
+        {"extensionVersion", Identity::helperVersion},
+        {"session", {{"id", "setup-" + SetupPlatform::randomUUID()}, {"epoch", 1}}},
+    };
+    const Bytes frame = FrameEncoder::frame(*JsonWriter::write(body));
+    return std::string(frame.begin(), frame.end());
+}
+
+void ConnectionTest::checkSelfTest(std::string_view output) {
+    const boost::json::value report = boost::json::parse(output);
+    const boost::json::object* object = report.if_object();
+    if (object == nullptr || !isString(*object, "cache", "ok") ||
+        !isString(*object, "dragBoard", "ok")) {
+        invalidReply();
+    }
+}
+
+void ConnectionTest::checkHelloReply(std::string_view output) {
+    if (output.size() < 4) {
+        invalidReply();
+    }
+    std::uint64_t length = 0;
+    for (int index = 3; index >= 0; --index) {
+        length =
+            (length << 8) | static_cast<unsigned char>(output[static_cast<std::size_t>(index)]);
+    }
+    if (length > static_cast<std::uint64_t>(Limits::standard().maxResponseFrameBytes) ||
+        static_cast<std::uint64_t>(output.size()) != length + 4) {
+        invalidReply();
+    }
+    const boost::json::value reply = boost::json::parse(output.substr(4));
+    const boost::json::object* object = reply.if_object();
+    if (object == nullptr || !isString(*object, "type", "HELLO_OK") ||
+        !isString(*object, "requestId", "setup-test") ||
+        !isString(*object, "protocolVersion", Identity::protocolVersion) ||
+        !isString(*object, "helperVersion", Identity::helperVersion)) {
+        invalidReply();
+    }
+}
+
+std::string ConnectionTest::successText() {
+    return "Helper " + std::string(Identity::helperVersion) +
+           ": cache, drag pasteboard and Native Messaging HELLO passed.";
+}
+
+std::string Integration::testConnection() const {
+    validateLocation();
+    ConnectionTest::checkSelfTest(ConnectionTest::runHelper(helperPath(), {"--self-test"}, {}));
+    const std::string origin =
+        "chrome-extension://" + std::string(Identity::releaseExtensionID) + "/";
+    ConnectionTest::checkHelloReply(
+        ConnectionTest::runHelper(helperPath(), {origin}, ConnectionTest::connectionRequest()));
+    return ConnectionTest::successText();
+}
+
+}  // namespace quenra

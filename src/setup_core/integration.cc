@@ -1,0 +1,153 @@
+#include "setup_core/integration.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "bridge_core/identity.h"
+#include "setup_core/setup_platform.h"
+
+namespace quenra {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// "." and ".." removed lexically first, then links resolved as far as the path exists; the
+// part that does not exist yet is kept as written.
+std::string standardizedAndResolved(const std::string& path) {
+    const fs::path standardized = fs::path(path).lexically_normal();
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(standardized, error);
+    return withoutTrailingSlash(error ? standardized.string() : resolved.string());
+}
+
+std::string joined(const std::string& directory, std::string_view relative) {
+    return (fs::path(directory) / relative).string();
+}
+
+}  // namespace
+
+const char* SetupFailure::description(Kind kind) {
+    switch (kind) {
+        case Kind::unsafeLocation:
+            return "Move Quenra Bridge.app into Applications (or ~/Applications), then open it "
+                   "again.";
+        case Kind::missingHelper:
+            return "The app's native helper is missing. Install a complete copy of the app.";
+        case Kind::conflict:
+            return "Another registration exists. Confirm replacement to save a backup and update "
+                   "it.";
+        case Kind::foreignRegistration:
+            return "This registration belongs to another installation. It was left unchanged.";
+        case Kind::symbolicLink:
+            return "The registration path contains a symbolic link. It was left unchanged.";
+        case Kind::invalidReply:
+            return "The native helper did not return a valid connection test response.";
+        case Kind::timeout:
+            return "The native helper did not finish its connection test within 10 seconds.";
+    }
+    return "";
+}
+
+Integration::Integration(const std::string& appPath, const std::string& home,
+                         const std::optional<std::string>& chromeUserData)
+    : appPath_(standardizedAndResolved(appPath)), home_(standardizedAndResolved(home)) {
+    const std::string chromeDirectory =
+        chromeUserData ? *chromeUserData
+                       : joined(home_, SetupPlatform::chromeUserDataRelativePath());
+    hostDirectory_ = joined(chromeDirectory, "NativeMessagingHosts");
+    allowedInstallRoots_ = {SetupPlatform::systemApplicationsDirectory(),
+                            joined(home_, "Applications")};
+}
+
+std::string Integration::helperPath() const {
+    return joined(appPath_, "Contents/MacOS/quenra-native-host");
+}
+
+std::string Integration::manifestPath() const {
+    return joined(hostDirectory_, std::string(Identity::releaseHostName) + ".json");
+}
+
+void Integration::validateLocation() const {
+    const std::string& path = appPath_;
+    if (fs::path(path).extension() != ".app") {
+        throw SetupFailure(SetupFailure::Kind::unsafeLocation);
+    }
+    // Where macOS runs a quarantined download from: randomised, read-only, gone later.
+    if (path.find("/AppTranslocation/") != std::string::npos) {
+        throw SetupFailure(SetupFailure::Kind::unsafeLocation);
+    }
+    bool insideRoot = false;
+    for (const std::string& root : allowedInstallRoots_) {
+        const std::string prefix =
+            withoutTrailingSlash(fs::path(root).lexically_normal().string()) + "/";
+        if (path.starts_with(prefix)) {
+            insideRoot = true;
+            break;
+        }
+    }
+    if (!insideRoot) {
+        throw SetupFailure(SetupFailure::Kind::unsafeLocation);
+    }
+
+    const std::string helper = helperPath();
+    struct stat status {};
+    if (::stat(helper.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::access(helper.c_str(), X_OK) != 0) {
+        throw SetupFailure(SetupFailure::Kind::missingHelper);
+    }
+    // Chrome would start whatever a link points at; the helper must be the bundle's own file.
+    std::error_code error;
+    const fs::path resolved = fs::canonical(helper, error);
+    if (error || resolved.string() != helper) {
+        throw SetupFailure(SetupFailure::Kind::missingHelper);
+    }
+}
+
+void Integration::validateRegistrationPath() const {
+    std::string item = manifestPath();
+    while (!item.empty() && item != "/") {
+        struct stat status {};
+        // An item that can't be examined (usually one not created yet) is not a link.
+        if (::lstat(item.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+            const fs::path destination = fs::read_symlink(item);  // throws the system's error
+            if (!isToleratedSystemLink(item, destination.string())) {
+                throw SetupFailure(SetupFailure::Kind::symbolicLink);
+            }
+        }
+        std::string parent = fs::path(item).parent_path().string();
+        if (parent == item) {
+            break;
+        }
+        item = std::move(parent);
+    }
+}
+
+bool Integration::isToleratedSystemLink(const std::string& path, const std::string& destination) {
+    std::string_view tolerated;
+    if (path == "/var") {
+        tolerated = "/private/var";
+    } else if (path == "/tmp") {
+        tolerated = "/private/tmp";
+    } else {
+        return false;
+    }
+    return destination == tolerated || "/" + destination == tolerated;
+}
+
+bool Integration::manifestItemExists() const {
+    struct stat status {};
+    return ::lstat(manifestPath().c_str(), &status) == 0;
+}
+
+}  // namespace quenra

@@ -1,0 +1,92 @@
+// Where one copy of the application and its Chrome registration live, the two safety checks that
+// guard every change to the user's Chrome directory, and SetupFailure, the setup program's
+// user-facing error. The manifest operations are defined in host_registration.cc and the
+// connection test in connection_test.cc.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "setup_core/host_registration.h"
+
+namespace quenra {
+
+class SetupFailure : public std::exception {
+  public:
+    enum class Kind {
+        unsafeLocation,
+        missingHelper,
+        conflict,
+        foreignRegistration,
+        symbolicLink,
+        invalidReply,
+        timeout,
+    };
+
+    explicit SetupFailure(Kind kind) : kind_(kind) {}
+
+    Kind kind() const { return kind_; }
+    // The message shown to the user, in English whatever the window language.
+    static const char* description(Kind kind);
+    const char* what() const noexcept override { return description(kind_); }
+
+    bool operator==(const SetupFailure& other) const { return kind_ == other.kind_; }
+
+  private:
+    Kind kind_;
+};
+
+// Immutable after construction; every operation reads the file system afresh.
+class Integration {
+  public:
+    // appPath and home are made absolute-looking (no "." or ".." components) and resolved
+    // through symbolic links; chromeUserData is used exactly as given, or the platform's default
+    // below home when absent.
+    Integration(const std::string& appPath, const std::string& home,
+                const std::optional<std::string>& chromeUserData);
+
+    const std::string& appPath() const { return appPath_; }
+    const std::string& hostDirectory() const { return hostDirectory_; }
+    const std::string& home() const { return home_; }
+    const std::vector<std::string>& allowedInstallRoots() const { return allowedInstallRoots_; }
+
+    std::string helperPath() const;
+    std::string manifestPath() const;
+
+    // Throws SetupFailure unsafeLocation or missingHelper.
+    void validateLocation() const;
+    // Throws SetupFailure symbolicLink, or the file system's error when a link can't be read.
+    void validateRegistrationPath() const;
+
+    // The manifest this copy would write.
+    HostRegistration expected() const;
+    // The manifest on disk; nothing when no item exists at manifestPath.
+    std::optional<HostRegistration> current() const;
+    bool isRegistered() const;
+    // Whether anything (a file, a link, a directory) sits at manifestPath.
+    bool manifestItemExists() const;
+    // Installs or repairs the manifest; returns the backup's path when a foreign one was
+    // replaced.
+    std::optional<std::string> registerHost(bool replace) const;
+    // Removes this copy's manifest; leaves a foreign one and says so.
+    void unregister() const;
+
+    // Runs the helper's self-test and one HELLO exchange; returns the success text.
+    std::string testConnection() const;
+
+    // The two links every Mac has at the top of its file system, "/var" and "/tmp", pointing
+    // into "/private" (relative or absolute destination).
+    static bool isToleratedSystemLink(const std::string& path, const std::string& destination);
+
+    bool operator==(const Integration&) const = default;
+
+  private:
+    std::string appPath_;
+    std::string hostDirectory_;
+    std::string home_;
+    std::vector<std::string> allowedInstallRoots_;
+};
+
+}  // namespace quenra

@@ -1,0 +1,265 @@
+#include "bridge_core/files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/temporary_directory.h"
+
+namespace quenra {
+namespace {
+
+using testing::readFileText;
+using testing::TemporaryDirectory;
+using testing::writeFileText;
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+template <typename Operation>
+FileFailure failureOf(Operation operation) {
+    try {
+        operation();
+    } catch (const FileFailure& failure) {
+        return failure;
+    }
+    ADD_FAILURE() << "no FileFailure thrown";
+    return FileFailure("none", 0);
+}
+
+TEST(FileFailure, ReadsAsOperationAndErrno) {
+    EXPECT_EQ(FileFailure("write", 28).description(), "write failed (errno 28)");
+    EXPECT_STREQ(FileFailure("open", 17).what(), "open failed (errno 17)");
+    EXPECT_EQ(FileFailure("open", 17), FileFailure("open", 17));
+    EXPECT_NE(FileFailure("open", 17), FileFailure("open", 2));
+    EXPECT_NE(FileFailure("open", 17), FileFailure("rename", 17));
+}
+
+TEST(EnsurePrivateDirectory, CreatesAndNarrowsButKeepsNarrowerModes) {
+    TemporaryDirectory temporary;
+    const std::string fresh = temporary.join("fresh");
+    Files::ensurePrivateDirectory(fresh);
+    EXPECT_EQ(modeOf(fresh), 0700u);
+
+    const std::string open = temporary.join("open");
+    ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+    ::chmod(open.c_str(), 0777);
+    Files::ensurePrivateDirectory(open);
+    EXPECT_EQ(modeOf(open), 0700u);
+
+    const std::string narrow = temporary.join("narrow");
+    ASSERT_EQ(::mkdir(narrow.c_str(), 0500), 0);
+    Files::ensurePrivateDirectory(narrow);
+    EXPECT_EQ(modeOf(narrow), 0500u);
+}
+
+TEST(EnsurePrivateDirectory, RefusesWhatIsNotOurOwnRealDirectory) {
+    TemporaryDirectory temporary;
+    const std::string target = temporary.join("target");
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    const std::string link = temporary.join("link");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    const std::string file = temporary.join("file");
+    writeFileText(file, "x");
+
+    EXPECT_EQ(failureOf([&] { Files::ensurePrivateDirectory(link); }),
+              FileFailure("not-a-private-directory", 1));
+    EXPECT_EQ(modeOf(target), 0755u) << "the link's target is never touched";
+    EXPECT_EQ(failureOf([&] { Files::ensurePrivateDirectory(file); }),
+              FileFailure("not-a-private-directory", 1));
+    EXPECT_EQ(failureOf([&] { Files::ensurePrivateDirectory(temporary.join("no/such")); }),
+              FileFailure("mkdir", ENOENT));
+
+    if (::getuid() == 0) {
+        const std::string foreign = temporary.join("foreign");
+        ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(failureOf([&] { Files::ensurePrivateDirectory(foreign); }),
+                  FileFailure("not-a-private-directory", 1));
+    }
+}
+
+TEST(WriteNew, CreatesAPrivateFileWithExactlyTheBytes) {
+    TemporaryDirectory temporary;
+    const mode_t previous = ::umask(0);
+    const std::string path = temporary.join("clip");
+    Files::writeNew(path, Files::bytesOf(std::string("MThd\0\x01", 6)));
+    ::umask(previous);
+    EXPECT_EQ(readFileText(path), std::string("MThd\0\x01", 6));
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    const std::string empty = temporary.join("empty");
+    Files::writeNew(empty, {});
+    EXPECT_EQ(readFileText(empty), "");
+}
+
+TEST(WriteNew, NeverReplacesOrFollowsAnExistingName) {
+    TemporaryDirectory temporary;
+    const std::string existing = temporary.join("existing");
+    writeFileText(existing, "old");
+    EXPECT_EQ(failureOf([&] { Files::writeNew(existing, Files::bytesOf("new")); }),
+              FileFailure("open", EEXIST));
+    EXPECT_EQ(readFileText(existing), "old");
+
+    const std::string dangling = temporary.join("dangling");
+    ASSERT_EQ(::symlink(temporary.join("elsewhere").c_str(), dangling.c_str()), 0);
+    EXPECT_EQ(failureOf([&] { Files::writeNew(dangling, Files::bytesOf("new")); }),
+              FileFailure("open", EEXIST));
+    EXPECT_FALSE(std::filesystem::exists(temporary.join("elsewhere")));
+
+    EXPECT_EQ(failureOf([&] { Files::writeNew(temporary.path(), Files::bytesOf("x")); }),
+              FileFailure("open", EEXIST));
+}
+
+TEST(WriteAll, ReportsTheWriteThatFailed) {
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    EXPECT_EQ(failureOf([&] { Files::writeAll(full, Files::bytesOf("abc")); }),
+              FileFailure("write", ENOSPC));
+    Files::writeAll(full, {});  // nothing to write, nothing written
+    ::close(full);
+    EXPECT_EQ(failureOf([&] { Files::writeAll(-1, Files::bytesOf("abc")); }),
+              FileFailure("write", EBADF));
+}
+
+TEST(ReadSmall, ReturnsRegularFilesUpToTheLimitAndNothingElse) {
+    TemporaryDirectory temporary;
+    const std::string file = temporary.join("record");
+    writeFileText(file, "0123456789");
+    const auto whole = Files::readSmall(file, 10);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(std::string(whole->begin(), whole->end()), "0123456789");
+    EXPECT_FALSE(Files::readSmall(file, 9));
+
+    const std::string empty = temporary.join("empty");
+    writeFileText(empty, "");
+    ASSERT_TRUE(Files::readSmall(empty, 0));
+    EXPECT_TRUE(Files::readSmall(empty, 0)->empty());
+
+    const std::string link = temporary.join("link");
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(Files::readSmall(link, 100));
+    EXPECT_FALSE(Files::readSmall(temporary.path(), 1 << 20));
+    EXPECT_FALSE(Files::readSmall(temporary.join("missing"), 100));
+
+    // A FIFO nobody writes to must neither hang the open nor count as a file.
+    const std::string fifo = temporary.join("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(Files::readSmall(fifo, 100));
+}
+
+TEST(RenameExclusive, MovesButNeverReplaces) {
+    TemporaryDirectory temporary;
+    const std::string from = temporary.join("from");
+    ASSERT_EQ(::mkdir(from.c_str(), 0700), 0);
+    writeFileText(from + "/inside", "staged");
+    const std::string takenDirectory = temporary.join("taken-directory");
+    ASSERT_EQ(::mkdir(takenDirectory.c_str(), 0700), 0);
+    const std::string takenFile = temporary.join("taken-file");
+    writeFileText(takenFile, "old");
+
+    EXPECT_EQ(failureOf([&] { Files::renameExclusive(from, takenDirectory); }),
+              FileFailure("rename", EEXIST));
+    EXPECT_EQ(failureOf([&] { Files::renameExclusive(from, takenFile); }),
+              FileFailure("rename", EEXIST));
+    EXPECT_EQ(readFileText(takenFile), "old");
+    EXPECT_TRUE(std::filesystem::is_empty(takenDirectory));
+    EXPECT_EQ(readFileText(from + "/inside"), "staged");
+
+    const std::string to = temporary.join("to");
+    Files::renameExclusive(from, to);
+    EXPECT_EQ(readFileText(to + "/inside"), "staged");
+    EXPECT_FALSE(std::filesystem::exists(from));
+}
+
+TEST(Replace, SwapsTheContentAndLeavesNoTemporary) {
+    TemporaryDirectory temporary;
+    const std::string path = temporary.join("entry.json");
+    writeFileText(path, "old");
+    Files::replace(path, Files::bytesOf("new"), ".entry.json.0011223344556677");
+    EXPECT_EQ(readFileText(path), "new");
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(Files::names(temporary.path()), std::vector<std::string>{"entry.json"});
+}
+
+TEST(Replace, KeepsTheOldFileWhenTheTemporaryCannotBeMadeOrMoved) {
+    TemporaryDirectory temporary;
+    const std::string path = temporary.join("entry.json");
+    writeFileText(path, "old");
+    const std::string taken = temporary.join(".entry.json.taken");
+    writeFileText(taken, "someone else's");
+    EXPECT_EQ(failureOf([&] { Files::replace(path, Files::bytesOf("new"), ".entry.json.taken"); }),
+              FileFailure("open", EEXIST));
+    EXPECT_EQ(readFileText(path), "old");
+    EXPECT_EQ(readFileText(taken), "someone else's");
+
+    // A directory in the way makes the rename fail; the temporary goes away with it.
+    const std::string blocked = temporary.join("blocked");
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0700), 0);
+    EXPECT_EQ(failureOf([&] { Files::replace(blocked, Files::bytesOf("new"), ".blocked.tmp"); }),
+              FileFailure("rename", EISDIR));
+    EXPECT_FALSE(std::filesystem::exists(temporary.join(".blocked.tmp")));
+}
+
+TEST(RemoveTree, RemovesEverythingBelowButNothingALinkPointsAt) {
+    TemporaryDirectory temporary;
+    const std::string outside = temporary.join("outside");
+    ASSERT_EQ(::mkdir(outside.c_str(), 0700), 0);
+    writeFileText(outside + "/precious", "keep");
+
+    const std::string tree = temporary.join("tree");
+    ASSERT_EQ(::mkdir(tree.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((tree + "/sub").c_str(), 0700), 0);
+    writeFileText(tree + "/sub/file", "x");
+    ASSERT_EQ(::symlink(outside.c_str(), (tree + "/sub/to-outside").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/precious").c_str(), (tree + "/to-file").c_str()), 0);
+    Files::removeTree(tree);
+    EXPECT_FALSE(std::filesystem::exists(tree));
+    EXPECT_EQ(readFileText(outside + "/precious"), "keep");
+
+    const std::string link = temporary.join("link");
+    ASSERT_EQ(::symlink(outside.c_str(), link.c_str()), 0);
+    Files::removeTree(link);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFileText(outside + "/precious"), "keep");
+
+    Files::removeTree(temporary.join("missing"));  // ignored
+}
+
+TEST(Names, ListsHiddenNamesAndGivesNothingForAnUnreadableDirectory) {
+    TemporaryDirectory temporary;
+    writeFileText(temporary.join(".hidden"), "");
+    writeFileText(temporary.join("shown"), "");
+    std::vector<std::string> names = Files::names(temporary.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "shown"}));
+    EXPECT_TRUE(Files::names(temporary.join("missing")).empty());
+    EXPECT_TRUE(Files::names(temporary.join("shown")).empty());
+}
+
+TEST(OpenLockFile, CreatesOnlyWhenAskedAndNeverFollowsALink) {
+    TemporaryDirectory temporary;
+    const std::string path = temporary.join("cache.lock");
+    EXPECT_LT(Files::openLockFile(path, false), 0);
+    EXPECT_EQ(errno, ENOENT);
+    const int created = Files::openLockFile(path, true);
+    ASSERT_GE(created, 0);
+    EXPECT_EQ(::fcntl(created, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    ::close(created);
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    const std::string link = temporary.join("link.lock");
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_LT(Files::openLockFile(link, true), 0);
+    EXPECT_EQ(errno, ELOOP);
+}
+
+}  // namespace
+}  // namespace quenra

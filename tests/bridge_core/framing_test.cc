@@ -1,0 +1,232 @@
+#include "bridge_core/framing.h"
+
+#include <gtest/gtest.h>
+
+namespace quenra {
+namespace {
+
+using Item = FrameDecoder::Item;
+
+Bytes header(std::uint32_t length) {
+    return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+            static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
+}
+
+Bytes bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Small limits keep the skip and corrupt boundaries cheap to reach.
+Limits smallLimits() {
+    Limits limits;
+    limits.maxRequestFrameBytes = 10;
+    limits.corruptFrameBytes = 20;
+    return limits;
+}
+
+TEST(FrameEncoder, PutsTheLittleEndianLengthFirst) {
+    EXPECT_EQ(FrameEncoder::frame(std::string_view()), Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(FrameEncoder::frame(std::string_view("{}")), Bytes({2, 0, 0, 0, 0x7B, 0x7D}));
+    const Bytes payload(65536 + 258, 'x');
+    const Bytes framed = FrameEncoder::frame(payload);
+    EXPECT_EQ(Bytes(framed.begin(), framed.begin() + 4), Bytes({0x02, 0x01, 0x01, 0x00}));
+    EXPECT_EQ(Bytes(framed.begin() + 4, framed.end()), payload);
+}
+
+TEST(FrameDecoder, TakesItsLimitsFromTheGivenRecord) {
+    const FrameDecoder standard;
+    EXPECT_EQ(standard.maxFrameBytes, 25165824);
+    EXPECT_EQ(standard.corruptAbove, 67108864);
+    const FrameDecoder small(smallLimits());
+    EXPECT_EQ(small.maxFrameBytes, 10);
+    EXPECT_EQ(small.corruptAbove, 20);
+}
+
+struct StreamCase {
+    const char* name;
+    Limits limits;
+    Bytes stream;
+    std::vector<Item> items;
+};
+
+std::vector<StreamCase> streamCases() {
+    const Bytes ten(10, 'a');
+    return {
+        {"one frame",
+         Limits::standard(),
+         FrameEncoder::frame(std::string_view("{\"a\":1}")),
+         {Item::frame(bytesOf("{\"a\":1}"))}},
+        {"two frames",
+         Limits::standard(),
+         concat({FrameEncoder::frame(std::string_view("[1]")),
+                 FrameEncoder::frame(std::string_view("\"x\""))}),
+         {Item::frame(bytesOf("[1]")), Item::frame(bytesOf("\"x\""))}},
+        {"empty then frame",
+         Limits::standard(),
+         concat({header(0), FrameEncoder::frame(std::string_view("7"))}),
+         {Item::empty(), Item::frame(bytesOf("7"))}},
+        {"at the frame limit", smallLimits(), concat({header(10), ten}), {Item::frame(ten)}},
+        {"one over the frame limit is skipped exactly",
+         smallLimits(),
+         concat({header(11), Bytes(11, 0xEE), FrameEncoder::frame(std::string_view("ok"))}),
+         {Item::tooLarge(11), Item::frame(bytesOf("ok"))}},
+        {"at the corrupt limit is only too large",
+         smallLimits(),
+         concat({header(20), Bytes(20, 0), header(0)}),
+         {Item::tooLarge(20), Item::empty()}},
+        {"one over the corrupt limit breaks for good",
+         smallLimits(),
+         concat({FrameEncoder::frame(std::string_view("a")), header(21),
+                 FrameEncoder::frame(std::string_view("b"))}),
+         {Item::frame(bytesOf("a")), Item::corrupt(21)}},
+        {"the largest 32-bit length",
+         Limits::standard(),
+         header(0xFFFFFFFF),
+         {Item::corrupt(4294967295)}},
+        {"standard limit plus one",
+         Limits::standard(),
+         header(25165825),
+         {Item::tooLarge(25165825)}},
+        {"standard corrupt limit",
+         Limits::standard(),
+         header(67108864),
+         {Item::tooLarge(67108864)}},
+        {"standard corrupt limit plus one",
+         Limits::standard(),
+         header(67108865),
+         {Item::corrupt(67108865)}},
+    };
+}
+
+TEST(FrameDecoder, DecodesStreamsInOneAppend) {
+    for (const StreamCase& test : streamCases()) {
+        SCOPED_TRACE(test.name);
+        FrameDecoder decoder(test.limits);
+        EXPECT_EQ(decoder.append(test.stream), test.items);
+    }
+}
+
+TEST(FrameDecoder, OneByteAtATimeGivesTheSameItemsAtTheSamePlaces) {
+    for (const StreamCase& test : streamCases()) {
+        SCOPED_TRACE(test.name);
+        FrameDecoder whole(test.limits);
+        FrameDecoder bytewise(test.limits);
+        // Replaying prefixes tells where each item completes in the one-call decoding.
+        std::vector<Item> collected;
+        for (std::size_t index = 0; index < test.stream.size(); ++index) {
+            auto items = bytewise.append(std::span(&test.stream[index], 1));
+            FrameDecoder prefix(test.limits);
+            const auto upToHere = prefix.append(std::span(test.stream.data(), index + 1));
+            collected.insert(collected.end(), items.begin(), items.end());
+            EXPECT_EQ(collected, upToHere) << "after byte " << index;
+        }
+        EXPECT_EQ(collected, whole.append(test.stream));
+    }
+}
+
+TEST(FrameDecoder, AFrameFedBytewiseCompletesOnlyOnItsLastByte) {
+    const Bytes stream = FrameEncoder::frame(std::string_view("{\"type\":\"HELLO\"}"));
+    FrameDecoder decoder;
+    for (std::size_t index = 0; index + 1 < stream.size(); ++index) {
+        EXPECT_TRUE(decoder.append(std::span(&stream[index], 1)).empty());
+    }
+    EXPECT_EQ(decoder.append(std::span(&stream.back(), 1)),
+              std::vector<Item>{Item::frame(bytesOf("{\"type\":\"HELLO\"}"))});
+}
+
+TEST(FrameDecoder, AHeaderSplitAcrossChunksCompletesInTheNext) {
+    const Bytes stream = concat(
+        {FrameEncoder::frame(std::string_view("ab")), FrameEncoder::frame(std::string_view("cd"))});
+    FrameDecoder decoder;
+    EXPECT_EQ(decoder.append(std::span(stream.data(), 8)),
+              std::vector<Item>{Item::frame(bytesOf("ab"))});
+    EXPECT_TRUE(decoder.isMidFrame());
+    EXPECT_EQ(decoder.append(std::span(stream.data() + 8, stream.size() - 8)),
+              std::vector<Item>{Item::frame(bytesOf("cd"))});
+}
+
+TEST(FrameDecoder, BrokenDropsEverythingAfterward) {
+    FrameDecoder decoder(smallLimits());
+    EXPECT_EQ(decoder.append(header(21)), std::vector<Item>{Item::corrupt(21)});
+    EXPECT_TRUE(decoder.append(FrameEncoder::frame(std::string_view("x"))).empty());
+    EXPECT_TRUE(decoder.append(header(0)).empty());
+}
+
+TEST(FrameDecoder, ReportsWhetherTheStreamStandsInsideAFrame) {
+    FrameDecoder decoder(smallLimits());
+    EXPECT_FALSE(decoder.isMidFrame());
+    decoder.append(Bytes{10, 0});
+    EXPECT_TRUE(decoder.isMidFrame()) << "half a header";
+    decoder.append(Bytes{0, 0});
+    EXPECT_FALSE(decoder.isMidFrame()) << "a whole header, no body byte";
+    decoder.append(Bytes{1, 2, 3});
+    EXPECT_TRUE(decoder.isMidFrame()) << "3 of 10 body bytes";
+    decoder.append(Bytes(7, 4));
+    EXPECT_FALSE(decoder.isMidFrame()) << "the frame completed";
+
+    decoder.append(header(12));
+    EXPECT_TRUE(decoder.isMidFrame()) << "skipping";
+    decoder.append(Bytes(11, 0));
+    EXPECT_TRUE(decoder.isMidFrame()) << "one byte left to skip";
+    decoder.append(Bytes(1, 0));
+    EXPECT_FALSE(decoder.isMidFrame()) << "skip done";
+}
+
+TEST(FrameDecoder, ASkippedBodyIsNeverStored) {
+    FrameDecoder decoder;
+    EXPECT_EQ(decoder.append(header(30000000)), std::vector<Item>{Item::tooLarge(30000000)});
+    const Bytes chunk(65536, 0x5A);
+    std::int64_t fed = 0;
+    while (fed + static_cast<std::int64_t>(chunk.size()) <= 30000000) {
+        ASSERT_TRUE(decoder.append(chunk).empty());
+        fed += static_cast<std::int64_t>(chunk.size());
+    }
+    // The rest of the skipped body and a whole frame in one chunk: only the frame comes out.
+    Bytes tail(static_cast<std::size_t>(30000000 - fed), 0x5A);
+    const Bytes next = FrameEncoder::frame(std::string_view("{}"));
+    tail.insert(tail.end(), next.begin(), next.end());
+    EXPECT_EQ(decoder.append(tail), std::vector<Item>{Item::frame(bytesOf("{}"))});
+}
+
+TEST(FrameDecoder, ABodyIsCollectedInOneBufferOfItsAnnouncedSize) {
+    FrameDecoder decoder;
+    const Bytes body(200000, 0x31);
+    const Bytes stream = FrameEncoder::frame(body);
+    std::vector<Item> items;
+    for (std::size_t offset = 0; offset < stream.size(); offset += 65536) {
+        auto more = decoder.append(std::span(stream.data() + offset,
+                                             std::min<std::size_t>(65536, stream.size() - offset)));
+        items.insert(items.end(), std::make_move_iterator(more.begin()),
+                     std::make_move_iterator(more.end()));
+    }
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].body, body);
+    EXPECT_EQ(items[0].body.capacity(), body.size());
+}
+
+TEST(FrameDecoder, ARecycledBufferCarriesTheNextBody) {
+    FrameDecoder decoder;
+    auto first = decoder.append(FrameEncoder::frame(Bytes(1000, 1)));
+    ASSERT_EQ(first.size(), 1u);
+    const std::uint8_t* storage = first[0].body.data();
+    decoder.recycle(std::move(first[0].body));
+    auto second = decoder.append(FrameEncoder::frame(Bytes(600, 2)));
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].body, Bytes(600, 2));
+    EXPECT_EQ(second[0].body.data(), storage);
+    // A body larger than the spare one gets a buffer of its own size.
+    auto third = decoder.append(FrameEncoder::frame(Bytes(5000, 3)));
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_EQ(third[0].body, Bytes(5000, 3));
+}
+
+}  // namespace
+}  // namespace quenra

@@ -1,0 +1,264 @@
+#include "platform/linux/drag_board.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "bridge_core/file_url.h"
+
+namespace quenra {
+namespace {
+
+class DragBoardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "drag-board-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        folderPath_ = root_ + "/tech.ostrell.quenra.dragboard";
+        folder_ = std::make_shared<const DragBoardFolder>(folderPath_);
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+
+    void writeFile(const std::string& name, const std::string& bytes) {
+        std::ofstream(folderPath_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+    std::string root_;
+    std::string folderPath_;
+    std::shared_ptr<const DragBoardFolder> folder_;
+};
+
+// Runs body in a forked child; the child's exit status is body's result.
+pid_t forkRunning(const std::function<bool()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        bool passed = false;
+        try {
+            passed = body();
+        } catch (const std::exception&) {
+            passed = false;
+        }
+        ::_exit(passed ? 0 : 1);
+    }
+    return child;
+}
+
+bool exitedCleanly(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(DragBoardTest, AFreshBoardIsEmptyAndItsFolderPrivate) {
+    FileDragBoard board(folder_);
+    EXPECT_EQ(board.changeCount(), 0);
+    EXPECT_TRUE(board.types().empty());
+    EXPECT_EQ(board.plainText(), std::nullopt);
+    struct stat status {};
+    ASSERT_EQ(::lstat(folderPath_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(status.st_uid, ::getuid());
+}
+
+TEST_F(DragBoardTest, TheFolderMustBeTheUsersOwnDirectory) {
+    const std::string open = root_ + "/open";
+    ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+    DragBoardFolder narrowed(open);
+    struct stat status {};
+    ASSERT_EQ(::lstat(open.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    const std::string link = root_ + "/link";
+    ASSERT_EQ(::symlink(open.c_str(), link.c_str()), 0);
+    EXPECT_THROW(DragBoardFolder{link}, std::system_error);
+    const std::string file = root_ + "/file";
+    std::ofstream(file) << "x";
+    EXPECT_THROW(DragBoardFolder{file}, std::system_error);
+    EXPECT_THROW(DragBoardFolder{root_ + "/missing/parent"}, std::system_error);
+}
+
+TEST_F(DragBoardTest, AClaimIsAChangeThatLeavesOnlyTheFile) {
+    FileDragBoard board(folder_);
+    board.update([](DragBoardState& state) {
+        state.declareTypes({PasteboardType::chromiumDrag, PasteboardType::plainText});
+        state.setString(PasteboardType::plainText, "QNR_DAW_DRAG/v1/marker");
+    });
+    const std::int64_t before = board.changeCount();
+    ASSERT_EQ(board.plainText(), "QNR_DAW_DRAG/v1/marker");
+
+    const std::string path = "/tmp/entries/Clip one.mid";
+    const ClaimResult result = board.claim(path);
+    EXPECT_GT(result.declaredChangeCount, before);
+    EXPECT_TRUE(result.fileURLWritten);
+    EXPECT_TRUE(result.filenamesWritten);
+    EXPECT_EQ(board.changeCount(), result.declaredChangeCount);
+    EXPECT_EQ(board.types(),
+              (std::vector<std::string>{PasteboardType::fileURL, PasteboardType::filenames}));
+    EXPECT_EQ(board.plainText(), std::nullopt);
+
+    const DragBoardState state = board.read();
+    EXPECT_EQ(state.string(PasteboardType::fileURL), "file:///tmp/entries/Clip%20one.mid");
+    ASSERT_NE(state.propertyList(PasteboardType::filenames), nullptr);
+    EXPECT_EQ(*state.propertyList(PasteboardType::filenames), boost::json::array{path});
+}
+
+TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
+    FileDragBoard board(folder_);
+    board.update([](DragBoardState& state) {
+        state.declareTypes({PasteboardType::chromiumDrag, PasteboardType::plainText});
+        state.setString(PasteboardType::plainText, "marker");
+    });
+    const DragBoardState browserDrag = board.read();
+    // Paths the board cannot hold leave the browser's drag untouched, at the same count.
+    for (const std::string path : {"/tmp/\xff.mid", "relative.mid", ""}) {
+        EXPECT_EQ(board.claim(path), (ClaimResult{browserDrag.changeCount, false, false})) << path;
+        EXPECT_EQ(board.read(), browserDrag) << path;
+    }
+
+    // A state that cannot be replaced publishes nothing and gives back the count before: here
+    // a directory sits where the writer's temporary file goes.
+    const std::int64_t current = board.changeCount();
+    ASSERT_EQ(::mkdir((folderPath_ + "/.state.json.tmp").c_str(), 0700), 0);
+    const ClaimResult failed = board.claim("/tmp/a.mid");
+    EXPECT_EQ(failed, (ClaimResult{current, false, false}));
+    EXPECT_EQ(board.read(), browserDrag);
+    EXPECT_EQ(board.changeCount(), current);
+}
+
+TEST_F(DragBoardTest, TheButtonIsNotAPasteboardChange) {
+    FileDragBoard board(folder_);
+    FileMouseButtons mouse(folder_);
+    EXPECT_FALSE(mouse.isLeftButtonDown());
+    board.update([](DragBoardState& state) { state.declareTypes({PasteboardType::plainText}); });
+    const std::int64_t count = board.changeCount();
+    mouse.setLeftButtonDown(true);
+    EXPECT_TRUE(mouse.isLeftButtonDown());
+    EXPECT_EQ(board.changeCount(), count);
+    EXPECT_TRUE(FileMouseButtons(folder_).isLeftButtonDown());
+    board.claim("/tmp/a.mid");
+    EXPECT_TRUE(mouse.isLeftButtonDown());
+    mouse.setLeftButtonDown(false);
+    EXPECT_FALSE(mouse.isLeftButtonDown());
+    EXPECT_EQ(board.changeCount(), count + 1);
+}
+
+TEST_F(DragBoardTest, StoringForADeclaredTypeKeepsTheCountAndNoChangeWritesNothing) {
+    FileDragBoard board(folder_);
+    board.update([](DragBoardState& state) { state.declareTypes({PasteboardType::plainText}); });
+    EXPECT_EQ(board.changeCount(), 1);
+    board.update(
+        [](DragBoardState& state) { state.setString(PasteboardType::plainText, "late text"); });
+    EXPECT_EQ(board.changeCount(), 1);
+    EXPECT_EQ(board.plainText(), "late text");
+    const auto stateBefore = folder_->read("state.json", FileDragBoard::maxStateBytes);
+    board.update([](DragBoardState& state) { state.setString(PasteboardType::fileURL, "x"); });
+    EXPECT_EQ(folder_->read("state.json", FileDragBoard::maxStateBytes), stateBefore);
+}
+
+TEST_F(DragBoardTest, GarbageReadsAsAnEmptyBoardAndTheCountNeverGoesBack) {
+    FileDragBoard board(folder_);
+    for (int change = 0; change < 5; ++change) {
+        board.update([](DragBoardState& state) { state.clearContents(); });
+    }
+    writeFile("state.json", "{\"changeCount\":5,\"items\":[[{\"type\":");
+    EXPECT_TRUE(board.types().empty());
+    EXPECT_EQ(board.read(), DragBoardState{});
+    EXPECT_EQ(board.changeCount(), 5);
+
+    board.update([](DragBoardState& state) { state.declareTypes({PasteboardType::plainText}); });
+    EXPECT_EQ(board.changeCount(), 6);
+    EXPECT_EQ(board.read().changeCount, 6);
+
+    writeFile("change-count", "garbage");
+    writeFile("state.json", "not json");
+    EXPECT_EQ(board.changeCount(), 0);
+    std::filesystem::remove(folderPath_ + "/change-count");
+    std::filesystem::remove(folderPath_ + "/state.json");
+    EXPECT_EQ(board.changeCount(), 0);
+    EXPECT_TRUE(board.types().empty());
+}
+
+TEST_F(DragBoardTest, AStateTooLargeToReadBackIsRefused) {
+    FileDragBoard board(folder_);
+    board.update([](DragBoardState& state) { state.declareTypes({PasteboardType::plainText}); });
+    const std::string huge(FileDragBoard::maxStateBytes, 'x');
+    EXPECT_THROW(board.update([&](DragBoardState& state) {
+        state.declareTypes({PasteboardType::plainText});
+        state.setString(PasteboardType::plainText, huge);
+    }),
+                 std::system_error);
+    EXPECT_EQ(board.changeCount(), 1);
+    EXPECT_EQ(board.types(), std::vector<std::string>{PasteboardType::plainText});
+}
+
+TEST_F(DragBoardTest, ConcurrentWritersNeverLoseAnUpdateNorShowAHalfWrittenState) {
+    constexpr int writers = 4;
+    constexpr int updatesEach = 40;
+    constexpr int total = writers * updatesEach;
+    FileDragBoard(folder_).update([](DragBoardState& state) {
+        state.declareTypes({PasteboardType::plainText});
+        state.setString(PasteboardType::plainText, "0");
+    });
+
+    // Each update reads the number on the board and declares anew with the next one, so a lost
+    // update shows both in the count and in the text.
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < writers; ++writer) {
+        children.push_back(forkRunning([this] {
+            FileDragBoard board(folder_);
+            for (int update = 0; update < updatesEach; ++update) {
+                board.update([](DragBoardState& state) {
+                    const int number = std::stoi(state.string(PasteboardType::plainText).value());
+                    state.declareTypes({PasteboardType::plainText});
+                    state.setString(PasteboardType::plainText, std::to_string(number + 1));
+                });
+            }
+            return true;
+        }));
+    }
+    // Readers take no lock: every state they read must be whole, its count never behind the
+    // last count seen, and its text the number of changes made.
+    const pid_t reader = forkRunning([this] {
+        FileDragBoard board(folder_);
+        std::int64_t lastCount = 0;
+        // Bounded, so a writer that died cannot leave the reader spinning.
+        for (int round = 0; round < 200000 && lastCount < total + 1; ++round) {
+            const auto json = folder_->read("state.json", FileDragBoard::maxStateBytes);
+            const auto state = json ? DragBoardState::decode(*json) : std::nullopt;
+            if (!state || state->changeCount < lastCount ||
+                state->string(PasteboardType::plainText) !=
+                    std::to_string(state->changeCount - 1)) {
+                return false;
+            }
+            const std::int64_t count = board.changeCount();
+            if (count < state->changeCount - 1) {
+                return false;
+            }
+            lastCount = state->changeCount;
+        }
+        return true;
+    });
+    for (const pid_t child : children) {
+        EXPECT_TRUE(exitedCleanly(child));
+    }
+    EXPECT_TRUE(exitedCleanly(reader));
+
+    FileDragBoard board(folder_);
+    EXPECT_EQ(board.changeCount(), total + 1);
+    EXPECT_EQ(board.plainText(), std::to_string(total));
+    EXPECT_FALSE(std::filesystem::exists(folderPath_ + "/.state.json.tmp"));
+}
+
+}  // namespace
+}  // namespace quenra

@@ -1,0 +1,201 @@
+#include "setup_core/setup_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+
+#include "support/setup_sandbox.h"
+
+namespace quenra {
+namespace {
+
+namespace fs = std::filesystem;
+using test::SetupSandbox;
+using Kind = SetupFailure::Kind;
+using Events = std::vector<std::string>;
+
+// Records what the window would show and answers questions from a script.
+class ScriptedView : public SetupView {
+  public:
+    Events events;
+    std::deque<bool> answers;
+
+    void setStatus(const std::string& text) override { events.push_back("status: " + text); }
+    void showAlert(const std::string& text) override { events.push_back("alert: " + text); }
+    bool askQuestion(const std::string& text, const std::string& continueLabel,
+                     const std::string& cancelLabel) override {
+        events.push_back("question: " + text + " [" + continueLabel + "|" + cancelLabel + "]");
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question";
+            return false;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void openAddress(const std::string& address) override { events.push_back("open: " + address); }
+};
+
+struct Window {
+    SetupSandbox sandbox;
+    ScriptedView view;
+    Integration integration;
+    SetupController controller;
+
+    explicit Window(bool korean = false)
+        : integration(sandbox.bundle().string(), sandbox.home().string(),
+                      sandbox.chromeData().string()),
+          controller(integration, korean, view) {
+        sandbox.installFakeHelper();
+        sandbox.answerCorrectly();
+    }
+    void placeForeignManifest() const {
+        HostRegistration other = integration.expected();
+        other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
+        fs::create_directories(integration.hostDirectory());
+        test::writeFile(integration.manifestPath(), other.encode());
+    }
+    std::string manifest() const { return test::readFile(integration.manifestPath()); }
+};
+
+const SetupTexts& en = SetupTexts::english();
+
+std::string question(const std::string& text, const SetupTexts& texts = en) {
+    return "question: " + text + " [" + texts.continueButton + "|" + texts.cancelButton + "]";
+}
+
+TEST(SetupController, SpeaksKoreanOnlyWhenKoreanComesFirst) {
+    struct Case {
+        std::vector<std::string> languages;
+        bool korean;
+    };
+    const std::vector<Case> cases = {
+        {{"ko-KR"}, true}, {{"ko"}, true},        {{"ko-KR", "en"}, true}, {{"en-KR"}, false},
+        {{}, false},       {{"en", "ko"}, false}, {{"KO"}, false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(::testing::PrintToString(testCase.languages));
+        EXPECT_EQ(prefersKorean(testCase.languages), testCase.korean);
+    }
+    ScriptedView view;
+    const Integration integration("/Applications/Quenra Bridge.app", "/home/u", std::nullopt);
+    EXPECT_EQ(SetupController(integration, true, view).texts(), SetupTexts::korean());
+    EXPECT_EQ(SetupController(integration, false, view).texts(), SetupTexts::english());
+    EXPECT_EQ(SetupTexts::korean().installButton, "연결 설치 / 복구");
+    EXPECT_EQ(en.versionLine, "0.1.0 \xC2\xB7 macOS 15+ \xC2\xB7 Apple silicon");
+    EXPECT_EQ(SetupTexts::korean().versionLine, en.versionLine);
+}
+
+TEST(SetupController, ShowsWhyACopyInDownloadsCannotBeInstalled) {
+    SetupSandbox sandbox;
+    fs::create_directories(sandbox.home() / "Downloads" / "Quenra Bridge.app");
+    ScriptedView view;
+    SetupController controller(
+        Integration((sandbox.home() / "Downloads" / "Quenra Bridge.app").string(),
+                    sandbox.home().string(), sandbox.chromeData().string()),
+        false, view);
+    const std::string message = SetupFailure::description(Kind::unsafeLocation);
+    controller.refresh();
+    controller.installIntegration();
+    EXPECT_EQ(view.events,
+              (Events{"status: " + message, "alert: " + message, "status: " + message}));
+}
+
+TEST(SetupController, InstallsIntoAFreshProfileWithoutAsking) {
+    Window window;
+    window.controller.refresh();
+    window.controller.installIntegration();
+    EXPECT_EQ(window.view.events, (Events{"status: " + en.notRegistered, "alert: " + en.installDone,
+                                          "status: " + en.registered}));
+    EXPECT_EQ(window.manifest(), window.integration.expected().encode());
+}
+
+TEST(SetupController, AsksBeforeReplacingAnotherCopysRegistration) {
+    Window window;
+    window.placeForeignManifest();
+    const std::string foreign = window.manifest();
+
+    window.view.answers = {false};
+    window.controller.installIntegration();
+    EXPECT_EQ(window.view.events, (Events{question(en.replaceQuestion)}));
+    EXPECT_EQ(window.manifest(), foreign);
+
+    window.view.events.clear();
+    window.view.answers = {true};
+    window.controller.installIntegration();
+    EXPECT_EQ(window.view.events, (Events{question(en.replaceQuestion), "alert: " + en.installDone,
+                                          "status: " + en.registered}));
+    EXPECT_EQ(window.manifest(), window.integration.expected().encode());
+    std::size_t backups = 0;
+    for (const auto& entry : fs::directory_iterator(window.integration.hostDirectory())) {
+        backups += entry.path().extension() == ".bak" && test::readFile(entry.path()) == foreign;
+    }
+    EXPECT_EQ(backups, 1u);
+}
+
+TEST(SetupController, ReinstallsItsOwnRegistrationSilently) {
+    Window window;
+    window.integration.registerHost(false);
+    const fs::file_time_type past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(window.integration.manifestPath(), past);
+    window.controller.installIntegration();
+    EXPECT_EQ(window.view.events, (Events{"alert: " + en.installDone, "status: " + en.registered}));
+    EXPECT_EQ(fs::last_write_time(window.integration.manifestPath()), past);
+}
+
+TEST(SetupController, InstallsNothingWhenTheHelperFailsItsTest) {
+    Window window;
+    window.sandbox.setStatus("self-test", 1);
+    window.controller.installIntegration();
+    EXPECT_EQ(window.view.events,
+              (Events{"alert: " + std::string(SetupFailure::description(Kind::invalidReply)),
+                      "status: " + en.notRegistered}));
+    EXPECT_FALSE(window.integration.manifestItemExists());
+}
+
+TEST(SetupController, RemovesOnlyAfterConfirmationAndOnlyItsOwn) {
+    const SetupTexts& ko = SetupTexts::korean();
+    Window window(true);
+    window.integration.registerHost(false);
+
+    window.view.answers = {false};
+    window.controller.removeIntegration();
+    EXPECT_EQ(window.view.events, (Events{question(ko.removeQuestion, ko)}));
+    EXPECT_TRUE(window.integration.isRegistered());
+
+    window.view.events.clear();
+    window.view.answers = {true};
+    window.controller.removeIntegration();
+    EXPECT_EQ(window.view.events,
+              (Events{question(ko.removeQuestion, ko), "status: " + ko.notRegistered}));
+    EXPECT_FALSE(window.integration.manifestItemExists());
+
+    window.placeForeignManifest();
+    window.view.events.clear();
+    window.view.answers = {true};
+    window.controller.removeIntegration();
+    EXPECT_EQ(window.view.events,
+              (Events{question(ko.removeQuestion, ko),
+                      "alert: " + std::string(SetupFailure::description(Kind::foreignRegistration)),
+                      "status: " + ko.notRegistered}));
+    EXPECT_TRUE(window.integration.manifestItemExists());
+}
+
+TEST(SetupController, ShowsTheTestResultInEnglishInAKoreanWindow) {
+    Window window(true);
+    window.controller.testConnection();
+    EXPECT_EQ(window.view.events,
+              (Events{"alert: Helper 0.1.0: cache, drag pasteboard and Native Messaging HELLO "
+                      "passed.",
+                      "status: " + SetupTexts::korean().notRegistered}));
+}
+
+TEST(SetupController, OpensTheWebsiteAndNothingElse) {
+    Window window;
+    window.controller.openWebsite();
+    EXPECT_EQ(window.view.events, (Events{"open: " + std::string(productWebsite)}));
+}
+
+}  // namespace
+}  // namespace quenra

@@ -1,0 +1,125 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+namespace quenra::testing {
+
+ChildProcess ChildProcess::start(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::system_error(errno, std::generic_category(), "fork");
+    }
+    if (pid == 0) {
+        int status = 70;
+        try {
+            status = body();
+        } catch (const std::exception&) {
+            status = 70;
+        }
+        ::_exit(status);
+    }
+    return ChildProcess(pid);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), status_(std::exchange(other.status_, -1)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        pid_ = std::exchange(other.pid_, -1);
+        status_ = std::exchange(other.status_, -1);
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && status_ < 0) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+void ChildProcess::kill(int signal) {
+    if (pid_ > 0 && status_ < 0) {
+        ::kill(pid_, signal);
+    }
+}
+
+int ChildProcess::wait() {
+    if (pid_ <= 0 || status_ >= 0) {
+        return status_;
+    }
+    int raw = 0;
+    while (::waitpid(pid_, &raw, 0) < 0) {
+        if (errno != EINTR) {
+            throw std::system_error(errno, std::generic_category(), "waitpid");
+        }
+    }
+    reaped(raw);
+    return status_;
+}
+
+void ChildProcess::reaped(int rawStatus) {
+    status_ = WIFEXITED(rawStatus) ? WEXITSTATUS(rawStatus) : 128 + WTERMSIG(rawStatus);
+}
+
+ProcessSignal::ProcessSignal() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    }
+    readEnd_ = ends[0];
+    writeEnd_ = ends[1];
+}
+
+ProcessSignal::~ProcessSignal() {
+    if (readEnd_ >= 0) {
+        ::close(readEnd_);
+    }
+    if (writeEnd_ >= 0) {
+        ::close(writeEnd_);
+    }
+}
+
+void ProcessSignal::notify() {
+    const char byte = 1;
+    while (::write(writeEnd_, &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+bool ProcessSignal::wait() {
+    char byte = 0;
+    ssize_t count;
+    do {
+        count = ::read(readEnd_, &byte, 1);
+    } while (count < 0 && errno == EINTR);
+    return count == 1;
+}
+
+void ProcessSignal::becomeWaiter() {
+    if (writeEnd_ >= 0) {
+        ::close(writeEnd_);
+        writeEnd_ = -1;
+    }
+}
+
+void ProcessSignal::becomeNotifier() {
+    if (readEnd_ >= 0) {
+        ::close(readEnd_);
+        readEnd_ = -1;
+    }
+}
+
+}  // namespace quenra::testing

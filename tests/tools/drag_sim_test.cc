@@ -1,0 +1,196 @@
+// The drag simulator as scripts and tests use it: the real binary, run against a temporary
+// board, checked by its exact output and exit status and by what the board library then reads.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/linux/drag_board.h"
+
+namespace quenra {
+namespace {
+
+struct SimRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(int descriptor) {
+    std::string bytes;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(descriptor);
+    return bytes;
+}
+
+SimRun runSim(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment) {
+    const std::string program = std::string(QUENRA_BUILD_DIR) + "/tools/quenra-drag-sim";
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& variable : environment) {
+        envp.push_back(const_cast<char*>(variable.c_str()));
+    }
+    envp.push_back(nullptr);
+
+    int out[2];
+    int err[2];
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    pid_t child = -1;
+    const int spawned =
+        ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    SimRun run;
+    run.out = readAll(out[0]);
+    run.err = readAll(err[0]);
+    EXPECT_EQ(spawned, 0) << program;
+    int status = 0;
+    if (spawned == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        run.status = WEXITSTATUS(status);
+    }
+    return run;
+}
+
+class DragSimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "drag-sim-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        environment_ = {"XDG_RUNTIME_DIR=" + root_, "HOME=/nonexistent"};
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+
+    SimRun sim(const std::vector<std::string>& arguments) {
+        return runSim(arguments, environment_);
+    }
+
+    std::string root_;
+    std::vector<std::string> environment_;
+};
+
+constexpr const char* chromium = "\"org.chromium.chromium-renderer-initiated-drag\"";
+
+std::string shown(int count, const std::string& fileURL, const std::string& filenames, bool down,
+                  const std::string& text, const std::string& types) {
+    return "{\"changeCount\":" + std::to_string(count) + ",\"fileURL\":" + fileURL +
+           ",\"filenames\":" + filenames + ",\"leftButtonDown\":" + (down ? "true" : "false") +
+           ",\"plainText\":" + text + ",\"types\":[" + types + "]}\n";
+}
+
+TEST_F(DragSimTest, CommandsPlayADragAndShowPrintsOneSortedLine) {
+    struct Step {
+        std::vector<std::string> command;
+        std::string shows;
+    };
+    const std::string text = "\"public.utf8-plain-text\"";
+    const std::vector<Step> steps = {
+        {{}, shown(0, "null", "null", false, "null", "")},
+        {{"begin", "QNR_DAW_DRAG/v1/a b/\"quoted\""},
+         shown(1, "null", "null", true, R"("QNR_DAW_DRAG/v1/a b/\"quoted\"")",
+               std::string(chromium) + "," + text)},
+        {{"button", "up"},
+         shown(1, "null", "null", false, R"("QNR_DAW_DRAG/v1/a b/\"quoted\"")",
+               std::string(chromium) + "," + text)},
+        {{"copy", "\xed\x95\x9c"}, shown(2, "null", "null", false, "\"\xed\x95\x9c\"", text)},
+        {{"begin", "--no-text"}, shown(3, "null", "null", true, "null", chromium)},
+        {{"begin", "--button", "up", "marker"},
+         shown(4, "null", "null", false, "\"marker\"", std::string(chromium) + "," + text)},
+        {{"button", "down"},
+         shown(4, "null", "null", true, "\"marker\"", std::string(chromium) + "," + text)},
+        {{"clear"}, shown(5, "null", "null", true, "null", "")},
+    };
+    for (const Step& step : steps) {
+        if (!step.command.empty()) {
+            const SimRun run = sim(step.command);
+            EXPECT_EQ(run.status, 0) << step.command[0] << ": " << run.err;
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "");
+        }
+        const SimRun show = sim({"show"});
+        EXPECT_EQ(show.status, 0);
+        EXPECT_EQ(show.out, step.shows) << (step.command.empty() ? "" : step.command[0]);
+        EXPECT_EQ(show.err, "");
+    }
+}
+
+TEST_F(DragSimTest, ShowsWhatAClaimLeavesForTheDropTarget) {
+    ASSERT_EQ(sim({"begin", "marker"}).status, 0);
+    FileDragBoard board(
+        std::make_shared<const DragBoardFolder>(root_ + "/tech.ostrell.quenra.dragboard"));
+    EXPECT_EQ(board.plainText(), "marker");
+    const ClaimResult claim = board.claim("/tmp/entries/My clip.mid");
+    EXPECT_EQ(claim, (ClaimResult{2, true, true}));
+    EXPECT_EQ(sim({"show"}).out,
+              shown(2, "\"file:///tmp/entries/My%20clip.mid\"", "[\"/tmp/entries/My clip.mid\"]",
+                    true, "null", "\"public.file-url\",\"NSFilenamesPboardType\""));
+}
+
+TEST_F(DragSimTest, MistakesExitOneWithOneLineOnStandardError) {
+    const std::vector<std::vector<std::string>> mistakes = {
+        {},
+        {"drop"},
+        {"begin"},
+        {"begin", "a", "b"},
+        {"begin", "--button", "sideways", "a"},
+        {"copy"},
+        {"copy", "a", "b"},
+        {"copy", "\xff"},
+        {"button"},
+        {"button", "left"},
+        {"show", "more"},
+        {"clear", "all"},
+        {"copy", "line\nbreak", "extra"},
+    };
+    for (const auto& arguments : mistakes) {
+        const SimRun run = sim(arguments);
+        const std::string name = arguments.empty() ? "(none)" : arguments[0];
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.out, "") << name;
+        ASSERT_FALSE(run.err.empty()) << name;
+        EXPECT_EQ(run.err.rfind("quenra-drag-sim: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+    // None of them changed the board.
+    EXPECT_EQ(sim({"show"}).out, shown(0, "null", "null", false, "null", ""));
+}
+
+TEST_F(DragSimTest, WithoutARuntimeDirectoryTheBoardLivesInTheUserCaches) {
+    const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=relative", "HOME=" + root_};
+    ASSERT_EQ(runSim({"copy", "x"}, environment).status, 0);
+    EXPECT_TRUE(std::filesystem::is_directory(root_ + "/.cache/tech.ostrell.quenra.dragboard"));
+    EXPECT_EQ(runSim({"show"}, environment).out,
+              shown(1, "null", "null", false, "\"x\"", "\"public.utf8-plain-text\""));
+
+    const SimRun nowhere = runSim({"show"}, {"XDG_RUNTIME_DIR=" + root_ + "/missing"});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_EQ(nowhere.out, "");
+}
+
+}  // namespace
+}  // namespace quenra
