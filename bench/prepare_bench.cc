@@ -1,5 +1,9 @@
 // The cost of accepting a PREPARE (parse, base64 decode, SHA-256, MIDI check) against a floor
 // measured in the same run: copying the base64 text once and hashing the clip once.
+// Each request allocates a few buffers of megabytes; with glibc's default thresholds they are
+// fresh mappings every time, and their page faults can cost more than the work itself. Run
+// with GLIBC_TUNABLES=glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=268435456
+// to see the figures with those buffers reused.
 #include <benchmark/benchmark.h>
 
 #include <boost/json/serialize.hpp>

@@ -1,5 +1,6 @@
 #include "bridge_core/entry_record.h"
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/parse.hpp>
 #include <cstdint>
@@ -93,8 +94,12 @@ std::optional<std::string> EntryRecord::encode() const {
 }
 
 std::optional<EntryRecord> EntryRecord::decode(std::string_view json) {
+    // Every create and sweep decodes every record: a record-sized arena spares the heap, and
+    // a larger (hostile) record simply spills over into it.
+    unsigned char arena[4096];
+    boost::json::monotonic_resource resource(arena, sizeof arena);
     boost::system::error_code error;
-    const boost::json::value parsed = boost::json::parse(json, error);
+    const boost::json::value parsed = boost::json::parse(json, error, &resource);
     if (error || !parsed.is_object()) {
         return std::nullopt;
     }

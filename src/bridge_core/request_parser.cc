@@ -193,6 +193,11 @@ char32_t scalarAt(std::string_view text, std::size_t start, std::size_t size) {
         }
         scalar = (scalar << 6) | (next & 0x3F);
     }
+    // Overlong forms and leads beyond U+10FFFF are not characters, so they never trim.
+    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (lead >= 0xF8 || scalar < smallest[size] || scalar > 0x10FFFF) {
+        return 0xFFFFFFFF;
+    }
     return scalar;
 }
 
@@ -217,6 +222,10 @@ boost::json::value RequestParser::json(std::span<const std::uint8_t> data) {
 }
 
 HostRequest RequestParser::parse(std::string_view data) {
+    return parse(json(data));
+}
+
+HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
     return parse(json(data));
 }
 

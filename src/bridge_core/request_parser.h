@@ -88,6 +88,7 @@ boost::json::value json(std::string_view data);
 boost::json::value json(std::span<const std::uint8_t> data);
 
 HostRequest parse(std::string_view data);
+HostRequest parse(std::span<const std::uint8_t> data);
 HostRequest parse(const boost::json::value& value);
 
 struct Salvage {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <ostream>
 
 #include "bridge_core/files.h"
 #include "support/cache_printers.h"
@@ -356,6 +357,10 @@ struct ExpiryCase {
     bool kept;
 };
 
+void PrintTo(const ExpiryCase& value, std::ostream* out) {
+    *out << value.what;
+}
+
 class ExpiryTable : public CacheTest, public ::testing::WithParamInterface<ExpiryCase> {};
 
 TEST_P(ExpiryTable, KeepsUntilStrictlyPastTheExpiry) {
@@ -389,6 +394,10 @@ struct UnreadableCase {
     const char* what;
     std::optional<std::string> record;
 };
+
+void PrintTo(const UnreadableCase& value, std::ostream* out) {
+    *out << value.what;
+}
 
 class UnreadableRecords : public CacheTest, public ::testing::WithParamInterface<UnreadableCase> {};
 
@@ -564,6 +573,10 @@ struct IntegrityCase {
     const char* what;
     void (*tamper)(const std::string& clipPath);
 };
+
+void PrintTo(const IntegrityCase& value, std::ostream* out) {
+    *out << value.what;
+}
 
 class Integrity : public CacheTest, public ::testing::WithParamInterface<IntegrityCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace quenra {
 namespace {
 
@@ -47,6 +49,10 @@ struct DecodeCase {
     std::string json;
     bool readable;
 };
+
+void PrintTo(const DecodeCase& value, std::ostream* out) {
+    *out << value.what;
+}
 
 class EntryRecordDecoding : public ::testing::TestWithParam<DecodeCase> {};
 

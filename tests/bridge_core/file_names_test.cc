@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace quenra {
 namespace {
 
@@ -10,6 +12,10 @@ struct NameCase {
     std::string suggested;
     std::string expected;
 };
+
+void PrintTo(const NameCase& value, std::ostream* out) {
+    *out << value.what;
+}
 
 std::string repeated(std::string_view piece, int count) {
     std::string text;

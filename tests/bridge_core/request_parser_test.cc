@@ -429,7 +429,10 @@ TEST(RequestParser, AcceptedRequests) {
         object request = test.base();
         test.edit(request);
         try {
-            test.check(RequestParser::parse(boost::json::serialize(request)));
+            const std::string text = boost::json::serialize(request);
+            const std::vector<std::uint8_t> body(text.begin(), text.end());
+            EXPECT_EQ(RequestParser::parse(body), RequestParser::parse(text));
+            test.check(RequestParser::parse(text));
         } catch (const ProtocolFailure& failure) {
             ADD_FAILURE() << failure.detail;
         }
@@ -525,6 +528,18 @@ TEST(RequestParser, TrimsExactlyTheJavaScriptBlanks) {
         {"\xF0\x9F\x8E\xB5 ", "\xF0\x9F\x8E\xB5"},
         {"\xFF ", "\xFF"},
         {" \x80", "\x80"},
+        {"\xC0\x89"
+         "a\xC0\xA0",
+         "\xC0\x89"
+         "a\xC0\xA0"},  // overlong tab and blank
+        {"\xF8\x80\x80\x89"
+         "a",
+         "\xF8\x80\x80\x89"
+         "a"},
+        {"\xE0\x80\xA0"
+         "a",
+         "\xE0\x80\xA0"
+         "a"},
     };
     for (const auto& [text, trimmed] : cases) {
         EXPECT_EQ(RequestParser::trimmedJavaScriptStyle(text), trimmed) << text;

@@ -67,8 +67,12 @@ int ChildProcess::wait() {
             throw std::system_error(errno, std::generic_category(), "waitpid");
         }
     }
-    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    reaped(raw);
     return status_;
+}
+
+void ChildProcess::reaped(int rawStatus) {
+    status_ = WIFEXITED(rawStatus) ? WEXITSTATUS(rawStatus) : 128 + WTERMSIG(rawStatus);
 }
 
 ProcessSignal::ProcessSignal() {

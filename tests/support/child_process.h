@@ -24,6 +24,8 @@ class ChildProcess {
     void kill(int signal);
     // The exit status, or 128 + the signal that ended the child. Waits at most once.
     int wait();
+    // For a caller that reaped the child itself (a ptrace tracer): records waitpid's status.
+    void reaped(int rawStatus);
 
   private:
     explicit ChildProcess(pid_t pid) : pid_(pid) {}

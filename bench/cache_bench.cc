@@ -1,0 +1,151 @@
+// The cost of a create and of a sweep, each against the durability floor measured beside it in
+// the same iterations: writing the clip into a fresh file with fsync, plus the two directory
+// flushes a publication needs. Everything else a create does (the usage scan over existing
+// entries, the record, the locks, the rename) is the cache's own overhead.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/files.h"
+#include "platform/system_clock.h"
+
+namespace quenra {
+namespace {
+
+constexpr std::size_t clipBytes = 16 * 1024;
+const std::vector<std::uint8_t> clip(clipBytes, 0x90);
+const std::string digest(64, 'f');
+
+using Clock = std::chrono::steady_clock;
+
+// A scratch folder under $TMPDIR (or /tmp), removed afterwards.
+class ScratchDirectory {
+  public:
+    ScratchDirectory() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/quenra-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        path_ = pattern;
+    }
+    ~ScratchDirectory() { Files::removeTree(path_); }
+    std::string join(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One durable write of a clip-sized file into a fresh directory, as a create must at least do.
+double measureFloor(const std::string& scratch, int round) {
+    const std::string directory = scratch + "/floor-" + std::to_string(round);
+    ::mkdir(directory.c_str(), 0700);
+    const auto start = Clock::now();
+    Files::writeNew(directory + "/clip.mid", clip);
+    Files::flushDirectory(directory);
+    Files::flushDirectory(scratch);
+    const double seconds = secondsSince(start);
+    Files::removeTree(directory);
+    return seconds;
+}
+
+void fill(Cache& cache, int entries) {
+    for (int index = 0; index < entries; ++index) {
+        OwnedEntry entry = cache.create(clip, "Clip " + std::to_string(index) + ".mid", digest);
+        cache.relinquish(entry);
+    }
+}
+
+void report(benchmark::State& state, double floorSeconds, double measuredSeconds) {
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["floor_ms"] = 1e3 * floorSeconds / iterations;
+    state.counters["ratio"] = measuredSeconds / floorSeconds;
+}
+
+void createWithEntriesPresent(benchmark::State& state) {
+    ScratchDirectory temporary;
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
+    fill(cache, static_cast<int>(state.range(0)));
+    const std::string scratch = temporary.join("scratch");
+    ::mkdir(scratch.c_str(), 0700);
+
+    double floorSeconds = 0;
+    double createSeconds = 0;
+    int round = 0;
+    for (auto _ : state) {
+        floorSeconds += measureFloor(scratch, round++);
+        const auto start = Clock::now();
+        OwnedEntry entry = cache.create(clip, "Bench.mid", digest);
+        const double seconds = secondsSince(start);
+        createSeconds += seconds;
+        state.SetIterationTime(seconds);
+        cache.deleteEntry(entry);
+    }
+    report(state, floorSeconds, createSeconds);
+}
+BENCHMARK(createWithEntriesPresent)
+    ->Arg(0)
+    ->Arg(512)
+    ->Arg(1023)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The usage scan alone: what each present entry adds to a create.
+void usageScan(benchmark::State& state) {
+    ScratchDirectory temporary;
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
+    fill(cache, static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cache.usage());
+    }
+}
+BENCHMARK(usageScan)->Arg(1023)->Unit(benchmark::kMillisecond);
+
+// A sweep that judges 1024 unowned entries and keeps them all (nothing has expired).
+void sweepOverEntries(benchmark::State& state) {
+    ScratchDirectory temporary;
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
+    fill(cache, static_cast<int>(state.range(0)));
+    const std::string scratch = temporary.join("scratch");
+    ::mkdir(scratch.c_str(), 0700);
+
+    double floorSeconds = 0;
+    double sweepSeconds = 0;
+    int round = 0;
+    for (auto _ : state) {
+        floorSeconds += measureFloor(scratch, round++);
+        const auto start = Clock::now();
+        const SweepReport swept = cache.sweep();
+        const double seconds = secondsSince(start);
+        sweepSeconds += seconds;
+        state.SetIterationTime(seconds);
+        if (swept.kept != state.range(0)) {
+            state.SkipWithError("the sweep did not judge every entry");
+        }
+    }
+    report(state, floorSeconds, sweepSeconds);
+}
+BENCHMARK(sweepOverEntries)->Arg(1024)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quenra
+
+BENCHMARK_MAIN();

@@ -1,0 +1,285 @@
+#include "bridge_core/host_session.h"
+
+#include <algorithm>
+#include <utility>
+#include <variant>
+
+#include "bridge_core/file_names.h"
+#include "bridge_core/midi_payload.h"
+
+namespace quenra {
+
+namespace {
+
+template <class... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
+}  // namespace
+
+HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
+
+std::vector<HostSession::Payload> HostSession::receive(const FrameDecoder::Item& item) {
+    using Kind = FrameDecoder::Item::Kind;
+    switch (item.kind) {
+        case Kind::frame:
+            return {handle(std::string_view(reinterpret_cast<const char*>(item.body.data()),
+                                            item.body.size()))};
+        case Kind::tooLarge:
+            return {failure(ErrorCode::tooLarge, std::nullopt)};
+        case Kind::corrupt:
+            return {};
+        case Kind::empty:
+            return {failure(ErrorCode::badRequest, std::nullopt)};
+    }
+    return {};
+}
+
+HostSession::Payload HostSession::handle(std::string_view data) {
+    boost::json::value json;
+    try {
+        json = RequestParser::json(data);
+    } catch (const ProtocolFailure&) {
+        return failure(ErrorCode::badRequest, std::nullopt);
+    }
+
+    std::optional<HostRequest> parsed;
+    try {
+        parsed = RequestParser::parse(json);
+    } catch (const ProtocolFailure& failed) {
+        const RequestParser::Salvage salvaged = RequestParser::salvage(json);
+        return failure(failed.code, salvaged.requestId, salvaged.session);
+    } catch (const std::exception&) {
+        // The parser reads hostile input; whatever else it throws is still a bad request.
+        const RequestParser::Salvage salvaged = RequestParser::salvage(json);
+        return failure(ErrorCode::badRequest, salvaged.requestId, salvaged.session);
+    }
+    const HostRequest& request = *parsed;
+
+    const bool isHello = std::holds_alternative<HelloRequest>(request.body);
+    if (isHello) {
+        if (bound_ && *bound_ != request.session) {
+            return failure(ErrorCode::stale, request.requestId, request.session);
+        }
+        bound_ = request.session;
+    }
+    if (!bound_) {
+        return failure(ErrorCode::notReady, request.requestId, request.session);
+    }
+    if (request.session != *bound_) {
+        return failure(ErrorCode::stale, request.requestId, request.session);
+    }
+    if (!remember(request.requestId)) {
+        return failure(ErrorCode::duplicateRequest, request.requestId);
+    }
+
+    const std::string& requestId = request.requestId;
+    return std::visit(
+        Overloaded{
+            [&](const HelloRequest&) { return hello(requestId); },
+            [&](const PrepareRequest& prepareRequest) {
+                return prepare(prepareRequest, requestId);
+            },
+            [&](const ArmRequest& armRequest) { return arm(armRequest, requestId, *bound_); },
+            [&](const CancelRequest& cancelRequest) {
+                return cancel(cancelRequest.token, requestId);
+            },
+            [&](const ReleaseRequest& releaseRequest) {
+                return release(releaseRequest.preparedId, requestId);
+            },
+            [&](const StatusRequest&) { return status(requestId); },
+        },
+        request.body);
+}
+
+const SessionID& HostSession::envelopeSession() const {
+    return bound_ ? *bound_ : Outgoing::unboundSession;
+}
+
+HostSession::Payload HostSession::failure(ErrorCode code,
+                                          const std::optional<std::string>& requestId,
+                                          const std::optional<SessionID>& session) {
+    if (code == ErrorCode::internal) {
+        Log::note("internal-error");
+    }
+    const SessionID& envelope = bound_ ? *bound_ : session ? *session : Outgoing::unboundSession;
+    return Outgoing::encode(
+        Outgoing::error(code, envelope,
+                        requestId ? std::string_view(*requestId) : Outgoing::unparsedRequestId),
+        environment_.limits.maxResponseFrameBytes);
+}
+
+HostSession::Payload HostSession::reply(std::string_view type, const std::string& requestId,
+                                        Outgoing::Message body) {
+    return Outgoing::encode(Outgoing::reply(type, envelopeSession(), requestId, std::move(body)),
+                            environment_.limits.maxResponseFrameBytes);
+}
+
+HostSession::Payload HostSession::event(std::string_view type, Outgoing::Message body) {
+    return Outgoing::encode(Outgoing::event(type, envelopeSession(), std::move(body)),
+                            environment_.limits.maxResponseFrameBytes);
+}
+
+bool HostSession::remember(const std::string& requestId) {
+    if (rememberedRequestIds_.contains(requestId)) {
+        return false;
+    }
+    recentRequestIds_.push_back(requestId);
+    rememberedRequestIds_.insert(requestId);
+    while (static_cast<std::int64_t>(recentRequestIds_.size()) >
+           environment_.limits.requestIdMemory) {
+        rememberedRequestIds_.erase(recentRequestIds_.front());
+        recentRequestIds_.pop_front();
+    }
+    return true;
+}
+
+HostSession::Payload HostSession::hello(const std::string& requestId) {
+    Log::note("hello");
+    boost::json::array capabilities;
+    for (const std::string& capability : Identity::capabilities()) {
+        capabilities.emplace_back(capability);
+    }
+    const Platform& platform = environment_.platform;
+    return reply(
+        "HELLO_OK", requestId,
+        {
+            {"helperVersion", Identity::helperVersion},
+            {"platform",
+             {{"os", platform.os}, {"version", platform.version}, {"arch", platform.arch}}},
+            {"capabilities", std::move(capabilities)},
+        });
+}
+
+HostSession::Payload HostSession::status(const std::string& requestId) {
+    const CacheUsage usage = environment_.cache.usage();
+    return reply("STATUS", requestId,
+                 {
+                     {"helperVersion", Identity::helperVersion},
+                     {"armed", isWatching()},
+                     {"preparations", static_cast<std::int64_t>(preparations_.size())},
+                     {"cache", {{"entries", usage.entries}, {"bytes", usage.bytes}}},
+                 });
+}
+
+HostSession::Payload HostSession::prepare(const PrepareRequest& request,
+                                          const std::string& requestId) {
+    const Limits& limits = environment_.limits;
+    const double now = environment_.clock.monotonicNow();
+    std::erase_if(recentPrepares_, [&](const PrepareAttempt& attempt) {
+        return attempt.time <= now - limits.rateWindow;
+    });
+    std::int64_t windowBytes = 0;
+    for (const PrepareAttempt& attempt : recentPrepares_) {
+        windowBytes += attempt.bytes;
+    }
+    // The window's bytes never exceed prepareBurstBytes, so this sum cannot overflow.
+    if (static_cast<std::int64_t>(recentPrepares_.size()) >= limits.prepareBurst ||
+        windowBytes + request.byteLength > limits.prepareBurstBytes) {
+        return failure(ErrorCode::rateLimited, requestId);
+    }
+    // Counted before the content checks: a refused clip still used up its upload.
+    recentPrepares_.push_back({now, request.byteLength});
+
+    std::vector<std::uint8_t> midi;
+    try {
+        midi = MIDIPayload::decode(request);
+    } catch (const ProtocolFailure& failed) {
+        return failure(failed.code, requestId);
+    }
+    const std::string fileName = FileNames::safeName(request.suggestedName);
+
+    std::shared_ptr<OwnedEntry> entry;
+    try {
+        entry =
+            std::make_shared<OwnedEntry>(environment_.cache.create(midi, fileName, request.sha256));
+    } catch (const CacheFailure& failed) {
+        if (failed.kind() == CacheFailure::Kind::full) {
+            Log::note("cache-full");
+            return failure(ErrorCode::cacheFull, requestId);
+        }
+        Log::note("cache-write-failed");
+        return failure(ErrorCode::internal, requestId);
+    }
+
+    // Equal or higher generations of the clip stay: an older PREPARE arriving late must not
+    // remove a newer one.
+    for (auto it = preparations_.begin(); it != preparations_.end();) {
+        Preparation& older = it->second;
+        if (older.clipId != request.clipId || older.generation >= request.generation) {
+            ++it;
+            continue;
+        }
+        if (isArmedOn(older)) {
+            endArm(armed_);
+        }
+        forget(older);
+        it = preparations_.erase(it);
+    }
+
+    const std::string preparedId = entry->preparedId();
+    preparations_.insert_or_assign(
+        preparedId, Preparation{request.clipId, request.generation, request.sha256, entry});
+    Log::note("prepared");
+    return reply("PREPARED", requestId,
+                 {
+                     {"preparedId", preparedId},
+                     {"clipId", request.clipId},
+                     {"generation", request.generation},
+                     {"sha256", request.sha256},
+                     {"byteLength", static_cast<std::int64_t>(midi.size())},
+                     {"fileName", fileName},
+                 });
+}
+
+HostSession::Payload HostSession::cancel(const std::string& token, const std::string& requestId) {
+    const bool wasActive = armed_ && armed_->token == token;
+    if (wasActive) {
+        endArm(armed_);
+    }
+    return reply("CANCELLED", requestId, {{"token", token}, {"wasActive", wasActive}});
+}
+
+HostSession::Payload HostSession::release(const std::string& preparedId,
+                                          const std::string& requestId) {
+    const auto found = preparations_.find(preparedId);
+    if (found != preparations_.end()) {
+        Preparation preparation = std::move(found->second);
+        preparations_.erase(found);
+        if (isArmedOn(preparation)) {
+            endArm(armed_);
+        }
+        forget(preparation);
+    }
+    return reply("RELEASED", requestId, {{"preparedId", preparedId}});
+}
+
+void HostSession::forget(Preparation& preparation) {
+    OwnedEntry& entry = *preparation.entry;
+    if (entry.record().state == EntryState::prepared) {
+        environment_.cache.deleteEntry(entry);
+    } else {
+        environment_.cache.relinquish(entry);
+    }
+}
+
+void HostSession::shutdown() {
+    if (armed_) {
+        endArm(armed_);
+    }
+    for (auto& [preparedId, preparation] : preparations_) {
+        forget(preparation);
+    }
+    preparations_.clear();
+}
+
+SweepReport HostSession::sweep() {
+    return environment_.cache.sweep();
+}
+
+bool HostSession::isArmedOn(const Preparation& preparation) const {
+    return armed_ && armed_->preparation.entry->preparedId() == preparation.entry->preparedId();
+}
+
+}  // namespace quenra

@@ -1,0 +1,22 @@
+// The services one host session works through. The runtime fills it with the real cache, drag
+// pasteboard, mouse, clocks and random source; tests fill it with substitutes.
+#pragma once
+
+#include "bridge_core/cache.h"
+#include "bridge_core/identity.h"
+#include "bridge_core/services.h"
+
+namespace quenra {
+
+// Every reference must outlive the session built over it.
+struct SessionEnvironment {
+    Cache& cache;
+    DragBoard& board;
+    MouseButtons& mouse;
+    BridgeClock& clock;
+    RandomSource& random;
+    Limits limits;
+    Platform platform;
+};
+
+}  // namespace quenra

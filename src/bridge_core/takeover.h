@@ -1,0 +1,77 @@
+// The armed drag and the poll that replaces Chrome's drag with the cached clip file: it looks
+// for Chrome's drag type carrying this drag's marker while the left button is held, then
+// claims the pasteboard for the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/outgoing.h"
+#include "bridge_core/session_environment.h"
+
+namespace quenra {
+
+// One clip prepared by this connection; while it lives, its entry's owner lock is held.
+struct Preparation {
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::string sha256;
+    std::shared_ptr<OwnedEntry> entry;
+};
+
+class ArmedDrag {
+  public:
+    ArmedDrag(std::string token, std::string marker, Preparation preparation,
+              EntryState stateBeforeArm, double deadline, std::int64_t baseline);
+
+    const std::string token;
+    const std::string marker;
+    const Preparation preparation;
+    // The record's state before arming; a drag that ends unpublished restores `prepared`.
+    const EntryState stateBeforeArm;
+    double deadline;
+    // The last change count already dealt with; it is not examined again.
+    std::int64_t lastSeen;
+    // Counts this drag's own claims produced, so the poll never mistakes them for a drag.
+    std::set<std::int64_t> ownWrites;
+    std::optional<std::int64_t> awaitedCount;
+    std::int64_t awaitedReads = 0;
+};
+
+// The decision of one poll step.
+struct PollOutcome {
+    enum class Kind { failed, waiting, expired, published };
+
+    Kind kind = Kind::waiting;
+    ErrorCode code = ErrorCode::internal;  // meaningful only for failed
+
+    static PollOutcome failed(ErrorCode code) { return {Kind::failed, code}; }
+    static PollOutcome waiting() { return {Kind::waiting}; }
+    static PollOutcome expired() { return {Kind::expired}; }
+    static PollOutcome published() { return {Kind::published}; }
+
+    bool operator==(const PollOutcome&) const = default;
+};
+
+namespace Takeover {
+
+// Chrome's drag was seen at count without readable text: wait for the text on the following
+// polls, but give the count up after this many reads in a row.
+inline constexpr std::int64_t maxAwaitedReads = 20;
+
+PollOutcome lookAgain(ArmedDrag& drag, std::int64_t count);
+
+// One poll step of an armed drag, before the session acts on its outcome. A step that sees
+// no change reads only the clock and the change count.
+PollOutcome poll(ArmedDrag& drag, const SessionEnvironment& environment);
+
+// "QNR_DAW_DRAG/v1/" + the first 16 characters of the session id + "/" + token.
+std::string marker(const std::string& sessionId, const std::string& token);
+
+}  // namespace Takeover
+
+}  // namespace quenra

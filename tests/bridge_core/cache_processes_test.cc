@@ -1,0 +1,399 @@
+// The cache shared by real processes: forked creators and sweepers against one folder, real
+// flock contention, and creators killed at every system call of a create.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/files.h"
+#include "platform/system_clock.h"
+#include "support/cache_printers.h"
+#include "support/child_process.h"
+#include "support/manual_clock.h"
+#include "support/temporary_directory.h"
+
+namespace quenra {
+namespace {
+
+using testing::ChildProcess;
+using testing::ManualClock;
+using testing::ProcessSignal;
+using testing::readFileText;
+using testing::TemporaryDirectory;
+using testing::writeFileText;
+
+const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
+const std::string digest(64, 'c');
+
+double realNow() {
+    return static_cast<double>(std::time(nullptr));
+}
+
+bool isEntryName(const std::string& name) {
+    return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool isStagingName(const std::string& name) {
+    return name.size() == 21 && name.starts_with(".tmp-") &&
+           name.find_first_not_of("0123456789abcdef", 5) == std::string::npos;
+}
+
+// What a reader in another process must always find under an entry id: the whole entry.
+bool isCompleteEntry(const std::string& directory, const std::string& id) {
+    std::vector<std::string> names = Files::names(directory);
+    std::sort(names.begin(), names.end());
+    if (names != std::vector<std::string>{"Song.mid", "entry.json", "owner.lock"}) {
+        return false;
+    }
+    const auto record = EntryRecord::decode(readFileText(directory + "/entry.json"));
+    return readFileText(directory + "/Song.mid") == std::string(clip.begin(), clip.end()) &&
+           record && record->preparedId == id && record->fileName == "Song.mid" &&
+           record->byteLength == static_cast<std::int64_t>(clip.size()) && record->sha256 == digest;
+}
+
+// Boost.JSON 1.81 may read a 17-digit time back one unit in the last place off.
+bool sameRecord(const std::optional<EntryRecord>& read, const EntryRecord& written) {
+    if (!read) {
+        return false;
+    }
+    EntryRecord adjusted = *read;
+    const auto near = [](double a, double b) { return a - b < 1e-6 && b - a < 1e-6; };
+    if (near(adjusted.createdAt, written.createdAt) &&
+        near(adjusted.touchedAt, written.touchedAt) &&
+        adjusted.retainUntil.has_value() == written.retainUntil.has_value() &&
+        (!written.retainUntil || near(*adjusted.retainUntil, *written.retainUntil))) {
+        adjusted.createdAt = written.createdAt;
+        adjusted.touchedAt = written.touchedAt;
+        adjusted.retainUntil = written.retainUntil;
+    }
+    return adjusted == written;
+}
+
+TEST(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    Limits limits = Limits::standard();
+    limits.cacheMaxEntries = 3;
+    constexpr int creators = 8;
+    SystemClock clock;
+    SystemRandom random;
+    Cache parent(root, limits, clock, random);
+
+    ProcessSignal go;
+    ProcessSignal attempted;
+    ProcessSignal hold;
+    std::vector<ChildProcess> children;
+    for (int index = 0; index < creators; ++index) {
+        children.push_back(ChildProcess::start([&] {
+            Cache cache(root, limits, clock, random);
+            go.wait();
+            int status = 2;
+            std::optional<OwnedEntry> entry;
+            try {
+                entry.emplace(cache.create(clip, "Song.mid", digest));
+                status = 0;
+            } catch (const CacheFailure& failure) {
+                status = failure.kind() == CacheFailure::Kind::full ? 1 : 2;
+            }
+            attempted.notify();
+            hold.wait();  // keeps a successful entry owned while the parent looks
+            return status;
+        }));
+    }
+    for (int index = 0; index < creators; ++index) {
+        go.notify();
+    }
+    for (int index = 0; index < creators; ++index) {
+        ASSERT_TRUE(attempted.wait());
+    }
+    EXPECT_EQ(parent.usage(), (CacheUsage{3, 3 * static_cast<std::int64_t>(clip.size())}));
+    EXPECT_EQ(parent.sweep(), (SweepReport{.owned = 3}));
+    for (int index = 0; index < creators; ++index) {
+        hold.notify();
+    }
+    int succeeded = 0;
+    int full = 0;
+    for (ChildProcess& child : children) {
+        const int status = child.wait();
+        succeeded += status == 0;
+        full += status == 1;
+    }
+    EXPECT_EQ(succeeded, 3);
+    EXPECT_EQ(full, creators - 3);
+}
+
+TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    ManualClock clock(realNow());
+    clock.setMonotonicStep(0.25);  // the 2 s wait runs out after eight polls
+    SystemRandom random;
+    Cache cache(root, Limits::standard(), clock, random);
+
+    ProcessSignal locked;
+    ProcessSignal release;
+    ChildProcess holder = ChildProcess::start([&] {
+        const int lock = Files::openLockFile(root + "/cache.lock", true);
+        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            return 1;
+        }
+        locked.notify();
+        release.wait();
+        return 0;
+    });
+    ASSERT_TRUE(locked.wait());
+
+    EXPECT_EQ(cache.sweep(), SweepReport{.skipped = true});
+    const double before = clock.monotonicNow();
+    try {
+        cache.create(clip, "Song.mid", digest);
+        ADD_FAILURE() << "created while another process held the cache lock";
+    } catch (const CacheFailure& failure) {
+        EXPECT_EQ(failure, CacheFailure::io("cache-busy"));
+    }
+    EXPECT_GE(clock.monotonicNow() - before, Limits::standard().cacheLockWait);
+    EXPECT_TRUE(Files::names(cache.entriesDirectory()).empty());
+
+    release.notify();
+    EXPECT_EQ(holder.wait(), 0);
+    EXPECT_EQ(cache.sweep(), SweepReport{});
+    OwnedEntry entry = cache.create(clip, "Song.mid", digest);
+    EXPECT_TRUE(cache.isIntact(entry));
+}
+
+TEST(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(root, Limits::standard(), clock, random);
+    ProcessSignal locked;
+    ChildProcess holder = ChildProcess::start([&] {
+        const int lock = Files::openLockFile(root + "/cache.lock", true);
+        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            return 1;
+        }
+        locked.notify();
+        ::usleep(60000);
+        return 0;
+    });
+    ASSERT_TRUE(locked.wait());
+    OwnedEntry entry = cache.create(clip, "Song.mid", digest);
+    EXPECT_TRUE(cache.isIntact(entry));
+    EXPECT_EQ(holder.wait(), 0);
+}
+
+// Creators check their own entries while sweepers whose clocks say everything unowned is long
+// expired run beside them. An owned entry must never be touched, and every relinquished entry
+// must be removed.
+TEST(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEntryOnce) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    const std::string stopFile = temporary.join("stop");
+    SystemClock systemClock;
+    SystemRandom random;
+    constexpr int creators = 3;
+    constexpr int sweepers = 2;
+    constexpr int rounds = 25;
+    Cache parent(root, Limits::standard(), systemClock, random);
+
+    std::vector<ChildProcess> creatorProcesses;
+    for (int index = 0; index < creators; ++index) {
+        creatorProcesses.push_back(ChildProcess::start([&, index] {
+            Cache cache(root, Limits::standard(), systemClock, random);
+            int relinquished = 0;
+            for (int round = 0; round < rounds; ++round) {
+                OwnedEntry entry = cache.create(clip, "Song.mid", digest);
+                for (int check = 0; check < 3; ++check) {
+                    ::usleep(300);
+                    const auto onDisk =
+                        EntryRecord::decode(readFileText(entry.directory() + "/entry.json"));
+                    if (!cache.isIntact(entry)) {
+                        return 10 + check;
+                    }
+                    if (!sameRecord(onDisk, entry.record())) {
+                        return 20 + check;
+                    }
+                    cache.update(entry, EntryState::armed, systemClock.wallNow() + 10);
+                }
+                if (round % 2 == 0) {
+                    cache.deleteEntry(entry);
+                } else {
+                    cache.relinquish(entry);
+                    ++relinquished;
+                }
+            }
+            writeFileText(temporary.join("relinquished-" + std::to_string(index)),
+                          std::to_string(relinquished));
+            return 0;
+        }));
+    }
+    std::vector<ChildProcess> sweeperProcesses;
+    for (int index = 0; index < sweepers; ++index) {
+        sweeperProcesses.push_back(ChildProcess::start([&, index] {
+            ManualClock future(realNow() + 1e7);
+            Cache cache(root, Limits::standard(), future, random);
+            std::int64_t deleted = 0;
+            while (!std::filesystem::exists(stopFile)) {
+                const SweepReport report = cache.sweep();
+                if (report.temporariesDeleted != 0) {
+                    return 30;  // a staging directory of a live create was taken
+                }
+                deleted += report.deleted;
+                ::usleep(200);
+            }
+            writeFileText(temporary.join("deleted-" + std::to_string(index)),
+                          std::to_string(deleted));
+            return 0;
+        }));
+    }
+    for (ChildProcess& child : creatorProcesses) {
+        EXPECT_EQ(child.wait(), 0);
+    }
+    writeFileText(stopFile, "");
+    for (ChildProcess& child : sweeperProcesses) {
+        EXPECT_EQ(child.wait(), 0);
+    }
+
+    ManualClock future(realNow() + 1e7);
+    Cache finalSweeper(root, Limits::standard(), future, random);
+    const SweepReport last = finalSweeper.sweep();
+    std::int64_t relinquished = 0;
+    std::int64_t deleted = last.deleted;
+    for (int index = 0; index < creators; ++index) {
+        relinquished +=
+            std::stoll(readFileText(temporary.join("relinquished-" + std::to_string(index))));
+    }
+    for (int index = 0; index < sweepers; ++index) {
+        deleted += std::stoll(readFileText(temporary.join("deleted-" + std::to_string(index))));
+    }
+    EXPECT_EQ(relinquished, creators * (rounds / 2));
+    // A sweep may also finish off an entry its owner is deleting (the owner lock goes with the
+    // files), so owner deletes can add to the count; nothing else can.
+    EXPECT_GE(deleted, relinquished);
+    EXPECT_LE(deleted, relinquished + creators * (rounds - rounds / 2));
+    EXPECT_EQ(last.owned, 0);
+    EXPECT_TRUE(Files::names(parent.entriesDirectory()).empty());
+}
+
+// The tracer side of a child stopped by ptrace: resume until the next system-call stop.
+// False once the child has ended (and then it has been reaped).
+bool resumeToNextSyscallStop(ChildProcess& child) {
+    const pid_t pid = child.pid();
+    int signal = 0;
+    for (;;) {
+        if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0) {
+            return false;
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, __WALL) < 0) {
+            return false;
+        }
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            child.reaped(status);
+            return false;
+        }
+        if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+            return true;
+        }
+        signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+    }
+}
+
+// A child that stops itself just before create, so the tracer counts only create's calls.
+ChildProcess startTracedCreator(const std::string& root) {
+    ChildProcess child = ChildProcess::start([&] {
+        if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+            return 3;
+        }
+        SystemClock clock;
+        SystemRandom random;
+        Cache cache(root, Limits::standard(), clock, random);
+        ::raise(SIGSTOP);
+        OwnedEntry entry = cache.create(clip, "Song.mid", digest);
+        ::_exit(0);  // ownership ends with the process, as after a crash
+    });
+    int status = 0;
+    EXPECT_EQ(::waitpid(child.pid(), &status, __WALL), child.pid());
+    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP);
+    ::ptrace(PTRACE_SETOPTIONS, child.pid(), nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    return child;
+}
+
+TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    SystemClock clock;
+    SystemRandom random;
+    Cache observer(root, Limits::standard(), clock, random);
+
+    int stops = 0;
+    {
+        ChildProcess counted = startTracedCreator(root);
+        while (resumeToNextSyscallStop(counted)) {
+            ++stops;
+        }
+        ASSERT_EQ(counted.wait(), 0);
+        ASSERT_GT(stops, 10) << "tracing saw no system calls";
+        ManualClock later(realNow() + 1e6);
+        Cache(root, Limits::standard(), later, random).sweep();
+        ASSERT_TRUE(Files::names(observer.entriesDirectory()).empty());
+    }
+
+    int sawStaging = 0;
+    int sawEntry = 0;
+    for (int killAt = 1; killAt <= stops; ++killAt) {
+        ChildProcess child = startTracedCreator(root);
+        // The number of calls can vary from run to run (allocators map memory when they
+        // like); a child that finishes before its stop simply completed its create.
+        bool finished = false;
+        for (int stop = 0; stop < killAt && !finished; ++stop) {
+            finished = !resumeToNextSyscallStop(child);
+        }
+        if (finished) {
+            EXPECT_EQ(child.wait(), 0);
+        } else {
+            child.kill(SIGKILL);
+            EXPECT_EQ(child.wait(), 128 + SIGKILL);
+        }
+
+        int staging = 0;
+        for (const std::string& name : Files::names(observer.entriesDirectory())) {
+            if (isStagingName(name)) {
+                ++staging;
+            } else {
+                EXPECT_TRUE(isEntryName(name)) << name;
+                EXPECT_TRUE(isCompleteEntry(observer.entriesDirectory() + "/" + name, name))
+                    << "half an entry visible after a kill at stop " << killAt;
+                ++sawEntry;
+            }
+        }
+        sawStaging += staging;
+        // A young staging directory is left alone; once old enough a sweep takes it.
+        const SweepReport now = observer.sweep();
+        EXPECT_EQ(now.temporariesDeleted, 0);
+        EXPECT_EQ(now.owned, 0) << "a dead process still owns its entry";
+        ManualClock later(realNow() + Limits::standard().temporaryMaxAge + 2);
+        Cache sweeper(root, Limits::standard(), later, random);
+        EXPECT_EQ(sweeper.sweep().temporariesDeleted, staging) << "kill at stop " << killAt;
+        EXPECT_TRUE(Files::names(observer.entriesDirectory()).empty());
+        if (finished) {
+            break;
+        }
+    }
+    // The kills really landed both inside staging and after publication.
+    EXPECT_GT(sawStaging, 0);
+    EXPECT_GT(sawEntry, 0);
+}
+
+}  // namespace
+}  // namespace quenra
