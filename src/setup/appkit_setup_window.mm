@@ -5,6 +5,7 @@
 #import <Foundation/Foundation.h>
 
 #include <memory>
+#include <vector>
 
 #include "bridge_core/system_locations.h"
 #include "setup/setup_window.h"
@@ -67,14 +68,15 @@ class AppKitSetupView final : public quenra::SetupView {
 }  // namespace
 
 @interface QuenraSetupApp : NSObject <NSApplicationDelegate> {
-    quenra::Integration* integration_;
+    std::vector<quenra::Integration>* integrations_;
     BOOL korean_;
     AppKitSetupView* view_;
     quenra::SetupController* controller_;
     NSWindow* window_;
     NSTextField* status_;
 }
-- (instancetype)initWithIntegration:(const quenra::Integration&)integration korean:(BOOL)korean;
+- (instancetype)initWithIntegrations:(const std::vector<quenra::Integration>&)integrations
+                              korean:(BOOL)korean;
 - (void)installIntegration:(id)sender;
 - (void)testConnection:(id)sender;
 - (void)removeIntegration:(id)sender;
@@ -83,10 +85,11 @@ class AppKitSetupView final : public quenra::SetupView {
 
 @implementation QuenraSetupApp
 
-- (instancetype)initWithIntegration:(const quenra::Integration&)integration korean:(BOOL)korean {
+- (instancetype)initWithIntegrations:(const std::vector<quenra::Integration>&)integrations
+                              korean:(BOOL)korean {
     self = [super init];
     if (self != nil) {
-        integration_ = new quenra::Integration(integration);
+        integrations_ = new std::vector<quenra::Integration>(integrations);
         korean_ = korean;
         view_ = new AppKitSetupView();
         controller_ = nullptr;
@@ -99,7 +102,7 @@ class AppKitSetupView final : public quenra::SetupView {
 - (void)dealloc {
     delete controller_;
     delete view_;
-    delete integration_;
+    delete integrations_;
     [status_ release];
     [window_ release];
     [super dealloc];
@@ -122,7 +125,7 @@ class AppKitSetupView final : public quenra::SetupView {
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     (void)notification;
-    controller_ = new quenra::SetupController(*integration_, korean_ == YES, *view_);
+    controller_ = new quenra::SetupController(*integrations_, korean_ == YES, *view_);
     const quenra::SetupTexts& texts = controller_->texts();
     [NSApp setMainMenu:[self mainMenuWithQuitTitle:toNSString(texts.quit)]];
 
@@ -215,13 +218,13 @@ class AppKitSetupView final : public quenra::SetupView {
 
 namespace quenra {
 
-int SetupWindow::run(const Integration& integration) {
+int SetupWindow::run(const std::vector<Integration>& integrations) {
     @autoreleasepool {
         NSApplication* application = [NSApplication sharedApplication];
         [application setActivationPolicy:NSApplicationActivationPolicyRegular];
         QuenraSetupApp* delegate = [[QuenraSetupApp alloc]
-            initWithIntegration:integration
-                         korean:prefersKorean(SystemLocations::preferredLanguages()) ? YES : NO];
+            initWithIntegrations:integrations
+                          korean:prefersKorean(SystemLocations::preferredLanguages()) ? YES : NO];
         // NSApplication holds its delegate weakly; this reference keeps it for the whole run.
         [application setDelegate:delegate];
         [application run];

@@ -114,7 +114,7 @@ class GtkSetupView : public SetupView {
 };
 
 struct Application {
-    Integration integration;
+    std::vector<Integration> integrations;
     bool korean;
     GtkSetupView view;
     std::unique_ptr<SetupController> controller;
@@ -170,7 +170,7 @@ void buildMenu(GtkApplication* app, const SetupTexts& texts) {
 void activate(GtkApplication* app, gpointer data) {
     auto* application = static_cast<Application*>(data);
     application->controller = std::make_unique<SetupController>(
-        application->integration, application->korean, application->view);
+        application->integrations, application->korean, application->view);
     const SetupTexts& texts = application->controller->texts();
     buildMenu(app, texts);
 
@@ -224,7 +224,7 @@ void activate(GtkApplication* app, gpointer data) {
 
 }  // namespace
 
-int SetupWindow::run(const Integration& integration) {
+int SetupWindow::run(const std::vector<Integration>& integrations) {
     if (!gtk_init_check()) {
         std::fputs(
             "quenra-bridge-setup: no display to show the window on; use --status, --register, "
@@ -233,7 +233,7 @@ int SetupWindow::run(const Integration& integration) {
         return 1;
     }
     Application application{
-        integration, prefersKorean(SystemLocations::preferredLanguages()), {}, nullptr};
+        integrations, prefersKorean(SystemLocations::preferredLanguages()), {}, nullptr};
     GtkApplication* app =
         gtk_application_new("tech.ostrell.quenra.bridge.setup", G_APPLICATION_NON_UNIQUE);
     g_signal_connect(app, "activate", G_CALLBACK(activate), &application);

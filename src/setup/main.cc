@@ -24,9 +24,17 @@ int main(int argc, char** argv) {
         std::cerr << "quenra-bridge-setup: cannot tell where this app or your home folder is.\n";
         return 1;
     }
-    const Integration integration(*bundle, *home, options.chromeData);
+    const bool everyBrowser = options.browser == Browsers::all;
+    const Integration integration(
+        *bundle, *home, options.chromeData,
+        options.browser && !everyBrowser ? *Browsers::find(*options.browser) : Browsers::chrome());
 
     if (options.command && SetupCommandLine::isCommand(*options.command)) {
+        if (everyBrowser) {
+            return SetupCommandLine::runForEach(Integration::forInstalledBrowsers(*bundle, *home),
+                                                *options.command, options.replace, std::cout,
+                                                std::cerr);
+        }
         return SetupCommandLine::run(integration, *options.command, options.replace, std::cout,
                                      std::cerr);
     }
@@ -34,5 +42,11 @@ int main(int argc, char** argv) {
         std::cerr << SetupCommandLine::usage << std::flush;
         return 2;
     }
-    return SetupWindow::run(integration);
+    // The window works on every browser the user has; with none of them yet it offers Chrome,
+    // whose folder registering creates.
+    std::vector<Integration> integrations = Integration::forInstalledBrowsers(*bundle, *home);
+    if (integrations.empty()) {
+        integrations.push_back(integration);
+    }
+    return SetupWindow::run(integrations);
 }

@@ -5,7 +5,7 @@
 
 namespace quenra {
 
-int SetupWindow::run(const Integration&) {
+int SetupWindow::run(const std::vector<Integration>&) {
     std::fputs(
         "quenra-bridge-setup: this build has no window; use --status, --register, --unregister "
         "or --test.\n",

@@ -21,6 +21,9 @@ struct Arguments {
     std::optional<std::string> command;  // the first argument, whatever it is
     std::optional<std::string> chromeData;
     bool replace = false;
+    // A browser id of this system, or "all"; nothing means Chrome, exactly as before browsers
+    // could be named.
+    std::optional<std::string> browser;
 
     bool operator==(const Arguments&) const = default;
 };
@@ -42,5 +45,11 @@ bool isCommand(std::string_view word);
 // exit status: 0 on success, 1 when the operation failed.
 int run(const Integration& integration, const std::string& command, bool replace, std::ostream& out,
         std::ostream& err);
+
+// Runs the command for every integration (--browser all): the helper is tested once, each
+// browser's failure is reported with its name and the others still run. Returns 1 when any
+// failed or when there is no browser at all.
+int runForEach(const std::vector<Integration>& integrations, const std::string& command,
+               bool replace, std::ostream& out, std::ostream& err);
 
 }  // namespace quenra::SetupCommandLine

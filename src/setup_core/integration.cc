@@ -60,14 +60,32 @@ const char* SetupFailure::description(Kind kind) {
 }
 
 Integration::Integration(const std::string& appPath, const std::string& home,
-                         const std::optional<std::string>& chromeUserData)
-    : appPath_(standardizedAndResolved(appPath)), home_(standardizedAndResolved(home)) {
-    const std::string chromeDirectory =
-        chromeUserData ? *chromeUserData
-                       : joined(home_, SetupPlatform::chromeUserDataRelativePath());
-    hostDirectory_ = joined(chromeDirectory, "NativeMessagingHosts");
+                         const std::optional<std::string>& chromeUserData, Browser browser)
+    : browser_(std::move(browser)),
+      appPath_(standardizedAndResolved(appPath)),
+      home_(standardizedAndResolved(home)) {
+    userDataDirectory_ =
+        chromeUserData ? *chromeUserData : joined(home_, browser_.userDataRelativePath);
+    hostDirectory_ = joined(userDataDirectory_, "NativeMessagingHosts");
     allowedInstallRoots_ = {SetupPlatform::systemApplicationsDirectory(),
                             joined(home_, "Applications")};
+}
+
+std::vector<Integration> Integration::forInstalledBrowsers(const std::string& appPath,
+                                                           const std::string& home) {
+    std::vector<Integration> integrations;
+    for (Browser& browser : Browsers::supported()) {
+        Integration integration(appPath, home, std::nullopt, std::move(browser));
+        if (integration.userDataDirectoryExists()) {
+            integrations.push_back(std::move(integration));
+        }
+    }
+    return integrations;
+}
+
+bool Integration::userDataDirectoryExists() const {
+    struct stat status {};
+    return ::stat(userDataDirectory_.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 std::string Integration::helperPath() const {

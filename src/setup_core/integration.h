@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "setup_core/browser.h"
 #include "setup_core/host_registration.h"
 
 namespace quenra {
@@ -42,11 +43,21 @@ class SetupFailure : public std::exception {
 class Integration {
   public:
     // appPath and home are made absolute-looking (no "." or ".." components) and resolved
-    // through symbolic links; chromeUserData is used exactly as given, or the platform's default
-    // below home when absent.
+    // through symbolic links; chromeUserData is the browser's user-data directory exactly as
+    // given, or when absent the browser's default below home. Without a browser it is Chrome.
     Integration(const std::string& appPath, const std::string& home,
-                const std::optional<std::string>& chromeUserData);
+                const std::optional<std::string>& chromeUserData,
+                Browser browser = Browsers::chrome());
 
+    // One integration per browser of this system whose user-data directory exists, in table
+    // order; empty when the user has none of them.
+    static std::vector<Integration> forInstalledBrowsers(const std::string& appPath,
+                                                         const std::string& home);
+
+    const Browser& browser() const { return browser_; }
+    const std::string& userDataDirectory() const { return userDataDirectory_; }
+    // Whether the browser's user-data directory is there (through links): the browser has run.
+    bool userDataDirectoryExists() const;
     const std::string& appPath() const { return appPath_; }
     const std::string& hostDirectory() const { return hostDirectory_; }
     const std::string& home() const { return home_; }
@@ -83,6 +94,8 @@ class Integration {
     bool operator==(const Integration&) const = default;
 
   private:
+    Browser browser_;
+    std::string userDataDirectory_;
     std::string appPath_;
     std::string hostDirectory_;
     std::string home_;

@@ -31,6 +31,17 @@ const SetupTexts& SetupTexts::english() {
             "Remove this app's Chrome integration? MIDI files and the app will be kept.",
         .continueButton = "Continue",
         .cancelButton = "Cancel",
+        .browserRegistered = "{browser}: integration installed for this Mac user.",
+        .browserNotRegistered = "{browser}: not registered to this app yet.",
+        .browserReplaceQuestion =
+            "Replace the existing {browser} registration? A backup will be saved; "
+            "the previous app will be kept.",
+        .installEveryDone =
+            "Integration installed. Use Test connection in the extension in each browser to "
+            "confirm it can start the helper.",
+        .removeEveryQuestion =
+            "Remove this app's integration from every browser listed? MIDI files and the app "
+            "will be kept.",
     };
     return texts;
 }
@@ -58,6 +69,15 @@ const SetupTexts& SetupTexts::korean() {
         .removeQuestion = "이 앱의 Chrome 연결을 제거할까요? MIDI 파일과 앱은 보존합니다.",
         .continueButton = "계속",
         .cancelButton = "취소",
+        .browserRegistered = "{browser}: 현재 Mac 사용자용 연결이 설치되어 있습니다.",
+        .browserNotRegistered = "{browser}: 이 앱에 아직 등록되지 않았습니다.",
+        .browserReplaceQuestion =
+            "기존 {browser} 등록을 교체할까요? 등록 파일을 백업하고 기존 앱은 보존합니다.",
+        .installEveryDone =
+            "연결을 설치했습니다. 각 브라우저의 확장 프로그램에서 연결 테스트로 브라우저 "
+            "통신을 확인하세요.",
+        .removeEveryQuestion =
+            "표시된 모든 브라우저에서 이 앱의 연결을 제거할까요? MIDI 파일과 앱은 보존합니다.",
     };
     return texts;
 }
@@ -67,17 +87,37 @@ bool prefersKorean(const std::vector<std::string>& preferredLanguages) {
 }
 
 SetupController::SetupController(Integration integration, bool korean, SetupView& view)
-    : integration_(std::move(integration)),
+    : SetupController(std::vector<Integration>{std::move(integration)}, korean, view) {}
+
+SetupController::SetupController(std::vector<Integration> integrations, bool korean,
+                                 SetupView& view)
+    : integrations_(std::move(integrations)),
+      everyBrowser_(integrations_.size() != 1 || integrations_.front().browser().id != "chrome"),
       texts_(korean ? &SetupTexts::korean() : &SetupTexts::english()),
       view_(view) {}
+
+std::string SetupController::named(const std::string& text, const Integration& integration) const {
+    static constexpr std::string_view placeholder = "{browser}";
+    std::string result = text;
+    const std::size_t at = result.find(placeholder);
+    if (at != std::string::npos) {
+        result.replace(at, placeholder.size(), integration.browser().displayName);
+    }
+    return result;
+}
 
 // Every failure below is shown to the user with its own text (SetupFailure in English, the
 // system's errors as the system words them); the window stays usable.
 
 void SetupController::refresh() {
+    if (everyBrowser_) {
+        refreshEvery();
+        return;
+    }
+    const Integration& integration = integrations_.front();
     try {
-        integration_.validateLocation();
-        view_.setStatus(integration_.isRegistered() ? texts_->registered : texts_->notRegistered);
+        integration.validateLocation();
+        view_.setStatus(integration.isRegistered() ? texts_->registered : texts_->notRegistered);
     } catch (const std::exception& failure) {
         view_.setStatus(failure.what());
     }
@@ -88,13 +128,18 @@ bool SetupController::confirm(const std::string& question) {
 }
 
 void SetupController::installIntegration() {
+    if (everyBrowser_) {
+        installEvery();
+        return;
+    }
+    const Integration& integration = integrations_.front();
     try {
-        integration_.testConnection();
+        integration.testConnection();
         bool replace = false;
-        if (integration_.manifestItemExists()) {
+        if (integration.manifestItemExists()) {
             bool registered = false;
             try {
-                registered = integration_.isRegistered();
+                registered = integration.isRegistered();
             } catch (const std::exception&) {
                 // Unreadable or behind a link: asking first is right either way, and
                 // registerHost reports what really stands in the way.
@@ -106,7 +151,7 @@ void SetupController::installIntegration() {
                 replace = true;
             }
         }
-        integration_.registerHost(replace);
+        integration.registerHost(replace);
         view_.showAlert(texts_->installDone);
     } catch (const std::exception& failure) {
         view_.showAlert(failure.what());
@@ -116,7 +161,8 @@ void SetupController::installIntegration() {
 
 void SetupController::testConnection() {
     try {
-        view_.showAlert(integration_.testConnection());
+        // Every browser starts the same helper.
+        view_.showAlert(integrations_.front().testConnection());
     } catch (const std::exception& failure) {
         view_.showAlert(failure.what());
     }
@@ -124,13 +170,102 @@ void SetupController::testConnection() {
 }
 
 void SetupController::removeIntegration() {
+    if (everyBrowser_) {
+        removeEvery();
+        return;
+    }
     if (!confirm(texts_->removeQuestion)) {
         return;
     }
     try {
-        integration_.unregister();
+        integrations_.front().unregister();
     } catch (const std::exception& failure) {
         view_.showAlert(failure.what());
+    }
+    refresh();
+}
+
+void SetupController::refreshEvery() {
+    try {
+        integrations_.front().validateLocation();
+    } catch (const std::exception& failure) {
+        view_.setStatus(failure.what());
+        return;
+    }
+    std::string status;
+    for (const Integration& integration : integrations_) {
+        std::string line;
+        try {
+            line = named(integration.isRegistered() ? texts_->browserRegistered
+                                                    : texts_->browserNotRegistered,
+                         integration);
+        } catch (const std::exception& failure) {
+            line = integration.browser().displayName + ": " + failure.what();
+        }
+        status += (status.empty() ? "" : "\n") + line;
+    }
+    view_.setStatus(status);
+}
+
+void SetupController::installEvery() {
+    try {
+        integrations_.front().testConnection();
+    } catch (const std::exception& failure) {
+        view_.showAlert(failure.what());
+        refresh();
+        return;
+    }
+    // Every question is asked before anything is written; a browser whose replacement is
+    // declined is left as it is while the others are installed.
+    std::vector<std::pair<const Integration*, bool>> chosen;  // integration, replace
+    for (const Integration& integration : integrations_) {
+        bool registered = false;
+        if (integration.manifestItemExists()) {
+            try {
+                registered = integration.isRegistered();
+            } catch (const std::exception&) {
+                // As with one browser: ask, and let registerHost report what stands in the way.
+            }
+            if (!registered) {
+                if (confirm(named(texts_->browserReplaceQuestion, integration))) {
+                    chosen.emplace_back(&integration, true);
+                }
+                continue;
+            }
+        }
+        chosen.emplace_back(&integration, false);
+    }
+    if (chosen.empty()) {
+        return;
+    }
+    std::string failures;
+    for (const auto& [integration, replace] : chosen) {
+        try {
+            integration->registerHost(replace);
+        } catch (const std::exception& failure) {
+            failures += (failures.empty() ? "" : "\n") + integration->browser().displayName + ": " +
+                        failure.what();
+        }
+    }
+    view_.showAlert(failures.empty() ? texts_->installEveryDone : failures);
+    refresh();
+}
+
+void SetupController::removeEvery() {
+    if (!confirm(texts_->removeEveryQuestion)) {
+        return;
+    }
+    std::string failures;
+    for (const Integration& integration : integrations_) {
+        try {
+            integration.unregister();
+        } catch (const std::exception& failure) {
+            failures += (failures.empty() ? "" : "\n") + integration.browser().displayName + ": " +
+                        failure.what();
+        }
+    }
+    if (!failures.empty()) {
+        view_.showAlert(failures);
     }
     refresh();
 }

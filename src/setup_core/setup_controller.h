@@ -29,6 +29,12 @@ struct SetupTexts {
     std::string removeQuestion;
     std::string continueButton;
     std::string cancelButton;
+    // For a window over several browsers; "{browser}" stands for the browser's display name.
+    std::string browserRegistered;
+    std::string browserNotRegistered;
+    std::string browserReplaceQuestion;
+    std::string installEveryDone;
+    std::string removeEveryQuestion;
 
     static const SetupTexts& english();
     static const SetupTexts& korean();
@@ -56,7 +62,12 @@ class SetupView {
 
 class SetupController {
   public:
+    // A window over one Chrome registration, in the words of a Chrome-only window.
     SetupController(Integration integration, bool korean, SetupView& view);
+    // A window over every browser given (at least one). Chrome alone reads as above; otherwise
+    // the status lists each browser, install asks about each foreign registration by the
+    // browser's name, and remove asks once for all of them.
+    SetupController(std::vector<Integration> integrations, bool korean, SetupView& view);
 
     const SetupTexts& texts() const { return *texts_; }
 
@@ -69,8 +80,13 @@ class SetupController {
 
   private:
     bool confirm(const std::string& question);
+    std::string named(const std::string& text, const Integration& integration) const;
+    void refreshEvery();
+    void installEvery();
+    void removeEvery();
 
-    Integration integration_;
+    std::vector<Integration> integrations_;
+    bool everyBrowser_;
     const SetupTexts* texts_;
     SetupView& view_;
 };

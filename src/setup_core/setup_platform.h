@@ -1,5 +1,6 @@
-// The few facts of the setup program that differ by platform: where Chrome keeps its user data
-// by default, the system-wide applications folder, fresh random UUIDs and close-on-exec pipes.
+// The few facts of the setup program that differ by platform: which desktop system this is (it
+// picks the browsers' user-data folders from the browser table), the system-wide applications
+// folder, fresh random UUIDs and close-on-exec pipes.
 // Declared here and defined by the platform layer.
 #pragma once
 
@@ -7,9 +8,10 @@
 
 namespace quenra::SetupPlatform {
 
-// Chrome's default user-data directory relative to the home directory
-// (macOS: "Library/Application Support/Google/Chrome"; Linux: ".config/google-chrome").
-std::string chromeUserDataRelativePath();
+enum class DesktopSystem { macOS, Linux };
+
+// The system this build runs on: macOS for the product, Linux for the stand-in.
+DesktopSystem desktopSystem();
 
 // The system's applications folder, the first allowed install root ("/Applications").
 std::string systemApplicationsDirectory();

@@ -1,5 +1,5 @@
-// Setup facts on the Linux stand-in: Chrome's own Linux default profile folder and getrandom(2)
-// for UUIDs. The bundle's install roots are the same as on the product.
+// Setup facts on the Linux stand-in: the browsers' Linux folders from the browser table and
+// getrandom(2) for UUIDs. The bundle's install roots are the same as on the product.
 #include "setup_core/setup_platform.h"
 
 #include <fcntl.h>
@@ -12,8 +12,8 @@
 
 namespace quenra {
 
-std::string SetupPlatform::chromeUserDataRelativePath() {
-    return ".config/google-chrome";
+SetupPlatform::DesktopSystem SetupPlatform::desktopSystem() {
+    return DesktopSystem::Linux;
 }
 
 std::string SetupPlatform::systemApplicationsDirectory() {

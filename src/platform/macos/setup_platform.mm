@@ -1,5 +1,5 @@
-// Setup facts on macOS: Chrome's default profile folder under the home directory, the system
-// applications folder, Foundation's random UUIDs, and pipes made close-on-exec by hand.
+// Setup facts on macOS: the browsers' folders under Application Support from the browser table,
+// the system applications folder, Foundation's random UUIDs, and pipes made close-on-exec by hand.
 #include "setup_core/setup_platform.h"
 
 #import <Foundation/Foundation.h>
@@ -10,8 +10,8 @@
 
 namespace quenra {
 
-std::string SetupPlatform::chromeUserDataRelativePath() {
-    return "Library/Application Support/Google/Chrome";
+SetupPlatform::DesktopSystem SetupPlatform::desktopSystem() {
+    return DesktopSystem::macOS;
 }
 
 std::string SetupPlatform::systemApplicationsDirectory() {

@@ -1,0 +1,64 @@
+// Registration for a browser named on the command line, as Chromium itself reads it:
+// `quenra-bridge-setup --register --browser chromium` under a temporary HOME, with no folder
+// given, writes into Chromium's own default user-data directory for that HOME; Chromium started
+// on that directory finds the manifest and enforces its allowed_origins.
+
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {Browser} from './lib/browser.js';
+import {buildDir, releaseHostName, Sandbox} from './lib/sandbox.js';
+
+const sandbox = new Sandbox('browsers');
+// Chromium's default for this HOME on Linux; Playwright needs it passed explicitly.
+sandbox.userData = path.join(sandbox.home, '.config', 'chromium');
+sandbox.hostDirectory = path.join(sandbox.userData, 'NativeMessagingHosts');
+const bundle = path.join(sandbox.home, 'Applications', 'Quenra Bridge.app');
+const setupProgram = path.join(bundle, 'Contents', 'MacOS', 'quenra-bridge-setup');
+const manifestPath = path.join(sandbox.hostDirectory, `${releaseHostName}.json`);
+const forbidden = 'Access to the specified native messaging host is forbidden.';
+let browser;
+
+before(() => {
+    const install = sandbox.run('cmake', ['--install', buildDir, '--prefix', sandbox.home]);
+    assert.equal(install.status, 0, install.stderr);
+    assert.ok(fs.existsSync(setupProgram), `not installed: ${setupProgram}`);
+});
+
+after(async () => {
+    await browser?.close();
+    sandbox.remove();
+});
+
+test('quenra-bridge-setup --register --browser chromium writes into ~/.config/chromium', () => {
+    assert.ok(!fs.existsSync(sandbox.userData), 'Chromium must not have run in this HOME yet');
+    const result = sandbox.run(setupProgram, ['--register', '--browser', 'chromium']);
+    assert.equal(result.status, 0, `status ${result.status}: ${result.stderr}`);
+    assert.equal(
+        result.stdout,
+        'Helper 0.1.0: cache, drag pasteboard and Native Messaging HELLO passed.\n' +
+            `Registered: ${manifestPath}\n`,
+    );
+    assert.equal(JSON.parse(fs.readFileSync(manifestPath, 'utf8')).name, releaseHostName);
+    // Chrome's folder is left alone when another browser is named.
+    assert.ok(!fs.existsSync(path.join(sandbox.home, '.config', 'google-chrome')));
+});
+
+test(
+    'Chromium on its default user-data directory finds the manifest and refuses the test extension',
+    async () => {
+        assert.ok(fs.existsSync(manifestPath), 'needs the registration of the case before');
+        browser = await Browser.launch(sandbox);
+
+        const once = await browser.sendOnce(releaseHostName, {type: 'HELLO'});
+        assert.deepEqual(once, {error: forbidden});
+
+        const port = await browser.connect(releaseHostName);
+        assert.deepEqual(await port.receive(5000), {disconnected: forbidden});
+
+        // A name without a manifest there is not found: the refusal came from our file.
+        const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
+        assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
+    });

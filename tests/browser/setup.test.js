@@ -1,0 +1,74 @@
+// The setup program's registration as Chromium reads it: `quenra-bridge-setup --register` of a
+// copy installed in ~/Applications writes the manifest into the profile, and Chromium, asked by
+// the test extension, finds it, parses it and enforces its allowed_origins.
+
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {Browser} from './lib/browser.js';
+import {buildDir, releaseHostName, releaseOrigin, Sandbox} from './lib/sandbox.js';
+
+const sandbox = new Sandbox('setup');
+const bundle = path.join(sandbox.home, 'Applications', 'Quenra Bridge.app');
+const helper = path.join(bundle, 'Contents', 'MacOS', 'quenra-native-host');
+const setupProgram = path.join(bundle, 'Contents', 'MacOS', 'quenra-bridge-setup');
+const manifestPath = path.join(sandbox.hostDirectory, `${releaseHostName}.json`);
+const forbidden = 'Access to the specified native messaging host is forbidden.';
+let browser;
+
+before(() => {
+    // The setup program registers only a copy in an install root, ~/Applications among them.
+    const install = sandbox.run('cmake', ['--install', buildDir, '--prefix', sandbox.home]);
+    assert.equal(install.status, 0, install.stderr);
+    assert.ok(fs.existsSync(setupProgram), `not installed: ${setupProgram}`);
+});
+
+after(async () => {
+    await browser?.close();
+    sandbox.remove();
+});
+
+test(
+    'quenra-bridge-setup --register --chrome-user-data-dir writes the manifest into the profile',
+    () => {
+        fs.rmSync(sandbox.hostDirectory, {recursive: true, force: true});
+        const result =
+            sandbox.run(setupProgram, ['--register', '--chrome-user-data-dir', sandbox.userData]);
+        assert.equal(result.status, 0, `status ${result.status}: ${result.stderr}`);
+        assert.equal(
+            result.stdout,
+            'Helper 0.1.0: cache, drag pasteboard and Native Messaging HELLO passed.\n' +
+                `Registered: ${manifestPath}\n`,
+        );
+
+        const text = fs.readFileSync(manifestPath, 'utf8');
+        assert.deepEqual(JSON.parse(text), {
+            allowed_origins: [releaseOrigin],
+            description: 'Quenra DAW Bridge helper',
+            name: releaseHostName,
+            path: helper,
+            type: 'stdio',
+        });
+        assert.ok(text.endsWith('}\n'), JSON.stringify(text.slice(-4)));
+        assert.ok(!text.includes('\\/'), 'slashes must not be escaped');
+        assert.equal(fs.statSync(manifestPath).mode & 0o777, 0o644);
+    });
+
+test(
+    'Chromium finds the registered host and refuses the test extension, which it does not name',
+    async () => {
+        assert.ok(fs.existsSync(manifestPath), 'needs the registration of the case before');
+        browser = await Browser.launch(sandbox);
+
+        const once = await browser.sendOnce(releaseHostName, {type: 'HELLO'});
+        assert.deepEqual(once, {error: forbidden});
+
+        const port = await browser.connect(releaseHostName);
+        assert.deepEqual(await port.receive(5000), {disconnected: forbidden});
+
+        // Without a manifest the same question has another answer: the refusal came from ours.
+        const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
+        assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
+    });

@@ -1,0 +1,172 @@
+// The setup window's controller over several browsers: one status line each, a replace
+// question per foreign registration naming its browser, one removal question for all.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+
+#include "setup_core/setup_controller.h"
+#include "support/setup_sandbox.h"
+
+namespace quenra {
+namespace {
+
+namespace fs = std::filesystem;
+using test::SetupSandbox;
+using Kind = SetupFailure::Kind;
+using Events = std::vector<std::string>;
+
+class ScriptedView : public SetupView {
+  public:
+    Events events;
+    std::deque<bool> answers;
+
+    void setStatus(const std::string& text) override { events.push_back("status: " + text); }
+    void showAlert(const std::string& text) override { events.push_back("alert: " + text); }
+    bool askQuestion(const std::string& text, const std::string&, const std::string&) override {
+        events.push_back("question: " + text);
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question";
+            return false;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void openAddress(const std::string& address) override { events.push_back("open: " + address); }
+};
+
+struct Window {
+    SetupSandbox sandbox;
+    ScriptedView view;
+
+    explicit Window(const std::vector<std::string>& ids) {
+        sandbox.installFakeHelper();
+        sandbox.answerCorrectly();
+        for (const std::string& id : ids) {
+            fs::create_directories(integration(id).userDataDirectory());
+        }
+    }
+    Integration integration(const std::string& id) const {
+        return Integration(sandbox.bundle().string(), sandbox.home().string(), std::nullopt,
+                           *Browsers::find(id));
+    }
+    SetupController controller(bool korean = false) {
+        return SetupController(
+            Integration::forInstalledBrowsers(sandbox.bundle().string(), sandbox.home().string()),
+            korean, view);
+    }
+    void placeForeignManifest(const std::string& id) const {
+        HostRegistration other = integration(id).expected();
+        other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
+        fs::create_directories(integration(id).hostDirectory());
+        test::writeFile(integration(id).manifestPath(), other.encode());
+    }
+};
+
+const SetupTexts& en = SetupTexts::english();
+const SetupTexts& ko = SetupTexts::korean();
+
+TEST(SetupControllerBrowsers, ListsEachBrowserInBothLanguages) {
+    Window window({"chrome", "brave", "edge"});
+    window.integration("brave").registerHost(false);
+    window.controller().refresh();
+    window.controller(true).refresh();
+    EXPECT_EQ(window.view.events, (Events{"status: Chrome: not registered to this app yet.\n"
+                                          "Brave: integration installed for this Mac user.\n"
+                                          "Microsoft Edge: not registered to this app yet.",
+                                          "status: Chrome: 이 앱에 아직 등록되지 않았습니다.\n"
+                                          "Brave: 현재 Mac 사용자용 연결이 설치되어 있습니다.\n"
+                                          "Microsoft Edge: 이 앱에 아직 등록되지 않았습니다."}));
+}
+
+TEST(SetupControllerBrowsers, ChromeAloneReadsAsBefore) {
+    Window window({"chrome"});
+    window.controller().refresh();
+    EXPECT_EQ(window.view.events, (Events{"status: " + en.notRegistered}));
+}
+
+TEST(SetupControllerBrowsers, AsksAboutEachForeignRegistrationByName) {
+    Window window({"chrome", "chromium", "vivaldi"});
+    window.placeForeignManifest("chromium");
+    window.placeForeignManifest("vivaldi");
+    const std::string vivaldiBefore = test::readFile(window.integration("vivaldi").manifestPath());
+    SetupController controller = window.controller();
+
+    window.view.answers = {true, false};
+    controller.installIntegration();
+    EXPECT_EQ(window.view.events,
+              (Events{"question: Replace the existing Chromium registration? A backup will be "
+                      "saved; the previous app will be kept.",
+                      "question: Replace the existing Vivaldi registration? A backup will be "
+                      "saved; the previous app will be kept.",
+                      "alert: " + en.installEveryDone,
+                      "status: Chrome: integration installed for this Mac user.\n"
+                      "Chromium: integration installed for this Mac user.\n"
+                      "Vivaldi: not registered to this app yet."}));
+    EXPECT_EQ(test::readFile(window.integration("vivaldi").manifestPath()), vivaldiBefore);
+
+    // Declining the one question left still repairs the others, as a registered browser alone
+    // would be; declining when nothing else is to be done shows nothing at all.
+    window.view.events.clear();
+    window.view.answers = {false};
+    controller.installIntegration();
+    EXPECT_EQ(window.view.events.size(), 3u);
+    EXPECT_EQ(window.view.events[1], "alert: " + en.installEveryDone);
+
+    Window onlyForeign({"vivaldi"});
+    onlyForeign.placeForeignManifest("vivaldi");
+    onlyForeign.view.answers = {false};
+    onlyForeign.controller().installIntegration();
+    EXPECT_EQ(onlyForeign.view.events,
+              (Events{"question: Replace the existing Vivaldi registration? A backup will be "
+                      "saved; the previous app will be kept."}));
+}
+
+TEST(SetupControllerBrowsers, NamesTheBrowserThatCouldNotBeInstalled) {
+    Window window({"chrome", "edge"});
+    // Edge's profile moved and linked back: its registration must not be written through it.
+    const Integration edge = window.integration("edge");
+    fs::remove(edge.userDataDirectory());
+    fs::create_directories(window.sandbox.home() / "moved-edge");
+    fs::create_symlink(window.sandbox.home() / "moved-edge", edge.userDataDirectory());
+    SetupController controller = window.controller();
+    controller.installIntegration();
+    const std::string link = SetupFailure::description(Kind::symbolicLink);
+    EXPECT_EQ(window.view.events,
+              (Events{"alert: Microsoft Edge: " + link,
+                      "status: Chrome: integration installed for this Mac user.\n"
+                      "Microsoft Edge: " +
+                          link}));
+    EXPECT_TRUE(window.integration("chrome").isRegistered());
+}
+
+TEST(SetupControllerBrowsers, RemovesFromEveryBrowserAfterOneQuestion) {
+    Window window({"chrome", "brave", "edge"});
+    window.integration("chrome").registerHost(false);
+    window.integration("brave").registerHost(false);
+    window.placeForeignManifest("edge");
+    SetupController controller = window.controller(true);
+
+    window.view.answers = {false};
+    controller.removeIntegration();
+    EXPECT_EQ(window.view.events, (Events{"question: " + ko.removeEveryQuestion}));
+    EXPECT_TRUE(window.integration("brave").isRegistered());
+
+    window.view.events.clear();
+    window.view.answers = {true};
+    controller.removeIntegration();
+    EXPECT_EQ(window.view.events,
+              (Events{"question: " + ko.removeEveryQuestion,
+                      "alert: Microsoft Edge: " +
+                          std::string(SetupFailure::description(Kind::foreignRegistration)),
+                      "status: Chrome: 이 앱에 아직 등록되지 않았습니다.\n"
+                      "Brave: 이 앱에 아직 등록되지 않았습니다.\n"
+                      "Microsoft Edge: 이 앱에 아직 등록되지 않았습니다."}));
+    EXPECT_FALSE(window.integration("chrome").manifestItemExists());
+    EXPECT_FALSE(window.integration("brave").manifestItemExists());
+    EXPECT_TRUE(window.integration("edge").manifestItemExists());
+}
+
+}  // namespace
+}  // namespace quenra
