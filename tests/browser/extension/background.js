@@ -5,6 +5,8 @@
 // Large clips and padding are built here, inside the worker, so that tens of megabytes never
 // have to cross the DevTools connection; only their hashes go back to the suite.
 
+import {base64 as clientBase64, BridgeClient} from './quenra-bridge.js';
+
 const ports = new Map();
 const clips = new Map();
 let nextPortId = 1;
@@ -180,4 +182,123 @@ globalThis.peer = {
     },
 
     forgetClip(key) { clips.delete(key); },
+};
+
+// The product's client (extension/quenra-bridge.js) in the same worker: the suite calls its
+// methods by name and gets back plain values, a refusal as {error: {name, code, message}}.
+const clients = new Map();
+let nextClientId = 1;
+
+function clientRecord(id) {
+    const record = clients.get(id);
+    if (!record) {
+        throw new Error(`no client ${id}`);
+    }
+    return record;
+}
+
+// What crosses the DevTools connection: the reply without the outcome promise.
+function plain(value) {
+    if (value && typeof value === 'object' && 'outcome' in value) {
+        const {outcome, ...rest} = value;
+        return rest;
+    }
+    return value;
+}
+
+async function settled(promise) {
+    try {
+        return {value: plain(await promise)};
+    } catch (error) {
+        return {error: {name: error.name, code: error.code ?? null, message: error.message}};
+    }
+}
+
+globalThis.bridgeClients = {
+    open(options) {
+        const id = nextClientId++;
+        const client = new BridgeClient(options);
+        const record = {client, events: [], disconnects: [], armed: new Map(), waiters: []};
+        client.onEvent('*', (event) => {
+            record.events.push(event);
+            wake(record);
+        });
+        client.onDisconnect((error) => record.disconnects.push(error.message));
+        clients.set(id, record);
+        return id;
+    },
+
+    state(id) {
+        const {client, disconnects} = clientRecord(id);
+        return {session: client.session, hello: client.hello, disconnects};
+    },
+
+    // method is one of status, arm, cancel, release; args as the method takes them.
+    call(id, method, args) {
+        const record = clientRecord(id);
+        return settled(record.client[method](...args).then((value) => {
+            if (method === 'arm') {
+                record.armed.set(value.token, value.outcome);
+            }
+            return value;
+        }));
+    },
+
+    // Prepares a clip made by peer.makeClip (or its bytes with overrides) and times the call.
+    async prepare(id, clipKey, clip) {
+        const bytes = clips.get(clipKey)?.bytes;
+        if (!bytes) {
+            throw new Error(`no clip ${clipKey}`);
+        }
+        const started = performance.now();
+        const result = await settled(clientRecord(id).client.prepare(bytes, clip));
+        return {...result, ms: performance.now() - started};
+    },
+
+    // The client's base64 and SHA-256 of a kept clip against the browser's own base64, timed.
+    async encodeTimes(clipKey) {
+        const bytes = clips.get(clipKey).bytes;
+        const own = (fn) => {
+            const started = performance.now();
+            const text = fn();
+            return {ms: performance.now() - started, text};
+        };
+        const browserOwn =
+            own(() => typeof bytes.toBase64 === 'function' ?
+                    bytes.toBase64() :
+                    btoa(Array.from(bytes, (b) => String.fromCharCode(b)).join('')));
+        const chunkedBytes = new Uint8Array(bytes);
+        chunkedBytes.toBase64 = undefined;
+        const client = own(() => clientBase64(bytes));
+        const chunked = own(() => clientBase64(chunkedBytes));
+        return {
+            hasToBase64: typeof bytes.toBase64 === 'function',
+            browserMs: browserOwn.ms,
+            clientMs: client.ms,
+            chunkedMs: chunked.ms,
+            same: client.text === browserOwn.text && chunked.text === browserOwn.text,
+        };
+    },
+
+    // The drag's outcome: the event, null (ended without one), or {timedOut: true}.
+    async outcome(id, token, timeoutMs) {
+        const outcome = clientRecord(id).armed.get(token);
+        let timer;
+        const timeout = new Promise((resolve) => {
+            timer = setTimeout(() => resolve({timedOut: true}), timeoutMs);
+        });
+        const result = await Promise.race([outcome, timeout]);
+        clearTimeout(timer);
+        return result;
+    },
+
+    // Breaks a kept clip's header, so that it is no longer a MIDI file.
+    spoil(clipKey) { clips.get(clipKey).bytes[0] = 0x58; },
+
+    events(id) { return clientRecord(id).events.splice(0); },
+
+    close(id) {
+        clientRecord(id).client.close();
+        clients.delete(id);
+    },
 };

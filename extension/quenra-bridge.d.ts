@@ -1,0 +1,143 @@
+// Types of quenra-bridge.js, the extension-side client of the Quenra Bridge native host.
+
+export const releaseHostName: 'tech.ostrell.quenra.bridge';
+export const protocolVersion: '1.0';
+export const maxMidiBytes: 16777216;
+export const maxNameLength: 200;
+export const armLeaseMs: 10000;
+
+/** The host's wire codes, and the client's own for a connection that failed. */
+export type BridgeErrorCode =|'BAD_REQUEST'|'UNSUPPORTED_VERSION'|'NOT_READY'|'TOO_LARGE'|
+    'LENGTH_MISMATCH'|'HASH_MISMATCH'|'NOT_MIDI'|'UNKNOWN_PREPARED'|'STALE'|'BUSY'|'CACHE_FULL'|
+    'RATE_LIMITED'|'DUPLICATE_REQUEST'|'INTERNAL'|'TIMEOUT'|'DISCONNECTED';
+
+export class BridgeError extends Error {
+    constructor(code: string, message: string, reply?: ErrorReply);
+    readonly name: 'BridgeError';
+    /** A BridgeErrorCode; kept a string so a newer host's code still reaches the caller. */
+    readonly code: BridgeErrorCode|string;
+    /** The host's ERROR reply, when the host refused. */
+    readonly reply?: ErrorReply;
+}
+
+export interface SessionId {
+    id: string;
+    epoch: number;
+}
+
+interface Envelope {
+    type: string;
+    protocolVersion: string;
+    session: SessionId;
+}
+
+interface Reply extends Envelope {
+    requestId: string;
+}
+
+export interface ErrorReply extends Reply {
+    type: 'ERROR';
+    code: string;
+}
+
+export interface HelloReply extends Reply {
+    type: 'HELLO_OK';
+    helperVersion: string;
+    platform: {os: string; version: string; arch: string};
+    capabilities: string[];
+}
+
+export interface StatusReply extends Reply {
+    type: 'STATUS';
+    helperVersion: string;
+    armed: boolean;
+    preparations: number;
+    cache: {entries: number; bytes: number};
+}
+
+export interface Prepared extends Reply {
+    type: 'PREPARED';
+    preparedId: string;
+    clipId: string;
+    generation: number;
+    sha256: string;
+    byteLength: number;
+    fileName: string;
+}
+
+export interface DragEvent extends Envelope {
+    type: 'PUBLISHED'|'DRAG_FAILED'|'EXPIRED';
+    token: string;
+    /** PUBLISHED only. */
+    preparedId?: string;
+    /** PUBLISHED only. */
+    generation?: number;
+    /** DRAG_FAILED only, for example "INTERNAL". */
+    code?: string;
+}
+
+export interface Armed extends Reply {
+    type: 'ARMED';
+    preparedId: string;
+    clipId: string;
+    generation: number;
+    token: string;
+    /** The text/plain the drag must carry; set it in dragstart. */
+    marker: string;
+    leaseMs: number;
+    /** The drag's event; null when it ends without one (cancel, release, lost connection). */
+    outcome: Promise<DragEvent|null>;
+}
+
+export interface CancelledReply extends Reply {
+    type: 'CANCELLED';
+    token: string;
+    wasActive: boolean;
+}
+
+export interface ReleasedReply extends Reply {
+    type: 'RELEASED';
+    preparedId: string;
+}
+
+export interface ClipInfo {
+    /** 1 to 64 of A-Z a-z 0-9 _ -; the same for every generation of one clip. */
+    clipId: string;
+    /** 1 to 2^53 - 1; a higher generation of the clip replaces the lower ones in the host. */
+    generation: number;
+    /** Suggested file name: 1 to 200 UTF-16 units, not blank. */
+    name: string;
+}
+
+export interface BridgeClientOptions {
+    hostName?: string;
+    extensionVersion?: string;
+    timeoutMs?: number;
+    prepareTimeoutMs?: number;
+    runtime?: {connectNative(name: string): unknown; lastError?: {message?: string}};
+    crypto?: Crypto;
+}
+
+export class BridgeClient {
+    constructor(options?: BridgeClientOptions);
+    readonly hostName: string;
+    /** The session every request names; the epoch counts the connections opened. */
+    readonly session: SessionId;
+    /** HELLO_OK of the current connection, or null while there is none. */
+    readonly hello: HelloReply|null;
+    status(): Promise<StatusReply>;
+    prepare(bytes: Uint8Array|ArrayBuffer|ArrayBufferView, clip: ClipInfo): Promise<Prepared>;
+    arm(prepared: Pick<Prepared, 'preparedId'|'clipId'|'generation'|'sha256'>): Promise<Armed>;
+    cancel(token: string): Promise<CancelledReply>;
+    release(preparedId: string): Promise<ReleasedReply>;
+    /** token, or '*' for every token. Returns a function that removes the listener. */
+    onEvent(token: string, listener: (event: DragEvent) => void): () => void;
+    onDisconnect(listener: (error: BridgeError) => void): () => void;
+    close(): void;
+}
+
+export function base64(bytes: Uint8Array): string;
+export function sha256Hex(bytes: Uint8Array, subtle?: SubtleCrypto): Promise<string>;
+export function newSessionId(random?: Crypto): string;
+export function prepareRefusal(bytes: Uint8Array, clip: ClipInfo): {code: string; message: string}|
+    null;

@@ -1,0 +1,456 @@
+// Client of the Quenra Bridge native host for Manifest V3 service workers and extension pages.
+// One BridgeClient owns one native port: it binds the host with HELLO, matches every reply to
+// its request by request id, hands drag events to listeners by token, and opens a new port (and
+// says HELLO again) on the next call after the old one went away. No dependencies.
+
+/** Native messaging host name of the released host. */
+export const releaseHostName = 'tech.ostrell.quenra.bridge';
+/** Protocol version sent with every request. */
+export const protocolVersion = '1.0';
+/** Largest clip the host accepts, in bytes. */
+export const maxMidiBytes = 16777216;
+/** Longest suggested name, in UTF-16 code units. */
+export const maxNameLength = 200;
+/** Life of an armed drag in the host, in milliseconds (ARMED also reports it as leaseMs). */
+export const armLeaseMs = 10000;
+
+const identifierPattern = /^[A-Za-z0-9_-]+$/;
+const maxGeneration = 9007199254740991;
+const maxEpoch = 2147483647;
+const eventTypes = new Set(['PUBLISHED', 'DRAG_FAILED', 'EXPIRED']);
+const base64Alphabet = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
+const littleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
+let base64Pairs = null;  // 4096 entries: two base64 characters (as ASCII codes) per 12 bits
+/**
+ * A refusal: the host's ERROR reply (code is its wire code, such as "BUSY"), a request refused
+ * before sending with the code the host would give ("TOO_LARGE", "BAD_REQUEST"), or a failure of
+ * the connection itself ("TIMEOUT", "DISCONNECTED").
+ */
+export class BridgeError extends Error {
+    /**
+     * @param {string} code
+     * @param {string} message
+     * @param {object} [reply] the host's ERROR reply, when there is one
+     */
+    constructor(code, message, reply) {
+        super(message);
+        this.name = 'BridgeError';
+        /** @type {string} */
+        this.code = code;
+        /** @type {object | undefined} */
+        this.reply = reply;
+    }
+}
+
+function isIdentifier(text, min, max) {
+    return typeof text === 'string' && text.length >= min && text.length <= max &&
+        identifierPattern.test(text);
+}
+
+function isWhole(value, min, max) {
+    return Number.isInteger(value) && value >= min && value <= max;
+}
+
+function refuse(code, message) { return Promise.reject(new BridgeError(code, message)); }
+
+/**
+ * Standard base64 of bytes, built in chunks so that its cost stays linear in the length.
+ * @param {Uint8Array} bytes
+ * @returns {string}
+ */
+export function base64(bytes) {
+    if (typeof bytes.toBase64 === 'function') {
+        return bytes.toBase64();
+    }
+    // Without toBase64: the ASCII text is written into one byte buffer, twelve bits at a time,
+    // and turned into a string once, so the cost is linear and no large argument lists are made.
+    if (!base64Pairs) {
+        base64Pairs = new Uint16Array(4096);
+        for (let i = 0; i < 4096; i++) {
+            const first = base64Alphabet.charCodeAt(i >> 6);
+            const second = base64Alphabet.charCodeAt(i & 63);
+            base64Pairs[i] = littleEndian ? first | (second << 8) : (first << 8) | second;
+        }
+    }
+    const length = bytes.length;
+    const out = new Uint8Array(4 * Math.ceil(length / 3));
+    const pairs = new Uint16Array(out.buffer, 0, out.length >> 1);
+    const whole = length - (length % 3);
+    let p = 0;
+    for (let i = 0; i < whole; i += 3) {
+        const n = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+        pairs[p++] = base64Pairs[n >> 12];
+        pairs[p++] = base64Pairs[n & 0xfff];
+    }
+    if (whole < length) {
+        const second = whole + 1 < length;
+        const n = (bytes[whole] << 16) | (second ? bytes[whole + 1] << 8 : 0);
+        let o = p * 2;
+        out[o++] = base64Alphabet.charCodeAt(n >> 18);
+        out[o++] = base64Alphabet.charCodeAt((n >> 12) & 63);
+        out[o++] = second ? base64Alphabet.charCodeAt((n >> 6) & 63) : 0x3d;
+        out[o] = 0x3d;
+    }
+    return new TextDecoder().decode(out);
+}
+
+/**
+ * SHA-256 of bytes as 64 lowercase hexadecimal digits.
+ * @param {Uint8Array} bytes
+ * @param {SubtleCrypto} [subtle]
+ * @returns {Promise<string>}
+ */
+export async function sha256Hex(bytes, subtle = globalThis.crypto.subtle) {
+    const digest = new Uint8Array(await subtle.digest('SHA-256', bytes));
+    let hex = '';
+    for (const byte of digest) {
+        hex += byte.toString(16).padStart(2, '0');
+    }
+    return hex;
+}
+
+/**
+ * A fresh session id: 24 characters of base64url from 18 random bytes.
+ * @param {Crypto} [random]
+ * @returns {string}
+ */
+export function newSessionId(random = globalThis.crypto) {
+    const bytes = random.getRandomValues(new Uint8Array(18));
+    return base64(bytes).replaceAll('+', '-').replaceAll('/', '_');
+}
+
+/**
+ * Why a prepare request would be refused by the host before it looked at the clip, or null.
+ * @returns {{code: string, message: string} | null}
+ */
+export function prepareRefusal(bytes, {clipId, generation, name}) {
+    if (!isIdentifier(clipId, 1, 64)) {
+        return {code: 'BAD_REQUEST', message: 'clipId must be 1 to 64 of A-Z a-z 0-9 _ -'};
+    }
+    if (!isWhole(generation, 1, maxGeneration)) {
+        return {code: 'BAD_REQUEST', message: 'generation must be a whole number from 1'};
+    }
+    if (bytes.length === 0) {
+        return {code: 'BAD_REQUEST', message: 'the clip is empty'};
+    }
+    if (bytes.length > maxMidiBytes) {
+        return {code: 'TOO_LARGE', message: `the clip is over ${maxMidiBytes} bytes`};
+    }
+    if (typeof name !== 'string' || name.length > maxNameLength) {
+        return {code: 'BAD_REQUEST', message: `the name must be at most ${maxNameLength} units`};
+    }
+    // String.prototype.trim removes exactly the whitespace set the host trims.
+    if (name.trim() === '') {
+        return {code: 'BAD_REQUEST', message: 'the name is empty'};
+    }
+    return null;
+}
+
+function asBytes(data) {
+    if (data instanceof Uint8Array) {
+        return data;
+    }
+    if (data instanceof ArrayBuffer) {
+        return new Uint8Array(data);
+    }
+    if (ArrayBuffer.isView(data)) {
+        return new Uint8Array(data.buffer, data.byteOffset, data.byteLength);
+    }
+    throw new TypeError('the clip must be a Uint8Array, an ArrayBuffer or a typed array view');
+}
+
+/**
+ * @typedef {object} BridgeClientOptions
+ * @property {string} [hostName] native messaging host name (default the released host)
+ * @property {string} [extensionVersion] dotted version sent in HELLO (default "0.1.0")
+ * @property {number} [timeoutMs] longest wait for a reply (default 10000)
+ * @property {number} [prepareTimeoutMs] longest wait for PREPARED (default 30000)
+ * @property {{connectNative(name: string): any, lastError?: {message?: string}}} [runtime]
+ *     default chrome.runtime
+ * @property {Crypto} [crypto] default globalThis.crypto
+ */
+
+/**
+ * @typedef {object} Prepared  the host's PREPARED reply
+ * @property {string} preparedId
+ * @property {string} clipId
+ * @property {number} generation
+ * @property {string} sha256
+ * @property {number} byteLength
+ * @property {string} fileName
+ */
+
+/**
+ * @typedef {object} Armed  the host's ARMED reply, plus the drag's outcome
+ * @property {string} preparedId
+ * @property {string} clipId
+ * @property {number} generation
+ * @property {string} token
+ * @property {string} marker  the text the drag's text/plain must be, set at dragstart
+ * @property {number} leaseMs
+ * @property {Promise<object | null>} outcome  the PUBLISHED, DRAG_FAILED or EXPIRED event; null
+ *     when the drag ends without one (CANCEL, RELEASE, a newer generation, a lost connection)
+ */
+
+export class BridgeClient {
+    /** @param {BridgeClientOptions} [options] */
+    constructor(options = {}) {
+        this.hostName = options.hostName ?? releaseHostName;
+        this.extensionVersion = options.extensionVersion ?? '0.1.0';
+        this.timeoutMs = options.timeoutMs ?? 10000;
+        this.prepareTimeoutMs = options.prepareTimeoutMs ?? 30000;
+        this.runtime = options.runtime ?? globalThis.chrome?.runtime;
+        this.crypto = options.crypto ?? globalThis.crypto;
+        /** The session every request names; the epoch counts the connections opened. */
+        this.session = {id: newSessionId(this.crypto), epoch: 0};
+        /** The HELLO_OK of the current connection, or null. */
+        this.hello = null;
+        this.counter = 0;
+        this.connection = null;
+        this.listeners = new Map();  // token, or '*' for every event → Set of functions
+        this.outcomes = new Map();   // token → resolve of its Armed.outcome
+        this.disconnectListeners = new Set();
+        this.prepareTurn = Promise.resolve();
+    }
+
+    /**
+     * Calls listener with every drag event for token ('*' for all tokens).
+     * @returns {() => void} removes the listener
+     */
+    onEvent(token, listener) {
+        if (!this.listeners.has(token)) {
+            this.listeners.set(token, new Set());
+        }
+        this.listeners.get(token).add(listener);
+        return () => this.listeners.get(token)?.delete(listener);
+    }
+
+    /**
+     * Calls listener with a BridgeError each time a connection ends.
+     * @returns {() => void} removes the listener
+     */
+    onDisconnect(listener) {
+        this.disconnectListeners.add(listener);
+        return () => this.disconnectListeners.delete(listener);
+    }
+
+    /** @returns {Promise<object>} the STATUS reply */
+    status() { return this.request('STATUS', {}); }
+
+    /**
+     * Stores a clip in the host's cache.
+     * @param {Uint8Array | ArrayBuffer | ArrayBufferView} data
+     * @param {{clipId: string, generation: number, name: string}} clip
+     * @returns {Promise<Prepared>}
+     */
+    async prepare(data, clip) {
+        const bytes = asBytes(data);
+        const refusal = prepareRefusal(bytes, clip);
+        if (refusal) {
+            throw new BridgeError(refusal.code, refusal.message);
+        }
+        // Prepares leave in call order whatever their sizes, so a newer generation of a clip
+        // can never reach the host before an older one it supersedes.
+        const turn = this.prepareTurn;
+        let done;
+        this.prepareTurn = new Promise((resolve) => {
+            done = resolve;
+        });
+        let sha256;
+        let text;
+        try {
+            sha256 = await sha256Hex(bytes, this.crypto.subtle);
+            text = base64(bytes);
+        } finally {
+            await turn;
+            done();
+        }
+        return this.request(
+            'PREPARE', {
+                clipId: clip.clipId,
+                generation: clip.generation,
+                sha256,
+                byteLength: bytes.length,
+                midiBase64: text,
+                suggestedName: clip.name,
+            },
+            this.prepareTimeoutMs);
+    }
+
+    /**
+     * Arms a drag of a prepared clip. Call it before the browser's dragstart: the marker must be
+     * in hand when dragstart fires, and the host must be polling when the drag begins.
+     * @param {Prepared} prepared
+     * @returns {Promise<Armed>}
+     */
+    async arm(prepared) {
+        const armed = await this.request('ARM', {
+            preparedId: prepared.preparedId,
+            clipId: prepared.clipId,
+            generation: prepared.generation,
+            sha256: prepared.sha256,
+        });
+        armed.outcome = this.outcomeOf(armed.token);
+        return armed;
+    }
+
+    /** @returns {Promise<object>} the CANCELLED reply */
+    async cancel(token) {
+        const reply = await this.request('CANCEL', {token});
+        if (reply.wasActive) {
+            this.settle(token, null);
+        }
+        return reply;
+    }
+
+    /** @returns {Promise<object>} the RELEASED reply */
+    release(preparedId) { return this.request('RELEASE', {preparedId}); }
+
+    /** Closes the port; the host ends and gives up this connection's clips. */
+    close() {
+        if (this.connection) {
+            const connection = this.connection;
+            connection.port.disconnect();
+            this.lost(connection, 'the client closed the connection');
+        }
+    }
+
+    outcomeOf(token) {
+        const pending = this.outcomes.get(token);
+        if (pending) {
+            return pending.promise;
+        }
+        let resolve;
+        const promise = new Promise((r) => {
+            resolve = r;
+        });
+        this.outcomes.set(token, {promise, resolve});
+        return promise;
+    }
+
+    settle(token, event) {
+        const pending = this.outcomes.get(token);
+        if (pending) {
+            this.outcomes.delete(token);
+            pending.resolve(event);
+        }
+    }
+
+    async request(type, fields, timeoutMs = this.timeoutMs) {
+        const connection = await this.connected();
+        return this.send(connection, type, fields, timeoutMs);
+    }
+
+    // The current connection once HELLO_OK came back, opening one when there is none.
+    connected() {
+        if (!this.connection) {
+            this.connection = this.open();
+        }
+        return this.connection.ready;
+    }
+
+    open() {
+        if (!this.runtime?.connectNative) {
+            throw new BridgeError('DISCONNECTED', 'chrome.runtime.connectNative is not available');
+        }
+        this.session = {id: this.session.id, epoch: (this.session.epoch % maxEpoch) + 1};
+        this.hello = null;
+        const port = this.runtime.connectNative(this.hostName);
+        const connection = {port, session: this.session, pending: new Map(), ready: null};
+        port.onMessage.addListener((message) => this.deliver(connection, message));
+        port.onDisconnect.addListener(() => {
+            const text = this.runtime.lastError?.message;
+            this.lost(
+                connection, text ? `the host disconnected: ${text}` : 'the host disconnected');
+        });
+        connection.ready =
+            this.send(
+                    connection, 'HELLO', {extensionVersion: this.extensionVersion}, this.timeoutMs)
+                .then(
+                    (hello) => {
+                        this.hello = hello;
+                        return connection;
+                    },
+                    (error) => {
+                        if (this.connection === connection) {
+                            port.disconnect();
+                            this.lost(connection, error.message);
+                        }
+                        throw error;
+                    });
+        return connection;
+    }
+
+    send(connection, type, fields, timeoutMs) {
+        this.counter += 1;
+        const requestId = `q${this.counter}`;
+        const message = {protocolVersion, session: connection.session, requestId, type, ...fields};
+        return new Promise((resolve, reject) => {
+            const timer = setTimeout(() => {
+                connection.pending.delete(requestId);
+                reject(new BridgeError('TIMEOUT', `no answer to ${type} within ${timeoutMs} ms`));
+            }, timeoutMs);
+            connection.pending.set(requestId, {type, resolve, reject, timer});
+            try {
+                connection.port.postMessage(message);
+            } catch (error) {
+                this.lost(connection, `the port is closed: ${error.message}`);
+            }
+        });
+    }
+
+    deliver(connection, message) {
+        if (message === null || typeof message !== 'object') {
+            return;
+        }
+        if (typeof message.requestId !== 'string') {
+            if (eventTypes.has(message.type)) {
+                this.dispatch(message);
+            }
+            return;
+        }
+        const pending = connection.pending.get(message.requestId);
+        if (!pending) {
+            return;  // a reply that came after its timeout
+        }
+        connection.pending.delete(message.requestId);
+        clearTimeout(pending.timer);
+        if (message.type === 'ERROR') {
+            pending.reject(new BridgeError(
+                String(message.code), `${pending.type} refused: ${message.code}`, message));
+        } else {
+            pending.resolve(message);
+        }
+    }
+
+    dispatch(event) {
+        for (const key of [event.token, '*']) {
+            for (const listener of [...(this.listeners.get(key) ?? [])]) {
+                listener(event);
+            }
+        }
+        this.settle(event.token, event);
+    }
+
+    // Ends a connection once: every waiting call is rejected, and armed drags end without event
+    // (the host ends them when its input closes).
+    lost(connection, text) {
+        if (this.connection !== connection) {
+            return;
+        }
+        this.connection = null;
+        this.hello = null;
+        const error = new BridgeError('DISCONNECTED', text);
+        for (const pending of connection.pending.values()) {
+            clearTimeout(pending.timer);
+            pending.reject(error);
+        }
+        connection.pending.clear();
+        for (const token of [...this.outcomes.keys()]) {
+            this.settle(token, null);
+        }
+        for (const listener of [...this.disconnectListeners]) {
+            listener(error);
+        }
+    }
+}

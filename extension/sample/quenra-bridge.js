@@ -1,0 +1,1 @@
+../quenra-bridge.js

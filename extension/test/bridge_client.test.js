@@ -1,0 +1,203 @@
+// BridgeClient against a scripted port: the envelope and request ids on the wire, replies
+// matched out of order, events between replies, error codes, timeouts, a lost host and the
+// reconnect after it, and the requests refused before anything is sent.
+
+import assert from 'node:assert/strict';
+import {test} from 'node:test';
+
+import {BridgeClient, BridgeError, releaseHostName} from '../quenra-bridge.js';
+
+import {FakeRuntime} from './fake-runtime.js';
+
+function client(options = {}) {
+    const runtime = new FakeRuntime();
+    return {runtime, client: new BridgeClient({runtime, hostName: 'test.host', ...options})};
+}
+
+const prepared = {
+    preparedId: '0123456789abcdef0123456789abcdef',
+    clipId: 'clip-a',
+    generation: 3,
+    sha256: 'ab'.repeat(32),
+};
+
+test('the first call opens the port and sends a valid HELLO before the request', async () => {
+    const {runtime, client: bridge} = client();
+    const status = bridge.status();
+    const port = await runtime.port(0);
+    assert.equal(port.name, 'test.host');
+    const hello = await port.greet();
+    assert.equal(hello.type, 'HELLO');
+    assert.equal(hello.protocolVersion, '1.0');
+    assert.equal(hello.extensionVersion, '0.1.0');
+    assert.match(hello.session.id, /^[A-Za-z0-9_-]{16,64}$/);
+    assert.ok(
+        Number.isInteger(hello.session.epoch) && hello.session.epoch >= 1 &&
+        hello.session.epoch <= 2147483647);
+    assert.match(hello.requestId, /^[A-Za-z0-9_-]{1,64}$/);
+
+    const request = await port.next();
+    assert.deepEqual(
+        Object.keys(request).sort(), ['protocolVersion', 'requestId', 'session', 'type']);
+    assert.deepEqual(request.session, hello.session);
+    assert.notEqual(request.requestId, hello.requestId);
+    port.answer(request, 'STATUS', {armed: false, preparations: 0});
+    assert.equal((await status).armed, false);
+    assert.equal(bridge.hello.helperVersion, '0.1.0');
+    assert.equal(new BridgeClient({runtime}).hostName, releaseHostName);
+});
+
+test('replies are matched by request id, not by order, and events reach their token', async () => {
+    const {runtime, client: bridge} = client();
+    const first = bridge.status();
+    const port = await runtime.port(0);
+    await port.greet();
+    const statusRequest = await port.next();
+    const armed = bridge.arm(prepared);
+    const cancelled = bridge.cancel('t'.repeat(22));
+    const armRequest = await port.next();
+    const cancelRequest = await port.next();
+    assert.deepEqual(
+        {...armRequest, requestId: undefined, session: undefined, protocolVersion: undefined}, {
+            type: 'ARM',
+            ...prepared,
+            requestId: undefined,
+            session: undefined,
+            protocolVersion: undefined
+        });
+    assert.equal(
+        new Set([statusRequest, armRequest, cancelRequest].map((r) => r.requestId)).size, 3);
+
+    const token = 'A'.repeat(22);
+    const seen = [];
+    const all = [];
+    bridge.onEvent(token, (event) => seen.push(event.type));
+    bridge.onEvent('*', (event) => all.push(event.token));
+    port.answer(cancelRequest, 'CANCELLED', {token: 't'.repeat(22), wasActive: false});
+    port.answer(armRequest, 'ARMED', {...prepared, token, marker: 'm', leaseMs: 10000});
+    // An event for another token, then ours, between replies.
+    port.event(armRequest.session, 'EXPIRED', {token: 'B'.repeat(22)});
+    const drag = await armed;
+    port.event(
+        armRequest.session, 'PUBLISHED', {token, preparedId: prepared.preparedId, generation: 3});
+    port.answer(statusRequest, 'STATUS', {armed: true});
+    assert.equal((await first).armed, true);
+    assert.equal((await cancelled).wasActive, false);
+    assert.equal(drag.token, token);
+    assert.equal((await drag.outcome).type, 'PUBLISHED');
+    assert.deepEqual(seen, ['PUBLISHED']);
+    assert.deepEqual(all, ['B'.repeat(22), token]);
+});
+
+test('every ERROR reply rejects its call with a BridgeError carrying the wire code', async () => {
+    const codes = [
+        'BAD_REQUEST', 'UNSUPPORTED_VERSION', 'NOT_READY', 'TOO_LARGE', 'LENGTH_MISMATCH',
+        'HASH_MISMATCH', 'NOT_MIDI', 'UNKNOWN_PREPARED', 'STALE', 'BUSY', 'CACHE_FULL',
+        'RATE_LIMITED', 'DUPLICATE_REQUEST', 'INTERNAL'
+    ];
+    const {runtime, client: bridge} = client();
+    const calls = codes.map(() => bridge.release(prepared.preparedId));
+    const port = await runtime.port(0);
+    await port.greet();
+    for (const code of codes) {
+        const request = await port.next();
+        port.answer(request, 'ERROR', {code});
+    }
+    for (const [index, call] of calls.entries()) {
+        await assert.rejects(
+            call,
+            (error) => error instanceof BridgeError && error.code === codes[index] &&
+                error.reply.type === 'ERROR');
+    }
+});
+
+test('a HELLO refused ends the port, and the next call opens a new one', async () => {
+    const {runtime, client: bridge} = client();
+    const first = bridge.status();
+    const port = await runtime.port(0);
+    const hello = await port.next();
+    port.answer(hello, 'ERROR', {code: 'STALE'});
+    await assert.rejects(first, {code: 'STALE'});
+    assert.equal(port.closed, true);
+
+    const second = bridge.status();
+    const again = await runtime.port(1);
+    await again.greet();
+    again.answer(await again.next(), 'STATUS', {armed: false});
+    assert.equal((await second).armed, false);
+});
+
+test('a reply that does not come in time is a TIMEOUT, and a late one is dropped', async () => {
+    const {runtime, client: bridge} = client({timeoutMs: 30});
+    const status = bridge.status();
+    const port = await runtime.port(0);
+    await port.greet();
+    const request = await port.next();
+    await assert.rejects(status, {code: 'TIMEOUT'});
+    port.answer(request, 'STATUS', {});  // late: nobody waits for it
+
+    const next = bridge.status();
+    const nextRequest = await port.next();
+    port.answer(nextRequest, 'STATUS', {armed: true});
+    assert.equal((await next).armed, true);
+    assert.equal(runtime.ports.length, 1);
+});
+
+test(
+    'a lost host rejects every waiting call with lastError\'s text; the next call reconnects',
+    async () => {
+        const {runtime, client: bridge} = client();
+        const disconnects = [];
+        bridge.onDisconnect((error) => disconnects.push(error.message));
+        const status = bridge.status();
+        const port = await runtime.port(0);
+        const hello = await port.greet();
+        await port.next();  // the STATUS, never answered
+        const armed = bridge.arm(prepared);
+        port.answer(
+            await port.next(), 'ARMED',
+            {...prepared, token: 'C'.repeat(22), marker: 'm', leaseMs: 10000});
+        const drag = await armed;
+        port.hostGone('Native host has exited.');
+        await assert.rejects(
+            status,
+            (error) => error instanceof BridgeError && error.code === 'DISCONNECTED' &&
+                /Native host has exited\./.test(error.message));
+        assert.equal(await drag.outcome, null);
+        assert.equal(disconnects.length, 1);
+        assert.equal(bridge.hello, null);
+
+        const again = bridge.status();
+        const second = await runtime.port(1);
+        const secondHello = await second.greet();
+        assert.equal(secondHello.type, 'HELLO');
+        assert.equal(secondHello.session.id, hello.session.id);
+        assert.equal(secondHello.session.epoch, hello.session.epoch + 1);
+        second.answer(await second.next(), 'STATUS', {armed: false});
+        assert.equal((await again).armed, false);
+    });
+
+test('a host that cannot be started rejects the first call with Chromium\'s reason', async () => {
+    for (const reason
+             of ['Specified native messaging host not found.',
+                 'Access to the specified native messaging host is forbidden.']) {
+        const {runtime, client: bridge} = client();
+        const call = bridge.status();
+        const port = await runtime.port(0);
+        await port.next();
+        port.hostGone(reason);
+        await assert.rejects(
+            call, (error) => error.code === 'DISCONNECTED' && error.message.includes(reason));
+    }
+});
+
+test('close() rejects waiting calls and closes the port', async () => {
+    const {runtime, client: bridge} = client();
+    const call = bridge.status();
+    const port = await runtime.port(0);
+    await port.greet();
+    await port.next();
+    bridge.close();
+    assert.equal(port.closed, true);
+    await assert.rejects(call, {code: 'DISCONNECTED'});
+});

@@ -1,0 +1,1 @@
+../../../extension/quenra-bridge.js
