@@ -1,6 +1,12 @@
 #include "native_host/host_entry.h"
+#include "native_host/host_runtime.h"
+#include "native_host/maintenance.h"
 
 int main(int argc, char** argv) {
-    // The runtime adds serve, selfTest and sweep here; until then those arguments get usage.
-    quenra::HostEntry::run(argc, argv, quenra::HostEntry::Commands{});
+    quenra::HostEntry::run(argc, argv,
+                           quenra::HostEntry::Commands{
+                               quenra::HostRuntime::serve,
+                               quenra::Maintenance::selfTest,
+                               quenra::Maintenance::sweepOnce,
+                           });
 }

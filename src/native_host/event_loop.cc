@@ -1,0 +1,85 @@
+#include "native_host/event_loop.h"
+
+#include <utility>
+
+namespace quenra {
+
+EventLoop::TimerId EventLoop::addRepeatingTimer(Clock::duration interval,
+                                                std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    TimerId id = nextTimerId_++;
+    timers_.emplace(id, Timer{interval, Clock::now() + interval, std::move(action)});
+    wake_.notify_one();
+    return id;
+}
+
+void EventLoop::cancelTimer(TimerId id) {
+    std::lock_guard lock(mutex_);
+    timers_.erase(id);
+}
+
+std::size_t EventLoop::timerCount() const {
+    std::lock_guard lock(mutex_);
+    return timers_.size();
+}
+
+void EventLoop::runAndWait(std::function<void()> work) {
+    HandOff handOff{std::move(work)};
+    std::unique_lock lock(mutex_);
+    finished_.wait(lock, [&] { return pending_ == nullptr; });
+    pending_ = &handOff;
+    wake_.notify_one();
+    finished_.wait(lock, [&] { return handOff.done; });
+}
+
+void EventLoop::stop() {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
+}
+
+void EventLoop::run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (pending_ != nullptr) {
+            HandOff* handOff = pending_;
+            lock.unlock();
+            handOff->work();
+            lock.lock();
+            // The caller may free its hand-off as soon as done is set and the lock is gone.
+            handOff->done = true;
+            pending_ = nullptr;
+            finished_.notify_all();
+            continue;
+        }
+
+        auto due = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+            if (due == timers_.end() || it->second.deadline < due->second.deadline)
+                due = it;
+        }
+        if (due == timers_.end()) {
+            wake_.wait(lock);
+            continue;
+        }
+        Clock::time_point now = Clock::now();
+        if (due->second.deadline > now) {
+            wake_.wait_until(lock, due->second.deadline);
+            continue;
+        }
+
+        Timer& timer = due->second;
+        timer.deadline += timer.interval;
+        if (timer.deadline <= now)
+            timer.deadline = now + timer.interval;
+        // The action runs unlocked and may add or cancel timers, itself included; a copy keeps
+        // it alive while it runs.
+        std::function<void()> action = timer.action;
+        lock.unlock();
+        action();
+        lock.lock();
+    }
+    stopping_ = false;
+}
+
+}  // namespace quenra

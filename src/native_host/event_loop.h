@@ -1,0 +1,63 @@
+// The host's main run loop: repeating deadline timers plus work handed over synchronously from
+// another thread, on one mutex and one condition variable. Everything it runs, runs on the
+// thread that called run(), one piece at a time, so timers never fire during a hand-off.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace quenra {
+
+class EventLoop {
+  public:
+    using Clock = std::chrono::steady_clock;
+    using TimerId = std::uint64_t;
+
+    EventLoop() = default;
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // A repeating timer whose first firing comes one interval from now. A firing that comes
+    // late is not made up for: the next one is scheduled one interval after the late one.
+    // Callable from the loop's thread (from inside a timer or a hand-off too).
+    TimerId addRepeatingTimer(Clock::duration interval, std::function<void()> action);
+    // Removes a timer; it never fires again, even when cancelled from inside a firing.
+    void cancelTimer(TimerId id);
+    std::size_t timerCount() const;
+
+    // From any thread but the loop's own: runs work on the loop's thread and returns once it
+    // has finished. Hand-offs run in the order they were made. Work that ends the process
+    // leaves the caller blocked for good, which is what the reader thread wants.
+    void runAndWait(std::function<void()> work);
+
+    // Runs timers and hand-offs until stop(); blocks without waking while nothing is due.
+    void run();
+    // Makes run() return after the piece of work now running; callable from any thread.
+    void stop();
+
+  private:
+    struct Timer {
+        Clock::duration interval;
+        Clock::time_point deadline;
+        std::function<void()> action;
+    };
+    struct HandOff {
+        std::function<void()> work;
+        bool done = false;
+    };
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;      // the loop: a hand-off arrived, a timer changed, stop
+    std::condition_variable finished_;  // the hand-off's caller: its work has run
+    std::map<TimerId, Timer> timers_;
+    TimerId nextTimerId_ = 1;
+    HandOff* pending_ = nullptr;  // at most one caller at a time; later ones wait their turn
+    bool stopping_ = false;
+};
+
+}  // namespace quenra

@@ -1,0 +1,114 @@
+#include "native_host/host_runtime.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/hashing.h"
+#include "bridge_core/host_session.h"
+#include "native_host/connection.h"
+#include "native_host/event_loop.h"
+#include "native_host/host_cache.h"
+#include "native_host/input_reader.h"
+#include "native_host/input_tuning.h"
+#include "native_host/output.h"
+#include "platform/system_clock.h"
+#include "platform/system_drag.h"
+
+namespace quenra::HostRuntime {
+
+namespace {
+
+class SessionAdapter final : public ServedSession {
+  public:
+    explicit SessionAdapter(HostSession& session) : session_(session) {}
+
+    std::vector<Payload> receive(const FrameDecoder::Item& item) override {
+        return session_.receive(item);
+    }
+    std::vector<Payload> tick() override { return session_.tick(); }
+    bool isWatching() override { return session_.isWatching(); }
+    void sweep() override { (void)session_.sweep(); }
+    void shutdown() override { session_.shutdown(); }
+
+  private:
+    HostSession& session_;
+};
+
+// The process's one of everything. Made on the heap and never destroyed: the process ends by
+// std::_Exit while the reader thread may still be blocked in a read.
+struct Served {
+    SystemClock clock;
+    SystemRandom random;
+    std::optional<Cache> cache;
+    std::unique_ptr<DragBoard> board;
+    std::unique_ptr<MouseButtons> mouse;
+    std::optional<HostSession> session;
+    std::optional<SessionAdapter> adapter;
+    EventLoop loop;
+    std::optional<Connection> connection;
+};
+
+Served& served() {
+    static Served* instance = new Served;
+    return *instance;
+}
+
+[[noreturn]] void endBeforeSession(const char* tag) {
+    Log::note(tag);
+    std::_Exit(1);
+}
+
+}  // namespace
+
+void start() {
+    Served& process = served();
+    const Limits& limits = Limits::standard();
+
+    process.cache = HostCache::open(Cache::defaultRoot(), limits, process.clock, process.random);
+    if (!process.cache)
+        endBeforeSession("cache-unavailable");
+    (void)process.cache->sweep();
+    // The hash library reads its configuration and loads its provider on first use, a few
+    // milliseconds; paid here, while the browser connects, not inside the first PREPARE.
+    (void)Hashing::sha256({});
+
+    try {
+        process.board = openSystemDragBoard();
+        process.mouse = openSystemMouseButtons();
+    } catch (const std::system_error&) {
+        endBeforeSession("drag-board-unavailable");
+    }
+
+    process.session.emplace(SessionEnvironment{*process.cache, *process.board, *process.mouse,
+                                               process.clock, process.random, limits,
+                                               Platform::current()});
+    process.adapter.emplace(*process.session);
+    process.connection.emplace(
+        process.loop, *process.adapter,
+        Connection::Exits{
+            [](std::span<const std::uint8_t> frame) { return Output::write(frame); },
+            [](int status) { std::_Exit(status); },
+        });
+    process.connection->startSweepTimer();
+
+    // The session exists before the first item can arrive.
+    InputTuning::widenPipe(STDIN_FILENO);
+    InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
+}
+
+void runMainLoop() {
+    served().loop.run();
+}
+
+int serve() {
+    start();
+    runMainLoop();
+    return 0;
+}
+
+}  // namespace quenra::HostRuntime

@@ -1,0 +1,17 @@
+// Platform help for taking in a large request quickly: a wider standard-input pipe, so the
+// browser's writes and our reads need fewer turns, and huge pages for the large buffer a body
+// is collected in, so a 24 MiB frame is not paid for in thousands of first-touch page faults.
+// Both are advice: where the platform cannot, nothing happens and nothing is reported.
+#pragma once
+
+#include <cstddef>
+
+namespace quenra::InputTuning {
+
+// Asks for a pipe buffer of 1 MiB when descriptor is a pipe and the system allows it.
+void widenPipe(int descriptor);
+
+// Advises the system to back [start, start + length) with huge pages where it can.
+void preferHugePages(void* start, std::size_t length);
+
+}  // namespace quenra::InputTuning

@@ -1,0 +1,10 @@
+#include "native_host/input_tuning.h"
+
+namespace quenra::InputTuning {
+
+// macOS sizes pipe buffers itself and has no transparent huge pages to ask for.
+void widenPipe(int) {}
+
+void preferHugePages(void*, std::size_t) {}
+
+}  // namespace quenra::InputTuning

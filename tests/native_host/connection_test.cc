@@ -1,0 +1,214 @@
+#include "native_host/connection.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace quenra {
+namespace {
+
+using Item = FrameDecoder::Item;
+
+// Stands in for the host session: answers each item with scripted payloads and watches while
+// told to, recording every call in order.
+class ScriptedSession final : public ServedSession {
+  public:
+    std::vector<Payload> receive(const Item& item) override {
+        calls.push_back("receive");
+        if (item.kind == Item::Kind::frame)
+            watching = std::string(item.body.begin(), item.body.end()) == "arm";
+        return replies;
+    }
+    std::vector<Payload> tick() override {
+        calls.push_back("tick");
+        ++ticks;
+        if (ticks == stopWatchingAtTick)
+            watching = false;
+        if (onTick)
+            onTick();
+        return {};
+    }
+    bool isWatching() override { return watching; }
+    void sweep() override { calls.push_back("sweep"); }
+    void shutdown() override { calls.push_back("shutdown"); }
+
+    std::vector<Payload> replies{"{\"a\":1}", "{\"b\":2}"};
+    std::vector<std::string> calls;
+    bool watching = false;
+    int ticks = 0;
+    int stopWatchingAtTick = -1;
+    std::function<void()> onTick;
+};
+
+// Everything the connection writes to standard error while alive, read back afterwards.
+class CapturedStandardError {
+  public:
+    CapturedStandardError() {
+        saved_ = ::dup(STDERR_FILENO);
+        EXPECT_EQ(::pipe2(pipe_, O_CLOEXEC), 0);
+        ::dup2(pipe_[1], STDERR_FILENO);
+    }
+    ~CapturedStandardError() { restore(); }
+    std::string text() {
+        restore();
+        std::string text;
+        char chunk[512];
+        ssize_t count;
+        while ((count = ::read(pipe_[0], chunk, sizeof chunk)) > 0)
+            text.append(chunk, count);
+        return text;
+    }
+
+  private:
+    void restore() {
+        if (saved_ < 0)
+            return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        ::close(pipe_[1]);
+        saved_ = -1;
+    }
+    int saved_ = -1;
+    int pipe_[2] = {-1, -1};
+};
+
+struct Harness {
+    EventLoop loop;
+    ScriptedSession session;
+    std::vector<std::string> written;
+    std::vector<int> exits;
+    bool outputBroken = false;
+    int writeAttempts = 0;
+    Connection connection{loop, session,
+                          Connection::Exits{
+                              [this](std::span<const std::uint8_t> frame) {
+                                  ++writeAttempts;
+                                  if (outputBroken)
+                                      return false;
+                                  written.emplace_back(frame.begin(), frame.end());
+                                  return true;
+                              },
+                              [this](int status) { exits.push_back(status); },
+                          }};
+};
+
+std::string framed(const std::string& payload) {
+    Bytes bytes = FrameEncoder::frame(payload);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ConnectionTest, RepliesAreFramedAndWrittenInOrder) {
+    Harness harness;
+    Item item = Item::frame(Bytes{'x'});
+    harness.connection.handle(item);
+    EXPECT_EQ(harness.written,
+              (std::vector<std::string>{framed("{\"a\":1}"), framed("{\"b\":2}")}));
+    EXPECT_TRUE(harness.exits.empty());
+}
+
+TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> act;
+        int status;
+        std::string log;
+    };
+    const std::vector<Case> cases{
+        {"corrupt length",
+         [](Harness& h) {
+             Item item = Item::corrupt(67108865);
+             h.connection.handle(item);
+         },
+         1, "quenra-native-host: corrupt-frame-length\n"},
+        {"end of input inside a frame", [](Harness& h) { h.connection.endOfInput(true); }, 0,
+         "quenra-native-host: eof-mid-frame\n"},
+        {"end of input between frames", [](Harness& h) { h.connection.endOfInput(false); }, 0, ""},
+        {"broken output",
+         [](Harness& h) {
+             h.outputBroken = true;
+             Item item = Item::empty();
+             h.connection.handle(item);
+         },
+         0, ""},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Harness harness;
+        CapturedStandardError error;
+        test.act(harness);
+        EXPECT_EQ(error.text(), test.log);
+        EXPECT_EQ(harness.exits, std::vector<int>{test.status});
+        ASSERT_FALSE(harness.session.calls.empty());
+        EXPECT_EQ(harness.session.calls.back(), "shutdown");
+        EXPECT_TRUE(harness.written.empty());
+    }
+}
+
+TEST(ConnectionTest, ACorruptItemNeverReachesTheSession) {
+    Harness harness;
+    CapturedStandardError error;
+    Item item = Item::corrupt(1LL << 32);
+    harness.connection.handle(item);
+    EXPECT_EQ(harness.session.calls, std::vector<std::string>{"shutdown"});
+}
+
+TEST(ConnectionTest, ABrokenOutputDropsTheRestOfTheBatch) {
+    Harness harness;
+    harness.outputBroken = true;
+    harness.connection.send({"{\"a\":1}", "{\"b\":2}", "{\"c\":3}"});
+    EXPECT_EQ(harness.writeAttempts, 1);
+    EXPECT_EQ(harness.exits, std::vector<int>{0});
+}
+
+TEST(ConnectionTest, TheWatchTimerExistsExactlyWhileTheSessionWatches) {
+    Harness harness;
+    harness.connection.startSweepTimer();
+    harness.connection.startSweepTimer();
+    EXPECT_EQ(harness.loop.timerCount(), 1u);
+
+    Item arm = Item::frame(Bytes{'a', 'r', 'm'});
+    Item other = Item::frame(Bytes{'o'});
+    harness.connection.handle(arm);
+    EXPECT_TRUE(harness.connection.hasWatchTimer());
+    // More items while watching never add a second watch timer.
+    harness.connection.handle(arm);
+    harness.connection.handle(arm);
+    EXPECT_EQ(harness.loop.timerCount(), 2u);
+
+    harness.connection.handle(other);
+    EXPECT_FALSE(harness.connection.hasWatchTimer());
+    EXPECT_EQ(harness.loop.timerCount(), 1u);
+}
+
+TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {
+    Harness harness;
+    harness.connection.startSweepTimer();
+    Item arm = Item::frame(Bytes{'a', 'r', 'm'});
+    harness.session.stopWatchingAtTick = 5;
+    harness.session.onTick = [&] {
+        // The loop stops once the tick that ended watching has been fully handled.
+        if (!harness.session.watching)
+            harness.loop.stop();
+    };
+
+    harness.connection.handle(arm);
+    harness.loop.run();
+    EXPECT_EQ(harness.session.ticks, 5);
+    // With the watch timer gone only the 60-second sweep timer is left, so no tick can come.
+    EXPECT_FALSE(harness.connection.hasWatchTimer());
+    EXPECT_EQ(harness.loop.timerCount(), 1u);
+
+    harness.session.stopWatchingAtTick = 8;
+    harness.connection.handle(arm);
+    harness.loop.run();
+    EXPECT_EQ(harness.session.ticks, 8);
+    EXPECT_EQ(harness.loop.timerCount(), 1u);
+    for (const std::string& call : harness.session.calls)
+        EXPECT_NE(call, "sweep");
+}
+
+}  // namespace
+}  // namespace quenra
