@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(encoded.has_value(), "a record that was read can be written");
     const std::optional<EntryRecord> again = EntryRecord::decode(*encoded);
     require(again.has_value() && *again == *record, "written record reads back the same");
-    require(again->encode() == encoded, "writing is stable");
+    // -0 may come back as 0 (equal as a time), so stability is asked of the second writing.
+    const std::optional<std::string> second = again->encode();
+    require(second && EntryRecord::decode(*second)->encode() == second, "writing is stable");
     require(
         (encoded->find("\"retainUntil\":") != std::string::npos) == record->retainUntil.has_value(),
         "retainUntil written exactly when there is one");
