@@ -163,7 +163,7 @@ void CacheWatch::limitLoop() {
         if (lock >= 0) {
             ::close(lock);
         }
-        pause(10);
+        pause(50);
     }
 }
 

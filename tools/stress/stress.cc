@@ -55,6 +55,7 @@ struct Counts {
     std::atomic<std::int64_t> prepared{0};
     std::atomic<std::int64_t> cacheFull{0};
     std::atomic<std::int64_t> rateLimited{0};
+    std::atomic<std::int64_t> lockWaitExpired{0};
     std::atomic<std::int64_t> starved{0};
     std::atomic<std::int64_t> armed{0};
     std::atomic<std::int64_t> busy{0};
@@ -142,6 +143,11 @@ class Driver {
             if (code == "CACHE_FULL") {
                 ++counts_.cacheFull;
                 std::this_thread::sleep_for(milliseconds(30));
+            } else if (code == "INTERNAL" &&
+                       lastMilliseconds_ >= Limits::standard().cacheLockWait * 1000) {
+                // The create gave up waiting for the cache lock ("cache-busy"): the refusal
+                // the cache promises when others hold the lock too long, counted apart.
+                ++counts_.lockWaitExpired;
             } else if (code == "RATE_LIMITED") {
                 ++counts_.rateLimited;
                 std::this_thread::sleep_for(milliseconds(250));
@@ -229,10 +235,12 @@ class Driver {
 
     boost::json::object exchange(const std::string& request) {
         const std::string requestId = lastId_;
+        const auto sent = Clock::now();
         if (!host_->send(request)) {
             throw std::runtime_error("the host stopped reading");
         }
         boost::json::object reply = next(milliseconds(30000));
+        lastMilliseconds_ = std::chrono::duration_cast<milliseconds>(Clock::now() - sent).count();
         if (Requests::text(reply, "requestId") != requestId) {
             ++counts_.malformed;
             report("reply without its request id: " + Requests::text(reply, "type"));
@@ -268,8 +276,8 @@ class Driver {
         ++counts_.unexpected;
         const std::string& log = host_->standardError();
         report(std::string(request) + " answered " + Requests::text(reply, "type") + " " +
-               Requests::text(reply, "code") + "; host log ends: " +
-               log.substr(log.size() > 200 ? log.size() - 200 : 0));
+               Requests::text(reply, "code") + " after " + std::to_string(lastMilliseconds_) +
+               " ms; host log ends: " + log.substr(log.size() > 200 ? log.size() - 200 : 0));
     }
 
     std::string nextId() {
@@ -290,6 +298,7 @@ class Driver {
     HostProcess* host_ = nullptr;
     int requests_ = 0;
     std::string lastId_;
+    std::int64_t lastMilliseconds_ = 0;
 };
 
 void sweepLoop(const std::vector<std::string>& environment, Counts& counts,
@@ -403,6 +412,7 @@ int run(int argc, char** argv) {
     line("prepared", counts.prepared);
     line("CACHE_FULL (retried)", counts.cacheFull);
     line("RATE_LIMITED (retried)", counts.rateLimited);
+    line("INTERNAL after the 2 s lock wait", counts.lockWaitExpired);
     line("armed", counts.armed);
     line("BUSY", counts.busy);
     line("published by takeover", counts.published);
