@@ -116,6 +116,30 @@ TEST_F(SymlinkTest, LinkedCacheFoldersEndTheHostBeforeItReads) {
     }
 }
 
+// The drag board's folder as a link: the host ends before it reads. Its lock file as a link:
+// no writer of the board (here the simulator) locks or writes through it.
+TEST_F(SymlinkTest, LinkedDragBoardIsRefused) {
+    const std::string board = home_.join("run/tech.ostrell.quenra.dragboard");
+    plant(victim_.join("folder"), board);
+    const auto hello = FrameEncoder::frame(Requests::hello(session_, "hello"));
+    const auto done =
+        TestPeer::run(TestPeer::defaultHostPath(), {origin}, environment_,
+                      std::string_view(reinterpret_cast<const char*>(hello.data()), hello.size()));
+    EXPECT_EQ(done.status, ExitStatus::exitedWith(1)) << done.error;
+    EXPECT_EQ(done.output, "");
+    EXPECT_NE(done.error.find("quenra-native-host: drag-board-unavailable\n"), std::string::npos)
+        << done.error;
+    expectVictimUntouched();
+
+    ASSERT_EQ(::unlink(board.c_str()), 0);
+    ASSERT_EQ(::mkdir(board.c_str(), 0700), 0);
+    plant(victim_.join("file"), board + "/board.lock");
+    const auto drag =
+        TestPeer::run(TestPeer::defaultDragSimPath(), {"begin", "marker"}, environment_);
+    EXPECT_NE(drag.status, ExitStatus::exitedWith(0)) << "wrote through a linked lock";
+    expectVictimUntouched();
+}
+
 // The two lock files as links: creates and arms fail as INTERNAL, sweeps skip, and the host
 // goes on answering; nothing is created through the link.
 TEST_F(SymlinkTest, LinkedLockFilesAreNeverOpenedThroughTheLink) {
