@@ -1,5 +1,6 @@
 #include "bridge_core/cache.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,12 +60,28 @@ bool isStagingName(std::string_view name) {
 
 // Only a real directory of ours is ever counted or removed: links, files and other users'
 // directories under an entry-like name are left alone.
-std::optional<struct stat> ownDirectory(const std::string& path, uid_t user) {
+std::optional<struct stat> ownDirectory(int directory, const std::string& name, uid_t user) {
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != user) {
+    if (::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(status.st_mode) || status.st_uid != user) {
         return std::nullopt;
     }
     return status;
+}
+
+// "entries" opened as our own real directory, or -1. Names inside are then looked up from
+// it: cheaper than whole paths, and a folder swapped for a link later is never entered.
+int openEntriesDirectory(const std::string& path, uid_t user) {
+    const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0) {
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(opened, &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != user) {
+        ::close(opened);
+        return -1;
+    }
+    return opened;
 }
 
 bool tryLock(int descriptor) {
@@ -182,19 +199,16 @@ int Cache::waitForCacheLock() {
 CacheUsage Cache::scanUsage() const {
     CacheUsage usage;
     const uid_t user = ::getuid();
-    if (!ownDirectory(entriesDirectory_, user)) {
+    const HeldDescriptor entries(openEntriesDirectory(entriesDirectory_, user));
+    if (entries.get() < 0) {
         return usage;
     }
     for (const std::string& name : Files::names(entriesDirectory_)) {
-        if (!isEntryName(name)) {
-            continue;
-        }
-        const std::string directory = entriesDirectory_ + "/" + name;
-        if (!ownDirectory(directory, user)) {
+        if (!isEntryName(name) || !ownDirectory(entries.get(), name, user)) {
             continue;
         }
         usage.entries = saturatingAdd(usage.entries, 1);
-        const auto bytes = Files::readSmall(directory + "/entry.json", maxRecordBytes);
+        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes);
         if (!bytes) {
             continue;
         }
@@ -339,7 +353,8 @@ SweepReport Cache::sweepWhileLocked() {
     SweepReport report;
     const uid_t user = ::getuid();
     // A folder swapped for a link after init is not ours to judge: nothing is followed there.
-    if (!ownDirectory(entriesDirectory_, user)) {
+    const HeldDescriptor entries(openEntriesDirectory(entriesDirectory_, user));
+    if (entries.get() < 0) {
         return report;
     }
     for (const std::string& name : Files::names(entriesDirectory_)) {
@@ -348,7 +363,7 @@ SweepReport Cache::sweepWhileLocked() {
             continue;
         }
         const std::string directory = entriesDirectory_ + "/" + name;
-        const std::optional<struct stat> status = ownDirectory(directory, user);
+        const std::optional<struct stat> status = ownDirectory(entries.get(), name, user);
         if (!status) {
             continue;
         }
@@ -368,7 +383,7 @@ SweepReport Cache::sweepWhileLocked() {
             continue;
         }
         double expiry = static_cast<double>(status->st_ctim.tv_sec) + limits_.unreadableRetention;
-        const auto bytes = Files::readSmall(directory + "/entry.json", maxRecordBytes);
+        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes);
         if (const auto record = bytes ? EntryRecord::decode(*bytes) : std::nullopt) {
             if (record->state == EntryState::prepared) {
                 expiry = record->touchedAt + limits_.preparedIdle;

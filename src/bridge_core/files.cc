@@ -93,9 +93,16 @@ void Files::writeAll(int descriptor, Bytes bytes) {
 
 std::optional<std::vector<std::uint8_t>> Files::readSmall(const std::string& path,
                                                           std::int64_t maxBytes) {
+    return readSmallAt(AT_FDCWD, path, maxBytes);
+}
+
+std::optional<std::vector<std::uint8_t>> Files::readSmallAt(int directory, const std::string& path,
+                                                            std::int64_t maxBytes) {
+    // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
+    // ignore the flag.
     int opened;
     do {
-        opened = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        opened = ::openat(directory, path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     } while (opened < 0 && errno == EINTR);
     if (opened < 0) {
         return std::nullopt;

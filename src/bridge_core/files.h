@@ -57,6 +57,9 @@ void writeAll(int descriptor, Bytes bytes);
 // The whole regular file at path when it is at most maxBytes long; nothing on any problem
 // (missing, a link, not a regular file, too large, read error, short read).
 std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
+// The same, for a path relative to an open directory descriptor (AT_FDCWD for none).
+std::optional<std::vector<std::uint8_t>> readSmallAt(int directory, const std::string& path,
+                                                     std::int64_t maxBytes);
 
 // Renames from to to, failing with ("rename", EEXIST) instead of replacing anything. Defined by
 // the platform layer.

@@ -15,7 +15,8 @@ namespace {
 
 // The buffer bodies are collected in, kept across requests. It is reserved at the largest
 // body the decoder delivers but costs only the pages a body touches; huge pages make a large
-// body cost a few faults instead of thousands.
+// body cost a few faults instead of thousands. A body whose header comes in the same read as
+// the end of the previous frame gets a buffer of its own: the old one is still being handled.
 Bytes largeBodyBuffer(const Limits& limits) {
     Bytes buffer;
     if (limits.maxRequestFrameBytes <= 0)
@@ -35,6 +36,7 @@ void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& 
         ssize_t count = ::read(descriptor, chunk.data(), chunk.size());
         if (count < 0 && errno == EINTR)
             continue;
+        // End of input and any other read error end the connection alike.
         if (count <= 0)
             break;
         auto items = decoder.append(std::span(chunk.data(), static_cast<std::size_t>(count)));
