@@ -1,0 +1,80 @@
+#include "reliability/cache_audit.h"
+
+#include <sys/stat.h>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/files.h"
+
+namespace quenra::testing {
+
+namespace {
+
+bool isLowerHex(const std::string& text, std::size_t count) {
+    return text.size() == count && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
+bool isCompleteEntry(const std::string& directory, EntryRecord* record) {
+    const auto bytes = Files::readSmall(directory + "/entry.json", Cache::maxRecordBytes);
+    const auto decoded = bytes ? EntryRecord::decode(*bytes) : std::nullopt;
+    if (!decoded || decoded->fileName.find('/') != std::string::npos) {
+        return false;
+    }
+    struct stat clip {};
+    struct stat lock {};
+    if (::lstat((directory + "/" + decoded->fileName).c_str(), &clip) != 0 ||
+        !S_ISREG(clip.st_mode) || clip.st_size != decoded->byteLength ||
+        ::lstat((directory + "/owner.lock").c_str(), &lock) != 0 || !S_ISREG(lock.st_mode)) {
+        return false;
+    }
+    if (record != nullptr) {
+        *record = *decoded;
+    }
+    return true;
+}
+
+CacheAudit CacheAudit::of(const std::string& root) {
+    CacheAudit audit;
+    const std::string entries = root + "/entries";
+    for (const std::string& name : Files::names(entries)) {
+        const std::string directory = entries + "/" + name;
+        if (name.rfind(".tmp-", 0) == 0) {
+            audit.staging.push_back(name);
+            continue;
+        }
+        if (!isLowerHex(name, 32)) {
+            audit.strangers.push_back(name);
+            continue;
+        }
+        EntryRecord record;
+        if (isCompleteEntry(directory, &record) && record.preparedId == name) {
+            audit.complete.push_back(record);
+        } else {
+            audit.incomplete.push_back(name);
+        }
+        for (const std::string& file : Files::names(directory)) {
+            if (file.rfind(".entry.json.", 0) == 0) {
+                audit.temporaries.push_back(name + "/" + file);
+            }
+        }
+    }
+    return audit;
+}
+
+std::string CacheAudit::describe() const {
+    std::string text = std::to_string(complete.size()) + " complete";
+    const auto list = [&](const char* what, const std::vector<std::string>& names) {
+        text += ", " + std::to_string(names.size()) + " " + what;
+        for (const std::string& name : names) {
+            text += " " + name;
+        }
+    };
+    list("incomplete", incomplete);
+    list("staging", staging);
+    list("temporaries", temporaries);
+    list("strangers", strangers);
+    return text;
+}
+
+}  // namespace quenra::testing
