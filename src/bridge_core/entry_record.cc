@@ -3,6 +3,7 @@
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/parse.hpp>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -34,7 +35,14 @@ std::optional<double> numberField(const boost::json::value* value) {
         return std::nullopt;
     }
     if (value->is_double()) {
-        return value->get_double();
+        // A decimal past the double range (1e999) reads as infinity: no record is written with
+        // one, and a prepared entry touched "at infinity" would never expire. Such a record is
+        // unreadable, and so expires by its directory's age like any other damaged record.
+        const double number = value->get_double();
+        if (!std::isfinite(number)) {
+            return std::nullopt;
+        }
+        return number;
     }
     if (value->is_int64()) {
         return static_cast<double>(value->get_int64());

@@ -90,6 +90,13 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         DecodeCase{"time as text", "{" + base.substr(0, base.size() - 1) + "\"2\",\"version\":1}",
                    false},
+        DecodeCase{"time past the double range",
+                   "{" + base.substr(0, base.size() - 1) + "1e999,\"version\":1}", false},
+        DecodeCase{"createdAt past the double range",
+                   "{\"byteLength\":3,\"createdAt\":-1e999," + base.substr(31) + ",\"version\":1}",
+                   false},
+        DecodeCase{"retainUntil past the double range",
+                   "{" + base + ",\"version\":1,\"retainUntil\":1e400}", false},
         DecodeCase{"an array", "[1,2]", false}, DecodeCase{"truncated", "{" + base, false},
         DecodeCase{"trailing garbage", "{" + base + ",\"version\":1}x", false},
         DecodeCase{"empty", "", false}));
