@@ -68,13 +68,8 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_
                 skipping_ = length;
             } else {
                 expected_ = length;
-                // The body goes into a buffer of its full announced size, taken from the
-                // recycled one when it is large enough, so 64 KiB reads never regrow it.
-                if (spare_.capacity() >= static_cast<std::size_t>(length)) {
-                    pending_.swap(spare_);
-                    spare_.clear();
-                    pending_.clear();
-                }
+                // The body goes into a buffer of its full announced size, so 64 KiB reads
+                // never regrow it.
                 pending_.reserve(static_cast<std::size_t>(length));
             }
         } else {
@@ -95,14 +90,6 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_
 
 bool FrameDecoder::isMidFrame() const {
     return !pending_.empty() || skipping_ > 0;
-}
-
-void FrameDecoder::recycle(Bytes buffer) {
-    if (buffer.capacity() > spare_.capacity() &&
-        buffer.capacity() <= static_cast<std::size_t>(std::max<std::int64_t>(maxFrameBytes, 0))) {
-        buffer.clear();
-        spare_ = std::move(buffer);
-    }
 }
 
 Bytes FrameEncoder::frame(std::span<const std::uint8_t> payload) {

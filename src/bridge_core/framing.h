@@ -42,11 +42,6 @@ class FrameDecoder {
     // a refused body still to be skipped. A complete header with no body byte yet is not.
     bool isMidFrame() const;
 
-    // Hands back a body buffer that the caller is done with, so the next body of at most its
-    // capacity is collected without a new allocation. One buffer is kept; a smaller one is
-    // dropped in favour of a larger.
-    void recycle(Bytes buffer);
-
     std::int64_t maxFrameBytes;
     std::int64_t corruptAbove;
 
@@ -55,7 +50,6 @@ class FrameDecoder {
     std::optional<std::int64_t> expected_;
     std::int64_t skipping_ = 0;
     bool broken_ = false;
-    Bytes spare_;
 };
 
 namespace FrameEncoder {

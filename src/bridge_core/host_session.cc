@@ -24,11 +24,25 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
 
 std::vector<HostSession::Payload> HostSession::receive(const FrameDecoder::Item& item) {
+    return answer(item, nullptr);
+}
+
+std::vector<HostSession::Payload> HostSession::receive(FrameDecoder::Item&& item) {
+    // Taken out of the item, so that nothing the caller holds keeps it alive.
+    Bytes body = std::move(item.body);
+    item.body = Bytes();
+    return answer(item, &body);
+}
+
+std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& item,
+                                                      Bytes* ownedBody) {
     using Kind = FrameDecoder::Item::Kind;
+    const Bytes& body = ownedBody != nullptr ? *ownedBody : item.body;
     switch (item.kind) {
         case Kind::frame:
-            return {handle(std::string_view(reinterpret_cast<const char*>(item.body.data()),
-                                            item.body.size()))};
+            return {
+                handle(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()),
+                       ownedBody)};
         case Kind::tooLarge:
             return {failure(ErrorCode::tooLarge, std::nullopt)};
         case Kind::corrupt:
@@ -39,17 +53,21 @@ std::vector<HostSession::Payload> HostSession::receive(const FrameDecoder::Item&
     return {};
 }
 
-HostSession::Payload HostSession::handle(std::string_view data) {
+HostSession::Payload HostSession::handle(std::string_view data, Bytes* ownedBody) {
     boost::json::value json;
     try {
         json = RequestParser::json(data);
     } catch (const ProtocolFailure&) {
         return failure(ErrorCode::badRequest, std::nullopt);
     }
+    if (ownedBody != nullptr) {
+        Bytes().swap(*ownedBody);
+    }
 
     std::optional<HostRequest> parsed;
     try {
-        parsed = RequestParser::parse(json);
+        // A PREPARE's payload stays in the JSON, which lives until the reply is made.
+        parsed = RequestParser::parse(json, RequestParser::Payload::borrowed);
     } catch (const ProtocolFailure& failed) {
         const RequestParser::Salvage salvaged = RequestParser::salvage(json);
         return failure(failed.code, salvaged.requestId, salvaged.session);

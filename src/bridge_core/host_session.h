@@ -38,6 +38,10 @@ class HostSession {
 
     // The replies to one decoded item: one for every item but a corrupt one.
     std::vector<Payload> receive(const FrameDecoder::Item& item);
+    // The same replies; the body is the session's, and its memory is given back as soon as its
+    // JSON is parsed, so a large request never holds its frame, its parsed text and its
+    // decoded clip at once.
+    std::vector<Payload> receive(FrameDecoder::Item&& item);
     // One poll of the armed drag: no event, or its one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<Payload> tick();
     // Ends an armed drag and gives up every entry this connection holds: prepared ones are
@@ -53,7 +57,9 @@ class HostSession {
     const ArmedDrag* armed() const { return armed_.get(); }
 
   private:
-    Payload handle(std::string_view data);
+    // ownedBody, when given, is the item's body, released once it is parsed.
+    std::vector<Payload> answer(const FrameDecoder::Item& item, Bytes* ownedBody);
+    Payload handle(std::string_view data, Bytes* ownedBody);
     Payload failure(ErrorCode code, const std::optional<std::string>& requestId,
                     const std::optional<SessionID>& session = std::nullopt);
     Payload reply(std::string_view type, const std::string& requestId, Outgoing::Message body);

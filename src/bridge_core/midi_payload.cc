@@ -8,7 +8,7 @@
 namespace quenra {
 
 std::vector<std::uint8_t> MIDIPayload::decode(const PrepareRequest& request) {
-    auto bytes = Base64::decode(request.midiBase64);
+    auto bytes = Base64::decode(request.midiBase64.view());
     if (!bytes) {
         throw ProtocolFailure(ErrorCode::badRequest, "midiBase64 isn't base64");
     }

@@ -102,7 +102,7 @@ std::string versionMember(const object& request, std::string_view key) {
     return checkedString(request, key, 16, RequestParser::isVersion);
 }
 
-PrepareRequest readPrepare(const object& request) {
+PrepareRequest readPrepare(const object& request, RequestParser::Payload payloadText) {
     const Limits& limits = Limits::standard();
     PrepareRequest prepare;
     prepare.clipId = identifierMember(request, "clipId", 1, 64);
@@ -127,7 +127,9 @@ PrepareRequest readPrepare(const object& request) {
     if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
         fail("suggestedName is empty");
     }
-    prepare.midiBase64 = std::string(*payload);
+    prepare.midiBase64 = payloadText == RequestParser::Payload::borrowed
+                             ? PayloadText::borrowing(*payload)
+                             : PayloadText(std::string(*payload));
     prepare.suggestedName = std::string(*name);
     return prepare;
 }
@@ -141,13 +143,13 @@ ArmRequest readArm(const object& request) {
     return arm;
 }
 
-RequestBody readBody(const object& request) {
+RequestBody readBody(const object& request, RequestParser::Payload payload) {
     const auto type = stringMember(request, "type");
     if (type == "HELLO") {
         return HelloRequest{versionMember(request, "extensionVersion")};
     }
     if (type == "PREPARE") {
-        return readPrepare(request);
+        return readPrepare(request, payload);
     }
     if (type == "ARM") {
         return readArm(request);
@@ -229,7 +231,7 @@ HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
     return parse(json(data));
 }
 
-HostRequest RequestParser::parse(const boost::json::value& parsed) {
+HostRequest RequestParser::parse(const boost::json::value& parsed, Payload payload) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -247,7 +249,7 @@ HostRequest RequestParser::parse(const boost::json::value& parsed) {
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request);
+    result.body = readBody(request, payload);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "bridge_core/outgoing.h"
@@ -36,12 +37,35 @@ struct HelloRequest {
     bool operator==(const HelloRequest&) const = default;
 };
 
+// The base64 text of a PREPARE: a copy of its own, or a view of the parsed JSON it was read
+// from, which must then outlive it. The host borrows, so that a text of up to 22 MB is not
+// copied once more between parsing and decoding.
+class PayloadText {
+  public:
+    PayloadText() = default;
+    PayloadText(std::string text) : owned_(std::move(text)) {}
+    PayloadText(const char* text) : owned_(text) {}
+    static PayloadText borrowing(std::string_view text) {
+        PayloadText borrowed;
+        borrowed.borrowed_ = text;
+        return borrowed;
+    }
+
+    std::string_view view() const { return borrowed_ ? *borrowed_ : std::string_view(owned_); }
+    bool isBorrowed() const { return borrowed_.has_value(); }
+    bool operator==(const PayloadText& other) const { return view() == other.view(); }
+
+  private:
+    std::string owned_;
+    std::optional<std::string_view> borrowed_;
+};
+
 struct PrepareRequest {
     std::string clipId;
     std::int64_t generation = 0;
     std::int64_t byteLength = 0;
     std::string sha256;         // 64 lowercase hex digits
-    std::string midiBase64;     // already checked for length and alphabet, not yet decoded
+    PayloadText midiBase64;     // already checked for length and alphabet, not yet decoded
     std::string suggestedName;  // exactly as received, not trimmed
     bool operator==(const PrepareRequest&) const = default;
 };
@@ -87,9 +111,12 @@ namespace RequestParser {
 boost::json::value json(std::string_view data);
 boost::json::value json(std::span<const std::uint8_t> data);
 
+// Whether a PREPARE's midiBase64 is copied out of the JSON or borrowed from it.
+enum class Payload { copied, borrowed };
+
 HostRequest parse(std::string_view data);
 HostRequest parse(std::span<const std::uint8_t> data);
-HostRequest parse(const boost::json::value& value);
+HostRequest parse(const boost::json::value& value, Payload payload = Payload::copied);
 
 struct Salvage {
     std::optional<std::string> requestId;

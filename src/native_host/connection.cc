@@ -15,13 +15,13 @@ void Connection::startSweepTimer() {
     sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
 }
 
-void Connection::handle(const FrameDecoder::Item& item) {
+void Connection::handle(FrameDecoder::Item item) {
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
         Log::note("corrupt-frame-length");
         end(1);
         return;
     }
-    send(session_.receive(item));
+    send(session_.receive(std::move(item)));
     updateWatchTimer();
 }
 

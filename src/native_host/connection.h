@@ -25,8 +25,8 @@ class ServedSession {
     // The UTF-8 JSON of one message to send, not yet framed.
     using Payload = std::string;
 
-    // The payloads to send, in order. The item's body stays the caller's, to be reused.
-    virtual std::vector<Payload> receive(const FrameDecoder::Item& item) = 0;
+    // The payloads to send, in order. The item is the session's to consume.
+    virtual std::vector<Payload> receive(FrameDecoder::Item item) = 0;
     virtual std::vector<Payload> tick() = 0;
     virtual bool isWatching() = 0;
     virtual void sweep() = 0;
@@ -55,7 +55,7 @@ class Connection {
 
     // One decoded item: corrupt ends the process (status 1, nothing written), every other
     // item is answered.
-    void handle(const FrameDecoder::Item& item);
+    void handle(FrameDecoder::Item item);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
 

@@ -27,8 +27,8 @@ class SessionAdapter final : public ServedSession {
   public:
     explicit SessionAdapter(HostSession& session) : session_(session) {}
 
-    std::vector<Payload> receive(const FrameDecoder::Item& item) override {
-        return session_.receive(item);
+    std::vector<Payload> receive(FrameDecoder::Item item) override {
+        return session_.receive(std::move(item));
     }
     std::vector<Payload> tick() override { return session_.tick(); }
     bool isWatching() override { return session_.isWatching(); }

@@ -7,30 +7,11 @@
 #include <vector>
 
 #include "bridge_core/framing.h"
-#include "native_host/input_tuning.h"
 
 namespace quenra::InputReader {
 
-namespace {
-
-// The buffer bodies are collected in, kept across requests. It is reserved at the largest
-// body the decoder delivers but costs only the pages a body touches; huge pages make a large
-// body cost a few faults instead of thousands. A body whose header comes in the same read as
-// the end of the previous frame gets a buffer of its own: the old one is still being handled.
-Bytes largeBodyBuffer(const Limits& limits) {
-    Bytes buffer;
-    if (limits.maxRequestFrameBytes <= 0)
-        return buffer;
-    buffer.reserve(static_cast<std::size_t>(limits.maxRequestFrameBytes));
-    InputTuning::preferHugePages(buffer.data(), buffer.capacity());
-    return buffer;
-}
-
-}  // namespace
-
 void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {
     FrameDecoder decoder(limits);
-    decoder.recycle(largeBodyBuffer(limits));
     std::vector<std::uint8_t> chunk(readSize);
     for (;;) {
         ssize_t count = ::read(descriptor, chunk.data(), chunk.size());
@@ -41,9 +22,9 @@ void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& 
             break;
         auto items = decoder.append(std::span(chunk.data(), static_cast<std::size_t>(count)));
         for (FrameDecoder::Item& item : items) {
-            loop.runAndWait([&] { connection.handle(item); });
-            if (!item.body.empty())
-                decoder.recycle(std::move(item.body));
+            // The session consumes the body: a large one is given back to the system as soon
+            // as it is parsed, rather than kept for a next request that may never come.
+            loop.runAndWait([&] { connection.handle(std::move(item)); });
         }
     }
     bool midFrame = decoder.isMidFrame();

@@ -5,9 +5,18 @@
 // faults cost more than the work itself. The rounding costs address space, not memory, beyond
 // the last huge page touched. Linked into the host executable only, not into the library the
 // tests share.
+//
+// Each such buffer is also given back to the system when it is freed. glibc would otherwise
+// raise its mapping threshold after the first large free and serve the next ones from an arena
+// it keeps, and the body is freed by a thread other than the one that made it, so its pages
+// could not even be reused by the parse that follows: a 16 MiB request would keep three copies
+// of itself resident instead of two.
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "native_host/input_tuning.h"
 
@@ -15,6 +24,13 @@ namespace {
 
 constexpr std::size_t largeAllocation = std::size_t{1} << 20;
 constexpr std::size_t hugePage = std::size_t{2} << 20;
+
+#if defined(__GLIBC__)
+// Setting the threshold fixes it: every allocation from 1 MiB on is a mapping of its own,
+// unmapped by free.
+[[maybe_unused]] const bool mappedLargeAllocations =
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(largeAllocation)) == 1;
+#endif
 
 }  // namespace
 

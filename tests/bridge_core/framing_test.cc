@@ -212,21 +212,5 @@ TEST(FrameDecoder, ABodyIsCollectedInOneBufferOfItsAnnouncedSize) {
     EXPECT_EQ(items[0].body.capacity(), body.size());
 }
 
-TEST(FrameDecoder, ARecycledBufferCarriesTheNextBody) {
-    FrameDecoder decoder;
-    auto first = decoder.append(FrameEncoder::frame(Bytes(1000, 1)));
-    ASSERT_EQ(first.size(), 1u);
-    const std::uint8_t* storage = first[0].body.data();
-    decoder.recycle(std::move(first[0].body));
-    auto second = decoder.append(FrameEncoder::frame(Bytes(600, 2)));
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].body, Bytes(600, 2));
-    EXPECT_EQ(second[0].body.data(), storage);
-    // A body larger than the spare one gets a buffer of its own size.
-    auto third = decoder.append(FrameEncoder::frame(Bytes(5000, 3)));
-    ASSERT_EQ(third.size(), 1u);
-    EXPECT_EQ(third[0].body, Bytes(5000, 3));
-}
-
 }  // namespace
 }  // namespace quenra

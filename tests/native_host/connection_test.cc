@@ -16,7 +16,7 @@ using Item = FrameDecoder::Item;
 // told to, recording every call in order.
 class ScriptedSession final : public ServedSession {
   public:
-    std::vector<Payload> receive(const Item& item) override {
+    std::vector<Payload> receive(Item item) override {
         calls.push_back("receive");
         if (item.kind == Item::Kind::frame)
             watching = std::string(item.body.begin(), item.body.end()) == "arm";
