@@ -102,6 +102,13 @@ void writeAll(int descriptor, const std::uint8_t* data, std::size_t size) {
     }
 }
 
+int openDirectory(const std::string& path) {
+    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        fail("open " + path);
+    return directory;
+}
+
 // A home of its own for the benchmark's hosts and its floor files.
 struct Home {
     Home() {
@@ -117,9 +124,7 @@ struct Home {
     // floor removes its copy), so that neither timed part pays for the other's metadata in
     // its first flush.
     void settle() const {
-        int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (directory < 0)
-            fail("open " + path);
+        int directory = openDirectory(path);
         ::syncfs(directory);
         ::close(directory);
     }
@@ -228,9 +233,7 @@ std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
 }
 
 void flushDirectory(const std::string& path) {
-    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0)
-        fail("open " + path);
+    int directory = openDirectory(path);
     ::fsync(directory);
     ::close(directory);
 }
