@@ -258,6 +258,14 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
     // From here a failure removes the staging directory; a crash leaves it to a later sweep,
     // and nothing ever appears under an entry id until the final rename.
     try {
+        // Locked before the entry becomes visible, so no sweep ever sees it unowned. Made
+        // first, the lock file's creation is made durable by the clip's flush, which commits
+        // the file system's pending metadata anyway; made last, it would leave the staging
+        // directory's own flush a change of its own to commit.
+        HeldDescriptor ownerLock(Files::openLockFile(staging + "/owner.lock", true));
+        if (ownerLock.get() < 0 || !tryLock(ownerLock.get())) {
+            throw CacheFailure::io("owner-lock");
+        }
         const std::string stagedClip = staging + "/" + fileName;
         Files::writeNew(stagedClip, midi);
         struct stat status {};
@@ -283,11 +291,6 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
         }
         Files::writeNew(staging + "/entry.json", Files::bytesOf(*encoded));
 
-        // Locked before the entry becomes visible, so no sweep ever sees it unowned.
-        HeldDescriptor ownerLock(Files::openLockFile(staging + "/owner.lock", true));
-        if (ownerLock.get() < 0 || !tryLock(ownerLock.get())) {
-            throw CacheFailure::io("owner-lock");
-        }
         Files::flushDirectory(staging);
         const std::string directory = entriesDirectory_ + "/" + preparedId;
         Files::renameExclusive(staging, directory);

@@ -240,6 +240,25 @@ TEST_F(CacheTest, ACollidingIdFailsTheRenameAndLeavesNoStaging) {
     EXPECT_TRUE(cache().isIntact(first));
 }
 
+TEST_F(CacheTest, AClipThatCannotBeWrittenLeavesNoStagingAndNoOpenLock) {
+    cache();
+    const auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = openDescriptors();
+    // One component, but longer than any file name may be: the owner lock is already held
+    // when the clip's creation fails.
+    try {
+        cache().create(clip, std::string(300, 'n') + ".mid", digest);
+        ADD_FAILURE() << "a 304-byte file name was written";
+    } catch (const CacheFailure& failure) {
+        EXPECT_EQ(failure.kind(), CacheFailure::Kind::io);
+    }
+    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST_F(CacheTest, AFileNameThatIsNotOneHarmlessComponentIsRefused) {
     for (const std::string& name :
          std::vector<std::string>{"", ".", "..", "../escape.mid", "a/b.mid", "entry.json",
