@@ -203,7 +203,7 @@ CacheUsage Cache::scanUsage() const {
     if (entries.get() < 0) {
         return usage;
     }
-    for (const std::string& name : Files::names(entriesDirectory_)) {
+    for (const std::string& name : Files::namesAt(entries.get())) {
         if (!isEntryName(name) || !ownDirectory(entries.get(), name, user)) {
             continue;
         }
@@ -360,7 +360,7 @@ SweepReport Cache::sweepWhileLocked() {
     if (entries.get() < 0) {
         return report;
     }
-    for (const std::string& name : Files::names(entriesDirectory_)) {
+    for (const std::string& name : Files::namesAt(entries.get())) {
         const bool staging = isStagingName(name);
         if (!staging && !isEntryName(name)) {
             continue;

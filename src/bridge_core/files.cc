@@ -1,5 +1,6 @@
 #include "bridge_core/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +163,30 @@ std::vector<std::string> Files::names(const std::string& directory) {
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         result.push_back(it->path().filename().string());
     }
+    return result;
+}
+
+std::vector<std::string> Files::namesAt(int directory) {
+    std::vector<std::string> result;
+    // A duplicate of our own: closedir closes what fdopendir took.
+    const int duplicate = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) {
+        return result;
+    }
+    DIR* const stream = ::fdopendir(duplicate);
+    if (stream == nullptr) {
+        ::close(duplicate);
+        return result;
+    }
+    // The duplicate shares the descriptor's position; start from the beginning either way.
+    ::rewinddir(stream);
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            result.emplace_back(name);
+        }
+    }
+    ::closedir(stream);
     return result;
 }
 

@@ -75,6 +75,11 @@ void removeTree(const std::string& path);
 // The names in directory, hidden ones included, unsorted; empty when it cannot be read.
 std::vector<std::string> names(const std::string& directory);
 
+// The same, read through an open directory descriptor (which stays open and is not moved),
+// so the names are those of the directory that was checked, not of whatever its path names
+// now.
+std::vector<std::string> namesAt(int directory);
+
 // Opens a lock file read-write, no-follow, close-on-exec; creates it with mode 0600 when
 // create is true. The descriptor, or -1 with errno set.
 int openLockFile(const std::string& path, bool create);

@@ -244,6 +244,33 @@ TEST(Names, ListsHiddenNamesAndGivesNothingForAnUnreadableDirectory) {
     EXPECT_TRUE(Files::names(temporary.join("shown")).empty());
 }
 
+TEST(NamesAt, ListsTheOpenedDirectoryEvenAfterItsPathNamesAnother) {
+    TemporaryDirectory temporary;
+    const std::string checked = temporary.join("checked");
+    const std::string other = temporary.join("other");
+    ASSERT_EQ(::mkdir(checked.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+    writeFileText(checked + "/.hidden", "");
+    writeFileText(checked + "/mine", "");
+    writeFileText(other + "/planted", "");
+    const int directory = ::open(checked.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(directory, 0);
+    // The path now leads elsewhere through a link; the descriptor still means the first.
+    ASSERT_EQ(::rename(checked.c_str(), temporary.join("moved").c_str()), 0);
+    ASSERT_EQ(::symlink(other.c_str(), checked.c_str()), 0);
+
+    for (int pass = 0; pass < 2; ++pass) {  // a second listing starts from the beginning again
+        std::vector<std::string> names = Files::namesAt(directory);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{".hidden", "mine"})) << "pass " << pass;
+    }
+    // The caller's descriptor is left open and usable.
+    struct stat status {};
+    EXPECT_EQ(::fstatat(directory, "mine", &status, AT_SYMLINK_NOFOLLOW), 0);
+    ::close(directory);
+    EXPECT_TRUE(Files::namesAt(-1).empty());
+}
+
 TEST(OpenLockFile, CreatesOnlyWhenAskedAndNeverFollowsALink) {
     TemporaryDirectory temporary;
     const std::string path = temporary.join("cache.lock");
