@@ -71,8 +71,10 @@ std::optional<struct stat> ownDirectory(int directory, const std::string& name, 
 
 // "entries" opened as our own real directory, or -1. Names inside are then looked up from
 // it: cheaper than whole paths, and a folder swapped for a link later is never entered.
+// Listing it leaves its access time alone (a directory that is not ours fails the open).
 int openEntriesDirectory(const std::string& path, uid_t user) {
-    const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int opened = ::open(
+        path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | Files::leaveAccessTimeFlag);
     if (opened < 0) {
         return -1;
     }
@@ -208,7 +210,8 @@ CacheUsage Cache::scanUsage() const {
             continue;
         }
         usage.entries = saturatingAdd(usage.entries, 1);
-        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes);
+        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes,
+                                              Files::AccessTime::leave);
         if (!bytes) {
             continue;
         }
@@ -386,7 +389,8 @@ SweepReport Cache::sweepWhileLocked() {
             continue;
         }
         double expiry = static_cast<double>(status->st_ctim.tv_sec) + limits_.unreadableRetention;
-        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes);
+        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes,
+                                              Files::AccessTime::leave);
         if (const auto record = bytes ? EntryRecord::decode(*bytes) : std::nullopt) {
             if (record->state == EntryState::prepared) {
                 expiry = record->touchedAt + limits_.preparedIdle;

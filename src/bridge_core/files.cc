@@ -98,13 +98,22 @@ std::optional<std::vector<std::uint8_t>> Files::readSmall(const std::string& pat
 }
 
 std::optional<std::vector<std::uint8_t>> Files::readSmallAt(int directory, const std::string& path,
-                                                            std::int64_t maxBytes) {
+                                                            std::int64_t maxBytes,
+                                                            AccessTime access) {
     // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
     // ignore the flag.
-    int opened;
-    do {
-        opened = ::openat(directory, path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    } while (opened < 0 && errno == EINTR);
+    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    const auto openWith = [&](int extra) {
+        int result;
+        do {
+            result = ::openat(directory, path.c_str(), flags | extra);
+        } while (result < 0 && errno == EINTR);
+        return result;
+    };
+    int opened = openWith(access == AccessTime::leave ? leaveAccessTimeFlag : 0);
+    if (opened < 0 && errno == EPERM && access == AccessTime::leave) {
+        opened = openWith(0);
+    }
     if (opened < 0) {
         return std::nullopt;
     }

@@ -4,6 +4,8 @@
 // follows a symbolic link in the last component of what it creates, reads or checks.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -57,9 +59,24 @@ void writeAll(int descriptor, Bytes bytes);
 // The whole regular file at path when it is at most maxBytes long; nothing on any problem
 // (missing, a link, not a regular file, too large, read error, short read).
 std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
-// The same, for a path relative to an open directory descriptor (AT_FDCWD for none).
+// Whether a read may update the file's access time. leave opens our own files with O_NOATIME
+// where the system has it: a read of the cache then queues no inode write that the next flush
+// of a new entry would have to commit along with it.
+enum class AccessTime { update, leave };
+
+// O_NOATIME where the system has it, else 0. An open with it fails with EPERM on a file that
+// is not the caller's.
+#ifdef O_NOATIME
+inline constexpr int leaveAccessTimeFlag = O_NOATIME;
+#else
+inline constexpr int leaveAccessTimeFlag = 0;
+#endif
+
+// The same, for a path relative to an open directory descriptor (AT_FDCWD for none). With
+// AccessTime::leave a file that is not ours is still read, with its access time updated.
 std::optional<std::vector<std::uint8_t>> readSmallAt(int directory, const std::string& path,
-                                                     std::int64_t maxBytes);
+                                                     std::int64_t maxBytes,
+                                                     AccessTime access = AccessTime::update);
 
 // Renames from to to, failing with ("rename", EEXIST) instead of replacing anything. Defined by
 // the platform layer.

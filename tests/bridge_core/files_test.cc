@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,6 +154,62 @@ TEST(ReadSmall, ReturnsRegularFilesUpToTheLimitAndNothingElse) {
     const std::string fifo = temporary.join("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(Files::readSmall(fifo, 100));
+}
+
+// Sets path's access time a day before its modification time, which any file system that
+// records access times at all updates on the next read.
+void ageAccessTime(const std::string& path) {
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    const timespec times[2] = {{status.st_mtim.tv_sec - 86400, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::int64_t accessSeconds(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return status.st_atim.tv_sec;
+}
+
+TEST(ReadSmall, LeavingTheAccessTimeReadsTheSameBytesAndLeavesItAlone) {
+    TemporaryDirectory temporary;
+    const std::string path = temporary.join("record");
+    writeFileText(path, "bytes");
+    ageAccessTime(path);
+    const std::int64_t aged = accessSeconds(path);
+    ASSERT_TRUE(Files::readSmallAt(AT_FDCWD, path, 64, Files::AccessTime::leave));
+    EXPECT_EQ(accessSeconds(path), aged);
+    if (Files::leaveAccessTimeFlag == 0) {
+        GTEST_SKIP() << "no O_NOATIME here";
+    }
+    // An ordinary read moves it, so the check above could have failed.
+    EXPECT_EQ(Files::readSmall(path, 64),
+              Files::readSmallAt(AT_FDCWD, path, 64, Files::AccessTime::leave));
+    if (accessSeconds(path) == aged) {
+        GTEST_SKIP() << "this file system does not record access times";
+    }
+}
+
+TEST(ReadSmall, LeavingTheAccessTimeStillReadsAFileThatIsNotOurs) {
+    // /etc/passwd belongs to root; as root, the read runs in a child that has become nobody.
+    const auto readsIt = [] {
+        return Files::readSmallAt(AT_FDCWD, "/etc/passwd", 1 << 20, Files::AccessTime::leave) ==
+               Files::readSmall("/etc/passwd", 1 << 20);
+    };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(readsIt());
+        return;
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool read = ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+                          Files::readSmall("/etc/passwd", 1 << 20) && readsIt();
+        ::_exit(read ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(RenameExclusive, MovesButNeverReplaces) {
