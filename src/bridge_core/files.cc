@@ -110,9 +110,10 @@ std::optional<std::vector<std::uint8_t>> Files::readSmallAt(int directory, const
         } while (result < 0 && errno == EINTR);
         return result;
     };
-    int opened = openWith(access == AccessTime::leave ? leaveAccessTimeFlag : 0);
-    if (opened < 0 && errno == EPERM && access == AccessTime::leave) {
-        opened = openWith(0);
+    const int quiet = access == AccessTime::leave ? leaveAccessTimeFlag : 0;
+    int opened = openWith(quiet);
+    if (opened < 0 && errno == EPERM && quiet != 0) {
+        opened = openWith(0);  // not our file: read it the ordinary way
     }
     if (opened < 0) {
         return std::nullopt;
@@ -166,13 +167,12 @@ void Files::removeTree(const std::string& path) {
 }
 
 std::vector<std::string> Files::names(const std::string& directory) {
-    std::vector<std::string> result;
-    std::error_code error;
-    std::filesystem::directory_iterator it(directory, error);
-    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        result.push_back(it->path().filename().string());
+    const int opened = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) {
+        return {};
     }
-    return result;
+    const Descriptor descriptor(opened);
+    return namesAt(descriptor.get());
 }
 
 std::vector<std::string> Files::namesAt(int directory) {

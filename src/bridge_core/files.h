@@ -56,9 +56,6 @@ void writeNew(const std::string& path, Bytes bytes);
 // Writes every byte, repeating EINTR. A write that makes no progress fails with ("write", EIO).
 void writeAll(int descriptor, Bytes bytes);
 
-// The whole regular file at path when it is at most maxBytes long; nothing on any problem
-// (missing, a link, not a regular file, too large, read error, short read).
-std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
 // Whether a read may update the file's access time. leave opens our own files with O_NOATIME
 // where the system has it: a read of the cache then queues no inode write that the next flush
 // of a new entry would have to commit along with it.
@@ -72,6 +69,9 @@ inline constexpr int leaveAccessTimeFlag = O_NOATIME;
 inline constexpr int leaveAccessTimeFlag = 0;
 #endif
 
+// The whole regular file at path when it is at most maxBytes long; nothing on any problem
+// (missing, a link, not a regular file, too large, read error, short read).
+std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
 // The same, for a path relative to an open directory descriptor (AT_FDCWD for none). With
 // AccessTime::leave a file that is not ours is still read, with its access time updated.
 std::optional<std::vector<std::uint8_t>> readSmallAt(int directory, const std::string& path,
@@ -92,9 +92,8 @@ void removeTree(const std::string& path);
 // The names in directory, hidden ones included, unsorted; empty when it cannot be read.
 std::vector<std::string> names(const std::string& directory);
 
-// The same, read through an open directory descriptor (which stays open and is not moved),
-// so the names are those of the directory that was checked, not of whatever its path names
-// now.
+// The same, read through an open directory descriptor, which stays open: the names are those
+// of the directory that was checked, not of whatever its path names by now.
 std::vector<std::string> namesAt(int directory);
 
 // Opens a lock file read-write, no-follow, close-on-exec; creates it with mode 0600 when
