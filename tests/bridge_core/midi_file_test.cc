@@ -119,6 +119,11 @@ TEST(Hashing, Sha256HexIsLowercaseFips180) {
     const std::string_view abc = "abc";
     EXPECT_EQ(Hashing::sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(abc.data()), 3)),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the padding no longer fits the first block and spills into a second.
+    const std::string_view twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(Hashing::sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(twoBlocks.data()),
+                                           twoBlocks.size())),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     const std::string hex = Hashing::sha256Hex(minimal);
     EXPECT_EQ(hex.size(), 64u);
     EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
