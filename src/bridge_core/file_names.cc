@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -10,6 +11,60 @@ namespace quenra {
 namespace {
 
 constexpr char32_t replacementCharacter = 0xFFFD;
+
+// Most suggested names are plain ASCII, and ASCII needs none of the Unicode tables: it is valid
+// UTF-8 and already composed, its categories are fixed, and each of its characters is a
+// grapheme cluster of its own except a CR followed by LF. Answering it directly spares a host
+// the page faults of touching those tables for the first time in its first PREPARE.
+bool isASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char character) { return static_cast<unsigned char>(character) < 0x80; });
+}
+
+// What a scalar becomes in a base name.
+enum class Role { kept, space, dropped, other };
+
+// Letters and digits are L and Nd, the space is Zs, the controls are Cc, and the rest of ASCII
+// is punctuation or symbols.
+Role asciiRoleOf(char32_t scalar) {
+    if ((scalar >= 'a' && scalar <= 'z') || (scalar >= 'A' && scalar <= 'Z') ||
+        (scalar >= '0' && scalar <= '9')) {
+        return Role::kept;
+    }
+    if (scalar == ' ') {
+        return Role::space;
+    }
+    if (scalar < 0x20 || scalar == 0x7F) {
+        return Role::dropped;
+    }
+    return Role::other;
+}
+
+Role unicodeRoleOf(char32_t scalar) {
+    switch (utf8proc_category(static_cast<utf8proc_int32_t>(scalar))) {
+        case UTF8PROC_CATEGORY_LU:
+        case UTF8PROC_CATEGORY_LL:
+        case UTF8PROC_CATEGORY_LT:
+        case UTF8PROC_CATEGORY_LM:
+        case UTF8PROC_CATEGORY_LO:
+        case UTF8PROC_CATEGORY_MN:
+        case UTF8PROC_CATEGORY_MC:
+        case UTF8PROC_CATEGORY_ME:
+        case UTF8PROC_CATEGORY_ND:
+        case UTF8PROC_CATEGORY_NL:
+        case UTF8PROC_CATEGORY_NO:
+            return Role::kept;
+        case UTF8PROC_CATEGORY_ZS:
+        case UTF8PROC_CATEGORY_ZL:
+        case UTF8PROC_CATEGORY_ZP:
+            return Role::space;
+        case UTF8PROC_CATEGORY_CC:
+        case UTF8PROC_CATEGORY_CF:
+            return Role::dropped;
+        default:
+            return Role::other;
+    }
+}
 
 // The scalars of text; a byte that does not start a valid UTF-8 sequence reads as U+FFFD.
 std::vector<char32_t> scalarsOf(std::string_view text) {
@@ -48,6 +103,9 @@ std::string utf8Of(const std::vector<char32_t>& scalars) {
 }
 
 std::string composed(std::string_view text) {
+    if (isASCII(text)) {
+        return std::string(text);
+    }
     const std::string valid = utf8Of(scalarsOf(text));
     utf8proc_uint8_t* result = nullptr;
     const utf8proc_ssize_t length =
@@ -101,6 +159,14 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view lowerSuffix) {
 }  // namespace
 
 std::string FileNames::truncated(std::string_view text, std::size_t maxBytes) {
+    if (isASCII(text)) {
+        std::size_t length = std::min(text.size(), maxBytes);
+        if (length > 0 && length < text.size() && text[length - 1] == '\r' &&
+            text[length] == '\n') {
+            --length;
+        }
+        return std::string(text.substr(0, length));
+    }
     const std::vector<char32_t> scalars = scalarsOf(text);
     std::string result;
     std::string cluster;
@@ -139,33 +205,21 @@ std::string FileNames::safeName(std::string_view suggested) {
         start = slash + 1;
     }
 
+    const auto roleOf = isASCII(lastPiece) ? asciiRoleOf : unicodeRoleOf;
     std::string base;
     for (const char32_t scalar : scalarsOf(lastPiece)) {
-        switch (utf8proc_category(static_cast<utf8proc_int32_t>(scalar))) {
-            case UTF8PROC_CATEGORY_LU:
-            case UTF8PROC_CATEGORY_LL:
-            case UTF8PROC_CATEGORY_LT:
-            case UTF8PROC_CATEGORY_LM:
-            case UTF8PROC_CATEGORY_LO:
-            case UTF8PROC_CATEGORY_MN:
-            case UTF8PROC_CATEGORY_MC:
-            case UTF8PROC_CATEGORY_ME:
-            case UTF8PROC_CATEGORY_ND:
-            case UTF8PROC_CATEGORY_NL:
-            case UTF8PROC_CATEGORY_NO:
+        switch (roleOf(scalar)) {
+            case Role::kept:
                 appendUTF8(base, scalar);
                 break;
-            case UTF8PROC_CATEGORY_ZS:
-            case UTF8PROC_CATEGORY_ZL:
-            case UTF8PROC_CATEGORY_ZP:
+            case Role::space:
                 if (base.empty() || base.back() != ' ') {
                     base.push_back(' ');
                 }
                 break;
-            case UTF8PROC_CATEGORY_CC:
-            case UTF8PROC_CATEGORY_CF:
+            case Role::dropped:
                 break;
-            default:
+            case Role::other:
                 if (scalar < 0x80 &&
                     allowedPunctuation.find(static_cast<char>(scalar)) != std::string_view::npos) {
                     base.push_back(static_cast<char>(scalar));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 
 namespace quenra {
@@ -87,6 +88,32 @@ TEST(Truncated, KeepsWholeGraphemeClustersOnly) {
     EXPECT_EQ(FileNames::truncated("a" + family, family.size() + 1), "a" + family);
     EXPECT_EQ(FileNames::truncated("abc", 0), "");
     EXPECT_EQ(FileNames::truncated("", 10), "");
+}
+
+// ASCII text takes a shorter way than the rest; text with one character beyond ASCII takes the
+// general one. Every ASCII character, between two letters, must come out as it does there.
+TEST(SafeName, EveryASCIICharacterIsNamedAsTheGeneralRulesNameIt) {
+    const std::string beyond = "\u00e9";
+    for (int code = 0; code < 0x80; ++code) {
+        const std::string suggested = std::string("a") + static_cast<char>(code) + "b";
+        const std::string ascii = FileNames::safeName(suggested);
+        const std::string general = FileNames::safeName(suggested + beyond);
+        ASSERT_TRUE(ascii.ends_with(".mid"));
+        EXPECT_EQ(ascii.substr(0, ascii.size() - 4) + beyond + ".mid", general)
+            << "character " << code;
+    }
+}
+
+TEST(Truncated, ASCIICutsWhereTheGeneralRulesCut) {
+    // A CR before LF is one cluster; the other controls, and LF before CR, are not.
+    const std::string text = "ab\r\ncd\n\re\r\r\nf g\t\x7f.";
+    for (std::size_t maxBytes = 0; maxBytes <= text.size() + 1; ++maxBytes) {
+        EXPECT_EQ(FileNames::truncated(text, maxBytes),
+                  FileNames::truncated(text + "\u00e9", std::min(maxBytes, text.size())))
+            << "at most " << maxBytes << " bytes";
+    }
+    EXPECT_EQ(FileNames::truncated("ab\r\n", 3), "ab");
+    EXPECT_EQ(FileNames::truncated("ab\n\r", 3), "ab\n");
 }
 
 TEST(SafeName, CutsBeforeACharacterThatWouldNotFit) {
