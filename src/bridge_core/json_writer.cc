@@ -4,10 +4,59 @@
 #include <boost/json/object.hpp>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace quenra {
 namespace {
+
+// Writes a non-negative number below 10^12 that is a whole number of thousandths, such as a
+// stored time, from its count of thousandths, and returns false for any other number. A
+// decimal of at most 15 significant digits reads back as a double that no other such decimal
+// reads back as, so its own digits, trailing zeros dropped, are the shortest text of that
+// double: exactly what std::to_chars writes, which finds them by a general routine whose first
+// use costs each process three cold pages of code and tables.
+bool appendThousandths(std::string& out, double number) {
+    if (!(number >= 0 && number < 1e12) || std::signbit(number)) {
+        return false;
+    }
+    // The product is within a quarter of the count, so the count is the truncation or one more.
+    const auto truncated = static_cast<std::int64_t>(number * 1000);
+    std::int64_t count = truncated + 1;
+    if (static_cast<double>(truncated) / 1000 == number) {
+        count = truncated;
+    } else if (static_cast<double>(count) / 1000 != number) {
+        return false;
+    }
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, count / 1000).ptr;
+    const auto wholeLength = static_cast<int>(end - digits);
+    const auto fraction = static_cast<int>(count % 1000);
+    if (fraction == 0 && count >= 1000) {
+        // A whole number: std::to_chars takes the scientific form ("1e+05") when it is
+        // shorter, which only a long run of trailing zeros makes it.
+        int significant = wholeLength;
+        while (digits[significant - 1] == '0') {
+            --significant;
+        }
+        const int scientificLength = significant + (significant > 1 ? 1 : 0) + 4;
+        if (scientificLength < wholeLength) {
+            return false;
+        }
+    }
+    out.append(digits, end);
+    if (fraction != 0) {
+        const char tail[] = {'.', static_cast<char>('0' + fraction / 100),
+                             static_cast<char>('0' + fraction / 10 % 10),
+                             static_cast<char>('0' + fraction % 10)};
+        std::size_t length = sizeof tail;
+        while (tail[length - 1] == '0') {
+            --length;
+        }
+        out.append(tail, length);
+    }
+    return true;
+}
 
 class Writer {
   public:
@@ -51,6 +100,9 @@ class Writer {
     bool real(double number) {
         if (!std::isfinite(number)) {
             return false;
+        }
+        if (appendThousandths(out_, number)) {
+            return true;
         }
         char buffer[64];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);

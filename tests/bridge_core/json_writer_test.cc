@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <boost/json/parse.hpp>
+#include <charconv>
+#include <cmath>
 #include <limits>
+#include <random>
 
 namespace quenra {
 namespace {
@@ -43,6 +47,46 @@ TEST(JsonWriter, NumbersKeepTheirKind) {
               "18446744073709551615");
     EXPECT_EQ(JsonWriter::write(boost::json::value(1765000000.25)), "1765000000.25");
     EXPECT_EQ(JsonWriter::write(boost::json::value(false)), "false");
+}
+
+// Whatever way a finite double takes through the writer, its text is std::to_chars's: the
+// shortest that reads back, fixed or scientific by length.
+TEST(JsonWriter, RealsAreWrittenAsToCharsWritesThem) {
+    const auto reference = [](double number) {
+        char buffer[64];
+        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, number).ptr);
+    };
+    std::vector<double> numbers = {
+        // Zero, thousandths and their neighbours below one, small whole numbers.
+        0.0, -0.0, 0.001, 0.005, 0.01, 0.05, 0.1, 0.125, 0.999, 1.0, 1.5, 9.999, 10.0, 99.0,
+        // Whole numbers where the scientific form ties with the fixed one or is shorter.
+        1000.0, 10000.0, 12000.0, 100000.0, 120000.0, 1200000.0, 12000000.0, 1e6, 1e9,
+        // Times, and the edges of the whole-thousandths range.
+        1765000000.0, 1765180000.1, 1765180000.12, 1765180000.123, 1765180000.999, 4294967295.999,
+        999999999999.999, 999999999999.0, 1e12, 1e12 + 0.001, 1e15,
+        // Numbers that are not whole thousandths.
+        0.1 + 0.2, 1.0 / 3.0, -1.5, -1765180000.123, 5e-324, 1e-7,
+        std::numeric_limits<double>::max()};
+    std::mt19937_64 random(20261208);
+    // Millisecond times from 1970 to 2200, and whole thousandths of every magnitude.
+    std::uniform_int_distribution<std::int64_t> times(0, 7'258'118'400'000);
+    std::uniform_int_distribution<std::int64_t> thousandths(0, 999'999'999'999'999);
+    for (int draw = 0; draw < 20000; ++draw) {
+        numbers.push_back(static_cast<double>(times(random)) / 1000);
+        numbers.push_back(static_cast<double>(thousandths(random) >> (draw % 50)) / 1000);
+        if (const double any = std::bit_cast<double>(random()); std::isfinite(any)) {
+            numbers.push_back(any);
+        }
+    }
+    for (std::size_t index = 0, count = numbers.size(); index < count; ++index) {
+        numbers.push_back(std::nextafter(numbers[index], 0.0));
+        numbers.push_back(std::nextafter(numbers[index], 2e12));
+    }
+    for (const double number : numbers) {
+        const auto written = JsonWriter::write(boost::json::value(number));
+        ASSERT_TRUE(written.has_value());
+        ASSERT_EQ(*written, reference(number)) << std::hexfloat << number;
+    }
 }
 
 TEST(JsonWriter, NonFiniteNumbersCannotBeWritten) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "bridge_core/identity.h"
@@ -14,23 +15,29 @@
 namespace quenra {
 namespace {
 
-double secondsOf(clockid_t clock) {
+struct timespec read(clockid_t clock) {
     struct timespec now {};
     if (::clock_gettime(clock, &now) != 0) {
         Log::note("clock-failed");
         std::abort();
     }
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return now;
 }
 
 }  // namespace
 
+// Whole milliseconds: stored times need no finer steps, and the record writer turns whole
+// thousandths into text with integer arithmetic alone.
 double SystemClock::wallNow() {
-    return secondsOf(CLOCK_REALTIME);
+    const struct timespec now = read(CLOCK_REALTIME);
+    const auto milliseconds = static_cast<std::int64_t>(now.tv_sec) * 1000 +
+                              static_cast<std::int64_t>(now.tv_nsec) / 1000000;
+    return static_cast<double>(milliseconds) / 1000;
 }
 
 double SystemClock::monotonicNow() {
-    return secondsOf(CLOCK_MONOTONIC);
+    const struct timespec now = read(CLOCK_MONOTONIC);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 std::vector<std::uint8_t> SystemRandom::bytes(std::size_t count) {

@@ -5,6 +5,7 @@
 #include <Security/Security.h>
 #include <time.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "bridge_core/identity.h"
@@ -12,24 +13,26 @@
 namespace quenra {
 namespace {
 
-double secondsOf(clockid_t clock) {
+std::uint64_t nanosecondsOf(clockid_t clock) {
     const std::uint64_t nanoseconds = clock_gettime_nsec_np(clock);
     // Zero is the call's only failure report; a clock that cannot be read cannot be waited on.
     if (nanoseconds == 0) {
         Log::note("clock-failed");
         std::abort();
     }
-    return static_cast<double>(nanoseconds) / 1e9;
+    return nanoseconds;
 }
 
 }  // namespace
 
+// Whole milliseconds: stored times need no finer steps, and the record writer turns whole
+// thousandths into text with integer arithmetic alone.
 double SystemClock::wallNow() {
-    return secondsOf(CLOCK_REALTIME);
+    return static_cast<double>(nanosecondsOf(CLOCK_REALTIME) / 1000000) / 1000;
 }
 
 double SystemClock::monotonicNow() {
-    return secondsOf(CLOCK_UPTIME_RAW);
+    return static_cast<double>(nanosecondsOf(CLOCK_UPTIME_RAW)) / 1e9;
 }
 
 std::vector<std::uint8_t> SystemRandom::bytes(std::size_t count) {

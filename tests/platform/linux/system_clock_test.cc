@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ctime>
+#include <iomanip>
 #include <set>
 
 namespace quenra {
@@ -20,6 +22,15 @@ TEST(SystemClock, MonotonicNeverGoesBackAndWallFollowsTheDate) {
     const auto date = static_cast<double>(std::time(nullptr));
     EXPECT_GE(wall, date - 1);
     EXPECT_LE(wall, date + 1);
+}
+
+TEST(SystemClock, WallReadingsAreWholeMilliseconds) {
+    SystemClock clock;
+    for (int read = 0; read < 1000; ++read) {
+        const double wall = clock.wallNow();
+        const double milliseconds = std::round(wall * 1000);
+        EXPECT_EQ(milliseconds / 1000, wall) << std::setprecision(17) << wall;
+    }
 }
 
 TEST(SystemRandom, GivesTheCountAskedForAndDifferentBytesEachTime) {
