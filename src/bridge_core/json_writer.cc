@@ -21,12 +21,12 @@ bool appendThousandths(std::string& out, double number) {
         return false;
     }
     // The product is within a quarter of the count, so the count is the truncation or one more.
-    const auto truncated = static_cast<std::int64_t>(number * 1000);
-    std::int64_t count = truncated + 1;
-    if (static_cast<double>(truncated) / 1000 == number) {
-        count = truncated;
-    } else if (static_cast<double>(count) / 1000 != number) {
-        return false;
+    auto count = static_cast<std::int64_t>(number * 1000);
+    if (static_cast<double>(count) / 1000 != number) {
+        ++count;
+        if (static_cast<double>(count) / 1000 != number) {
+            return false;
+        }
     }
     char digits[24];
     char* end = std::to_chars(digits, digits + sizeof digits, count / 1000).ptr;
