@@ -306,7 +306,7 @@ double floorSeconds(const Bytes& frame, const std::string& base64, const Home& h
     return elapsed;
 }
 
-void measurePrepare(benchmark::State& state) {
+void Prepare(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     Home home;
     const std::vector<std::uint8_t> clip = clipOfSize(size);
@@ -353,9 +353,6 @@ void measurePrepare(benchmark::State& state) {
     state.counters["peak_rss_per_frame"] =
         static_cast<double>(peak) / static_cast<double>(frame.size());
 }
-void Prepare(benchmark::State& state) {
-    measurePrepare(state);
-}
 
 // Keeps the calling thread, and so every thread and process it starts, on one processor while
 // it lives, and restores the processors it had.
@@ -388,7 +385,7 @@ class OneProcessor {
 
 void PrepareOnOneProcessor(benchmark::State& state) {
     const OneProcessor pinned;
-    measurePrepare(state);
+    Prepare(state);
     state.counters["processor"] = pinned.processor();
 }
 
