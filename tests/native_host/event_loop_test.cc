@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -31,6 +32,54 @@ TEST(EventLoopTest, HandOffsRunOnTheLoopThreadInOrderAndReturnAfterRunning) {
     EXPECT_EQ(loopThread, std::this_thread::get_id());
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(seenOnReturn, (std::vector<int>{1, 2, 3}));
+}
+
+// Several callers at once, with a timer firing between their hand-offs: each piece of work runs
+// once, alone, and has finished when its caller returns. A wake-up lost between a caller and
+// the loop would hang here; a hand-off touched after its caller returned, ASan reports.
+TEST(EventLoopTest, ConcurrentCallersTakeTurnsWithATimerBetween) {
+    EventLoop loop;
+    constexpr int callers = 4;
+    constexpr int handOffsEach = 500;
+    std::atomic<int> callersLeft = callers;
+    std::atomic<int> running = 0;
+    int overlaps = 0;
+    std::vector<int> ranPerCaller(callers, 0);
+    std::atomic<int> unfinishedOnReturn = 0;
+    // The timer ends the run once every caller is done, so it has fired between them.
+    loop.addRepeatingTimer(std::chrono::microseconds(50), [&] {
+        if (running.fetch_add(1) != 0)
+            ++overlaps;
+        running.fetch_sub(1);
+        if (callersLeft.load() == 0)
+            loop.stop();
+    });
+
+    std::vector<std::thread> threads;
+    for (int caller = 0; caller < callers; ++caller) {
+        threads.emplace_back([&, caller] {
+            for (int index = 0; index < handOffsEach; ++index) {
+                bool finished = false;
+                loop.runAndWait([&] {
+                    if (running.fetch_add(1) != 0)
+                        ++overlaps;
+                    ++ranPerCaller[static_cast<std::size_t>(caller)];
+                    finished = true;
+                    running.fetch_sub(1);
+                });
+                if (!finished)
+                    unfinishedOnReturn.fetch_add(1);
+            }
+            callersLeft.fetch_sub(1);
+        });
+    }
+    loop.run();
+    for (std::thread& thread : threads)
+        thread.join();
+
+    EXPECT_EQ(ranPerCaller, std::vector<int>(callers, handOffsEach));
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(unfinishedOnReturn.load(), 0);
 }
 
 TEST(EventLoopTest, TimersFireInDeadlineOrder) {
