@@ -1,5 +1,5 @@
 // The host's main run loop: repeating deadline timers plus work handed over synchronously from
-// another thread, on one mutex and one condition variable. Everything it runs, runs on the
+// another thread, on one mutex and two condition variables. Everything it runs, runs on the
 // thread that called run(), one piece at a time, so timers never fire during a hand-off.
 #pragma once
 
