@@ -54,7 +54,7 @@ void EventLoop::run() {
             // The caller may free its hand-off as soon as done is set and the lock is gone.
             handOff->done = true;
             pending_ = nullptr;
-            // Unlocked for the same reason: the caller wakes to a free mutex.
+            // Notified unlocked, as in runAndWait, so that the caller wakes to a free mutex.
             lock.unlock();
             finished_.notify_all();
             lock.lock();
