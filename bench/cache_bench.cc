@@ -14,6 +14,7 @@
 
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
 #include "platform/system_clock.h"
 
 namespace quenra {

@@ -14,7 +14,9 @@
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
+#include "bridge_core/limits.h"
 #include "platform/linux/drag_board.h"
+#include "platform/platform.h"
 #include "platform/system_clock.h"
 
 namespace quenra {

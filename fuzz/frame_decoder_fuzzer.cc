@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bridge_core/framing.h"
+#include "bridge_core/limits.h"
 
 using quenra::FrameDecoder;
 

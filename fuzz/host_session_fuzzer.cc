@@ -24,6 +24,8 @@
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
+#include "bridge_core/limits.h"
+#include "platform/platform.h"
 #include "support/deterministic_random.h"
 #include "support/fuzz_checks.h"
 #include "support/manual_clock.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/midi_file.h"
 #include "bridge_core/midi_payload.h"
 #include "bridge_core/outgoing.h"

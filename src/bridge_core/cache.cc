@@ -10,7 +10,10 @@
 #include <utility>
 
 #include "bridge_core/files.h"
-#include "bridge_core/system_locations.h"
+#include "bridge_core/hex.h"
+#include "bridge_core/limits.h"
+#include "platform/system_files.h"
+#include "platform/system_locations.h"
 
 namespace quenra {
 namespace {
@@ -38,24 +41,12 @@ class HeldDescriptor {
     int descriptor_;
 };
 
-bool isLowerHex(std::string_view text, std::size_t length) {
-    if (text.size() != length) {
-        return false;
-    }
-    for (const char character : text) {
-        if (!((character >= '0' && character <= '9') || (character >= 'a' && character <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool isEntryName(std::string_view name) {
-    return isLowerHex(name, 32);
+    return Hex::isLower(name, 32);
 }
 
 bool isStagingName(std::string_view name) {
-    return name.starts_with(stagingPrefix) && isLowerHex(name.substr(stagingPrefix.size()), 16);
+    return name.starts_with(stagingPrefix) && Hex::isLower(name.substr(stagingPrefix.size()), 16);
 }
 
 // Only a real directory of ours is ever counted or removed: links, files and other users'
@@ -73,8 +64,8 @@ std::optional<struct stat> ownDirectory(int directory, const std::string& name, 
 // it: cheaper than whole paths, and a folder swapped for a link later is never entered.
 // Listing it leaves its access time alone (a directory that is not ours fails the open).
 int openEntriesDirectory(const std::string& path, uid_t user) {
-    const int opened = ::open(
-        path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | Files::leaveAccessTimeFlag);
+    const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC |
+                                                SystemFiles::leaveAccessTimeFlag);
     if (opened < 0) {
         return -1;
     }

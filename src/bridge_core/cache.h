@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "bridge_core/entry_record.h"
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/services.h"
 
 namespace quenra {

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/system_files.h"
+
 namespace quenra {
 
 FileFailure::FileFailure(std::string operation, std::int32_t code)
@@ -110,7 +112,7 @@ std::optional<std::vector<std::uint8_t>> Files::readSmallAt(int directory, const
         } while (result < 0 && errno == EINTR);
         return result;
     };
-    const int quiet = access == AccessTime::leave ? leaveAccessTimeFlag : 0;
+    const int quiet = access == AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
     int opened = openWith(quiet);
     if (opened < 0 && errno == EPERM && quiet != 0) {
         opened = openWith(0);  // not our file: read it the ordinary way
@@ -158,6 +160,12 @@ void Files::replace(const std::string& path, Bytes bytes, const std::string& tem
         throw FileFailure("rename", code);
     }
     flushDirectory(directory);
+}
+
+void Files::renameExclusive(const std::string& from, const std::string& to) {
+    if (!SystemFiles::renameWithoutReplacing(from.c_str(), to.c_str())) {
+        throw FileFailure("rename", errno);
+    }
 }
 
 void Files::removeTree(const std::string& path) {

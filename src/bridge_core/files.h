@@ -4,8 +4,6 @@
 // follows a symbolic link in the last component of what it creates, reads or checks.
 #pragma once
 
-#include <fcntl.h>
-
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -61,14 +59,6 @@ void writeAll(int descriptor, Bytes bytes);
 // of a new entry would have to commit along with it.
 enum class AccessTime { update, leave };
 
-// O_NOATIME where the system has it, else 0. An open with it fails with EPERM on a file that
-// is not the caller's.
-#ifdef O_NOATIME
-inline constexpr int leaveAccessTimeFlag = O_NOATIME;
-#else
-inline constexpr int leaveAccessTimeFlag = 0;
-#endif
-
 // The whole regular file at path when it is at most maxBytes long; nothing on any problem
 // (missing, a link, not a regular file, too large, read error, short read).
 std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
@@ -78,8 +68,7 @@ std::optional<std::vector<std::uint8_t>> readSmallAt(int directory, const std::s
                                                      std::int64_t maxBytes,
                                                      AccessTime access = AccessTime::update);
 
-// Renames from to to, failing with ("rename", EEXIST) instead of replacing anything. Defined by
-// the platform layer.
+// Renames from to to, failing with ("rename", EEXIST) instead of replacing anything.
 void renameExclusive(const std::string& from, const std::string& to);
 
 // Atomically replaces path with bytes through the temporary temporaryName in the same

@@ -4,6 +4,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "bridge_core/limits.h"
+
 namespace quenra {
 
 FrameDecoder::Item FrameDecoder::Item::frame(Bytes body) {

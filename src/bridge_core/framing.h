@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 
 namespace quenra {
 

@@ -1,15 +1,15 @@
-// SHA-256 in the form used on the wire and in cache records. Declared here, defined by the
-// platform layer (OpenSSL on Linux, CommonCrypto on macOS).
+// SHA-256 in the form used on the wire and in cache records.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 
+#include "platform/sha256.h"
+
 namespace quenra::Hashing {
 
-using Digest = std::array<std::uint8_t, 32>;
+using Digest = Sha256::Digest;
 
 Digest sha256(std::span<const std::uint8_t> data);
 

@@ -5,7 +5,11 @@
 #include <variant>
 
 #include "bridge_core/file_names.h"
+#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
+#include "bridge_core/log.h"
 #include "bridge_core/midi_payload.h"
+#include "platform/platform.h"
 
 namespace quenra {
 

@@ -1,7 +1,5 @@
 #include "bridge_core/identity.h"
 
-#include <unistd.h>
-
 namespace quenra {
 
 const std::vector<std::string>& Identity::capabilities() {
@@ -19,20 +17,6 @@ const std::set<std::string, std::less<>>& Identity::allowedCallers() {
 
 bool Identity::isAllowedCaller(std::string_view origin) {
     return allowedCallers().contains(origin);
-}
-
-const Limits& Limits::standard() {
-    static const Limits limits{};
-    return limits;
-}
-
-void Log::note(std::string_view message) {
-    std::string line;
-    line.reserve(message.size() + 21);
-    line.append("quenra-native-host: ");
-    line.append(message);
-    line.push_back('\n');
-    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
 }  // namespace quenra

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bridge_core/hex.h"
+
 namespace quenra {
 namespace {
 
@@ -111,13 +113,12 @@ class Writer {
     }
 
     void string(std::string_view text) {
-        static constexpr char hexDigits[] = "0123456789abcdef";
         out_.push_back('"');
+        std::string unicode;
         std::size_t runStart = 0;
         for (std::size_t index = 0; index < text.size(); ++index) {
             const auto byte = static_cast<unsigned char>(text[index]);
             const char* escape = nullptr;
-            char unicode[7];
             switch (byte) {
                 case '"':
                     escape = "\\\"";
@@ -147,14 +148,9 @@ class Writer {
                     break;
                 default:
                     if (byte < 0x20) {
-                        unicode[0] = '\\';
-                        unicode[1] = 'u';
-                        unicode[2] = '0';
-                        unicode[3] = '0';
-                        unicode[4] = hexDigits[byte >> 4];
-                        unicode[5] = hexDigits[byte & 15];
-                        unicode[6] = '\0';
-                        escape = unicode;
+                        unicode.assign("\\u00");
+                        Hex::appendByte(unicode, byte);
+                        escape = unicode.c_str();
                     }
             }
             if (escape != nullptr) {

@@ -2,7 +2,7 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/midi_file.h"
 
 namespace quenra {

@@ -1,18 +1,11 @@
 #include "bridge_core/base64.h"
+#include "bridge_core/hex.h"
 #include "bridge_core/services.h"
 
 namespace quenra {
 
 std::string RandomSource::hex(std::size_t count) {
-    static constexpr char digits[] = "0123456789abcdef";
-    const std::vector<std::uint8_t> random = bytes(count);
-    std::string text;
-    text.reserve(random.size() * 2);
-    for (const std::uint8_t byte : random) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 15]);
-    }
-    return text;
+    return Hex::of(bytes(count));
 }
 
 std::string RandomSource::base64URL(std::size_t count) {

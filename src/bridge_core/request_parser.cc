@@ -5,7 +5,9 @@
 #include <boost/json/parse.hpp>
 #include <cmath>
 
+#include "bridge_core/hex.h"
 #include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 
 namespace quenra {
 
@@ -296,9 +298,7 @@ bool RequestParser::isIdentifier(std::string_view text, std::size_t min, std::si
 }
 
 bool RequestParser::isLowerHex(std::string_view text, std::size_t count) {
-    return text.size() == count && std::all_of(text.begin(), text.end(), [](char character) {
-               return isDigit(character) || (character >= 'a' && character <= 'f');
-           });
+    return Hex::isLower(text, count);
 }
 
 bool RequestParser::isBase64(std::string_view text) {

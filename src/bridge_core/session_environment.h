@@ -3,8 +3,9 @@
 #pragma once
 
 #include "bridge_core/cache.h"
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/services.h"
+#include "platform/platform.h"
 
 namespace quenra {
 

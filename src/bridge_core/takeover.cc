@@ -5,6 +5,8 @@
 
 #include "bridge_core/files.h"
 #include "bridge_core/host_session.h"
+#include "bridge_core/limits.h"
+#include "bridge_core/log.h"
 
 namespace quenra {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/log.h"
 
 namespace quenra {
 

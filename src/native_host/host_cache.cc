@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
 
 namespace quenra::HostCache {
 

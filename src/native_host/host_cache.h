@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bridge_core/cache.h"
+#include "bridge_core/limits.h"
 
 namespace quenra::HostCache {
 

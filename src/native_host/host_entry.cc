@@ -10,6 +10,7 @@
 
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
+#include "bridge_core/log.h"
 
 namespace quenra {
 namespace {

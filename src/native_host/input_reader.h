@@ -3,7 +3,7 @@
 // and answered, so at most one item is in flight and replies leave in request order.
 #pragma once
 
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "native_host/connection.h"
 #include "native_host/event_loop.h"
 

@@ -18,7 +18,7 @@
 #include <malloc.h>
 #endif
 
-#include "native_host/input_tuning.h"
+#include "platform/input_tuning.h"
 
 namespace {
 

@@ -9,9 +9,13 @@
 #include <span>
 #include <system_error>
 
+#include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
+#include "bridge_core/limits.h"
+#include "bridge_core/log.h"
 #include "native_host/host_cache.h"
 #include "native_host/output.h"
+#include "platform/platform.h"
 #include "platform/system_clock.h"
 #include "platform/system_drag.h"
 

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "bridge_core/cache.h"
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/services.h"
+#include "platform/platform.h"
 
 namespace quenra::Maintenance {
 

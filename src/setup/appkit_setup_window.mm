@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 #include "setup/setup_window.h"
 #include "setup_core/setup_controller.h"
 

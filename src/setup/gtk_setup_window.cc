@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 #include "setup/setup_window.h"
 #include "setup_core/setup_controller.h"
 

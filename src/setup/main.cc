@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 #include "setup/setup_command_line.h"
 #include "setup/setup_window.h"
 

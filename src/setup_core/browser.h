@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "setup_core/setup_platform.h"
+#include "platform/setup_platform.h"
 
 namespace quenra {
 

@@ -20,8 +20,10 @@
 #include "bridge_core/framing.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
+#include "bridge_core/limits.h"
+#include "platform/system_files.h"
 #include "setup_core/integration.h"
-#include "setup_core/setup_platform.h"
+#include "setup_core/uuid.h"
 
 extern char** environ;
 
@@ -41,7 +43,7 @@ constexpr std::size_t maxHelperOutputBytes = 1 << 20;
 class Pipe {
   public:
     Pipe() {
-        if (!SetupPlatform::openPipe(ends_)) {
+        if (!SystemFiles::openPipe(ends_)) {
             throwSystemError(errno, "pipe");
         }
     }
@@ -279,7 +281,7 @@ std::string ConnectionTest::connectionRequest() {
         {"type", "HELLO"},
         {"requestId", "setup-test"},
         {"extensionVersion", Identity::helperVersion},
-        {"session", {{"id", "setup-" + SetupPlatform::randomUUID()}, {"epoch", 1}}},
+        {"session", {{"id", "setup-" + UUID::random()}, {"epoch", 1}}},
     };
     const Bytes frame = FrameEncoder::frame(*JsonWriter::write(body));
     return std::string(frame.begin(), frame.end());

@@ -19,7 +19,7 @@
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
 #include "setup_core/integration.h"
-#include "setup_core/setup_platform.h"
+#include "setup_core/uuid.h"
 
 namespace quenra {
 namespace {
@@ -97,10 +97,9 @@ std::string readManifest(const std::string& path) {
 
 // A byte-for-byte copy under a fresh name; a copy that fails half-way is removed again.
 std::string backUp(const std::string& source, const std::string& directory) {
-    const std::string backup =
-        (fs::path(directory) / (std::string(Identity::releaseHostName) + ".backup-" +
-                                SetupPlatform::randomUUID() + ".json.bak"))
-            .string();
+    const std::string backup = (fs::path(directory) / (std::string(Identity::releaseHostName) +
+                                                       ".backup-" + UUID::random() + ".json.bak"))
+                                   .string();
     Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat status {};
     if (input.get() < 0 || ::fstat(input.get(), &status) != 0) {

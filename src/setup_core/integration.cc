@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "bridge_core/identity.h"
-#include "setup_core/setup_platform.h"
+#include "platform/setup_platform.h"
 
 namespace quenra {
 namespace {

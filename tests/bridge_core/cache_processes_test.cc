@@ -15,6 +15,7 @@
 
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
 #include "platform/system_clock.h"
 #include "support/cache_printers.h"
 #include "support/child_process.h"

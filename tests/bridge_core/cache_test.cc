@@ -14,6 +14,8 @@
 #include <ostream>
 
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
+#include "platform/system_files.h"
 #include "support/cache_printers.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
@@ -376,7 +378,7 @@ TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
     // Ordinary reads move both, so the checks above could have failed.
     (void)Files::names(folder);
     (void)Files::readSmall(record, 1024);
-    if (Files::leaveAccessTimeFlag == 0 || accessed(folder) == folderBefore ||
+    if (SystemFiles::leaveAccessTimeFlag == 0 || accessed(folder) == folderBefore ||
         accessed(record) == recordBefore) {
         GTEST_SKIP() << "no O_NOATIME, or this file system records no access times";
     }

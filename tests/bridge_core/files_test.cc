@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/system_files.h"
 #include "support/temporary_directory.h"
 
 namespace quenra {
@@ -179,7 +180,7 @@ TEST(ReadSmall, LeavingTheAccessTimeReadsTheSameBytesAndLeavesItAlone) {
     const std::int64_t aged = accessSeconds(path);
     ASSERT_TRUE(Files::readSmallAt(AT_FDCWD, path, 64, Files::AccessTime::leave));
     EXPECT_EQ(accessSeconds(path), aged);
-    if (Files::leaveAccessTimeFlag == 0) {
+    if (SystemFiles::leaveAccessTimeFlag == 0) {
         GTEST_SKIP() << "no O_NOATIME here";
     }
     // An ordinary read moves it, so the check above could have failed.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bridge_core/limits.h"
+
 namespace quenra {
 namespace {
 

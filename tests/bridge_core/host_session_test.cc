@@ -12,6 +12,7 @@
 #include "bridge_core/base64.h"
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
+#include "bridge_core/limits.h"
 #include "support/session_harness.h"
 
 namespace quenra {

@@ -5,6 +5,10 @@
 
 #include <string>
 
+#include "bridge_core/limits.h"
+#include "bridge_core/log.h"
+#include "platform/platform.h"
+
 namespace quenra {
 namespace {
 

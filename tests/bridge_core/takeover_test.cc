@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <ostream>
 
+#include "bridge_core/limits.h"
+#include "platform/platform.h"
 #include "support/session_harness.h"
 
 namespace quenra {

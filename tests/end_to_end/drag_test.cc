@@ -7,8 +7,8 @@
 #include <sstream>
 #include <thread>
 
-#include "bridge_core/file_url.h"
 #include "end_to_end/host_fixture.h"
+#include "platform/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <set>
 
-#include "bridge_core/identity.h"
 #include "end_to_end/host_fixture.h"
+#include "platform/platform.h"
 
 namespace quenra::testing {
 namespace {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 
+#include "bridge_core/limits.h"
+#include "platform/platform.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"

@@ -16,6 +16,7 @@
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
+#include "bridge_core/limits.h"
 #include "reliability/cache_audit.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"

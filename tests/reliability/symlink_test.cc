@@ -15,6 +15,7 @@
 #include "bridge_core/arm_lease.h"
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
 #include "reliability/cache_audit.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"

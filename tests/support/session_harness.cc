@@ -7,6 +7,8 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
+#include "bridge_core/limits.h"
+#include "platform/platform.h"
 
 namespace quenra::testing {
 

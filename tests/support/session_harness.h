@@ -9,8 +9,10 @@
 
 #include "bridge_core/cache.h"
 #include "bridge_core/host_session.h"
+#include "bridge_core/limits.h"
 #include "deterministic_random.h"
 #include "manual_clock.h"
+#include "platform/platform.h"
 #include "scripted_drag_board.h"
 #include "temporary_directory.h"
 

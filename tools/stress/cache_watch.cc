@@ -10,6 +10,7 @@
 
 #include "bridge_core/entry_record.h"
 #include "bridge_core/files.h"
+#include "bridge_core/limits.h"
 
 namespace quenra::Stress {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 
 namespace quenra::Stress {
 

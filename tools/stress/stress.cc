@@ -25,6 +25,7 @@
 
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
+#include "bridge_core/limits.h"
 #include "stress/cache_watch.h"
 #include "test_peer/host_process.h"
 #include "test_peer/midi_clip.h"

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "bridge_core/file_url.h"
-#include "bridge_core/system_locations.h"
+#include "platform/linux/file_url.h"
+#include "platform/system_locations.h"
 
 namespace quenra {
 namespace {

@@ -1,4 +1,4 @@
-#include "native_host/input_tuning.h"
+#include "platform/input_tuning.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

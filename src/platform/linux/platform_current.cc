@@ -5,7 +5,7 @@
 #include <charconv>
 #include <string>
 
-#include "bridge_core/identity.h"
+#include "platform/platform.h"
 
 namespace quenra {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "bridge_core/hashing.h"
+#include "platform/sha256.h"
 
 namespace quenra {
 namespace {
@@ -24,11 +24,10 @@ const EVP_MD* sha256Method() {
 
 }  // namespace
 
-Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
+Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
     Digest digest{};
     unsigned int size = 0;
-    // EVP_Digest fails only on allocation failure or a broken library; a wrong digest would be
-    // worse than stopping.
+    // EVP_Digest fails only on allocation failure or a broken library.
     if (EVP_Digest(data.data(), data.size(), digest.data(), &size, sha256Method(), nullptr) != 1 ||
         size != digest.size()) {
         std::abort();

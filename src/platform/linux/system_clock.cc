@@ -1,16 +1,14 @@
 // The Linux clocks and generator: CLOCK_REALTIME, CLOCK_MONOTONIC (which, like the product's
-// raw uptime clock, stops during suspend) and getrandom(2).
+// raw uptime clock, stops during suspend) and the system's secure random bytes.
 #include "platform/system_clock.h"
 
-#include <sys/random.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/log.h"
+#include "platform/secure_random.h"
 
 namespace quenra {
 namespace {
@@ -38,24 +36,6 @@ double SystemClock::wallNow() {
 double SystemClock::monotonicNow() {
     const struct timespec now = timeOf(CLOCK_MONOTONIC);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-std::vector<std::uint8_t> SystemRandom::bytes(std::size_t count) {
-    std::vector<std::uint8_t> result(count);
-    std::size_t filled = 0;
-    while (filled < count) {
-        const ssize_t got = ::getrandom(result.data() + filled, count - filled, 0);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            // Ids and tokens without entropy would be guessable; no caller can do better.
-            Log::note("random-failed");
-            std::abort();
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    return result;
 }
 
 }  // namespace quenra

@@ -1,5 +1,5 @@
 // Locations on the Linux stand-in, following the XDG rules where Linux has them.
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 
 #include <pwd.h>
 #include <unistd.h>

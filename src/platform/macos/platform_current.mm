@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "bridge_core/identity.h"
+#include "platform/platform.h"
 
 namespace quenra {
 namespace {

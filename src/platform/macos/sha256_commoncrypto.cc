@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "bridge_core/hashing.h"
+#include "platform/sha256.h"
 
 namespace quenra {
 
-Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
+Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
     static_assert(CC_SHA256_DIGEST_LENGTH == std::tuple_size_v<Digest>);
     constexpr std::size_t piece = std::size_t{1} << 30;
     CC_SHA256_CTX context;

@@ -1,14 +1,13 @@
-// The macOS clocks and generator: the raw uptime clock, which stops while the machine sleeps,
-// for deadlines; the real-time clock for stored times; Security's generator for ids and tokens.
+// The macOS clocks: the raw uptime clock, which stops while the machine sleeps, for deadlines;
+// the real-time clock for stored times.
 #include "platform/system_clock.h"
 
-#include <Security/Security.h>
 #include <time.h>
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "bridge_core/identity.h"
+#include "bridge_core/log.h"
 
 namespace quenra {
 namespace {
@@ -33,19 +32,6 @@ double SystemClock::wallNow() {
 
 double SystemClock::monotonicNow() {
     return static_cast<double>(nanosecondsOf(CLOCK_UPTIME_RAW)) / 1e9;
-}
-
-std::vector<std::uint8_t> SystemRandom::bytes(std::size_t count) {
-    std::vector<std::uint8_t> result(count);
-    if (count == 0) {
-        return result;
-    }
-    if (SecRandomCopyBytes(kSecRandomDefault, count, result.data()) != errSecSuccess) {
-        // Ids and tokens without entropy would be guessable; no caller can do better.
-        Log::note("random-failed");
-        std::abort();
-    }
-    return result;
 }
 
 }  // namespace quenra

@@ -1,6 +1,6 @@
 // Locations on macOS, as Foundation reports them: the user's caches and home directories, the
 // running bundle and the preferred languages. Foundation reads the environment itself.
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 
 #import <Foundation/Foundation.h>
 #include <stdlib.h>

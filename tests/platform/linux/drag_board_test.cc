@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "bridge_core/file_url.h"
+#include "platform/linux/file_url.h"
 
 namespace quenra {
 namespace {

@@ -5,9 +5,11 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
-#include "bridge_core/file_url.h"
 #include "bridge_core/host_session.h"
+#include "bridge_core/limits.h"
 #include "platform/linux/drag_board.h"
+#include "platform/linux/file_url.h"
+#include "platform/platform.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
 #include "support/session_harness.h"

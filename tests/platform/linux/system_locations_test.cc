@@ -1,4 +1,4 @@
-#include "bridge_core/system_locations.h"
+#include "platform/system_locations.h"
 
 #include <gtest/gtest.h>
 

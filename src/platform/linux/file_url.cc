@@ -1,7 +1,9 @@
-#include "bridge_core/file_url.h"
+#include "platform/linux/file_url.h"
 
 #include <algorithm>
 #include <cctype>
+
+#include "bridge_core/hex.h"
 
 namespace quenra {
 namespace {
@@ -46,7 +48,6 @@ std::optional<std::string> FileURL::fromPath(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') {
         path.remove_suffix(1);
     }
-    static constexpr char hexDigits[] = "0123456789ABCDEF";
     std::string url(scheme);
     url.reserve(scheme.size() + path.size() * 3);
     for (const char character : path) {
@@ -55,8 +56,7 @@ std::optional<std::string> FileURL::fromPath(std::string_view path) {
             url.push_back(character);
         } else {
             url.push_back('%');
-            url.push_back(hexDigits[byte >> 4]);
-            url.push_back(hexDigits[byte & 15]);
+            Hex::appendByte(url, byte, Hex::Case::upper);
         }
     }
     return url;

@@ -1,4 +1,4 @@
-#include "bridge_core/file_url.h"
+#include "platform/linux/file_url.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,35 @@
+// The one record of every numeric bound and time span of the system. The programs use
+// Limits::standard(); the session and the cache take a copy through their constructors, so
+// tests can shrink them.
+#pragma once
+
+#include <cstdint>
+
+namespace quenra {
+
+struct Limits {
+    std::int64_t maxMidiBytes = 16777216;
+    std::int64_t maxRequestFrameBytes = 25165824;
+    std::int64_t corruptFrameBytes = 67108864;
+    std::int64_t maxResponseFrameBytes = 65536;
+    std::int64_t maxNameLength = 200;
+    std::int64_t markerMaxBytes = 256;
+    double armLease = 10.0;
+    double preparedIdle = 300.0;
+    double retention = 86400.0;
+    double unreadableRetention = 86400.0;
+    double temporaryMaxAge = 3600.0;
+    std::int64_t cacheMaxBytes = 268435456;
+    std::int64_t cacheMaxEntries = 1024;
+    std::int64_t prepareBurst = 8;
+    std::int64_t prepareBurstBytes = 50331648;
+    double rateWindow = 2.0;
+    std::int64_t requestIdMemory = 256;
+    double cacheLockWait = 2.0;
+
+    static const Limits& standard();
+
+    bool operator==(const Limits&) const = default;
+};
+
+}  // namespace quenra

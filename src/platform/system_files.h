@@ -1,0 +1,17 @@
+// The few file-system calls that differ between the systems. Each reports failure the POSIX way:
+// false (or -1) with errno set.
+#pragma once
+
+namespace quenra::SystemFiles {
+
+// Renames from to to in one step, failing with EEXIST instead of replacing anything there.
+bool renameWithoutReplacing(const char* from, const char* to);
+
+// An open(2) flag that keeps a read from updating the file's access time where the system has
+// one (Linux), else 0. An open with it fails with EPERM on a file that is not the caller's.
+extern const int leaveAccessTimeFlag;
+
+// A pipe whose two ends are close-on-exec from the moment they exist where the system allows it.
+bool openPipe(int ends[2]);
+
+}  // namespace quenra::SystemFiles
