@@ -27,6 +27,7 @@
 #include "bridge_core/limits.h"
 #include "platform/platform.h"
 #include "support/deterministic_random.h"
+#include "support/directory_listing.h"
 #include "support/fuzz_checks.h"
 #include "support/manual_clock.h"
 #include "support/scripted_drag_board.h"
@@ -213,20 +214,19 @@ class Run {
         session_.shutdown();
         require(!session_.isWatching() && session_.preparations().empty(), "shutdown ends all");
         otherProcess_.reset();
-        for (const std::string& name : Files::names(cache_.entriesDirectory())) {
+        for (const std::string& name : testing::namesIn(cache_.entriesDirectory())) {
             require(name.size() == 32, "no staging directory after shutdown");
             const std::string directory = cache_.entriesDirectory() + "/" + name;
             const auto bytes = Files::readSmall(directory + "/entry.json", Cache::maxRecordBytes);
             const auto record = bytes ? EntryRecord::decode(*bytes) : std::nullopt;
             require(record && record->state != EntryState::prepared,
                     "only armed or published entries outlive their session");
-            for (const std::string& file : Files::names(directory)) {
+            for (const std::string& file : testing::namesIn(directory)) {
                 require(file.rfind(".entry.json.", 0) != 0, "no record temporary left");
             }
-            const int lock = Files::openLockFile(directory + "/owner.lock", false);
-            require(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0,
+            const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
+            require(lock.isOpen() && Files::tryLockExclusive(lock),
                     "no entry stays owned after shutdown");
-            ::close(lock);
         }
         const auto arm = ArmLease::acquire(cache_.armLockURL());
         require(arm.has_value(), "the arm lock is free after shutdown");
@@ -422,7 +422,7 @@ class Run {
         const CacheUsage usage = cache_.usage();
         require(usage.entries <= limits_.cacheMaxEntries && usage.bytes <= limits_.cacheMaxBytes,
                 "the cache stays within its limits");
-        for (const std::string& name : Files::names(cache_.entriesDirectory())) {
+        for (const std::string& name : testing::namesIn(cache_.entriesDirectory())) {
             require(name.rfind(".tmp-", 0) != 0, "a failed or finished create leaves no staging");
         }
     }

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "bridge_core/files.h"
+
 namespace quenra {
 
 class ArmLease {
@@ -13,20 +15,14 @@ class ArmLease {
     // ("open-lock", errno) when the lock file cannot be opened.
     static std::optional<ArmLease> acquire(const std::string& path);
 
-    ArmLease(ArmLease&& other) noexcept;
-    ArmLease& operator=(ArmLease&& other) noexcept;
-    ArmLease(const ArmLease&) = delete;
-    ArmLease& operator=(const ArmLease&) = delete;
-    ~ArmLease();
-
     // Closing the descriptor is what gives the lock up; safe to repeat.
-    void release();
-    int descriptor() const { return descriptor_; }
+    void release() { lock_.reset(); }
+    int descriptor() const { return lock_.get(); }
 
   private:
-    explicit ArmLease(int descriptor) : descriptor_(descriptor) {}
+    explicit ArmLease(Descriptor lock) : lock_(std::move(lock)) {}
 
-    int descriptor_ = -1;
+    Descriptor lock_;
 };
 
 }  // namespace quenra

@@ -1,7 +1,6 @@
 #include "bridge_core/cache.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,34 +11,12 @@
 #include "bridge_core/files.h"
 #include "bridge_core/hex.h"
 #include "bridge_core/limits.h"
-#include "platform/system_files.h"
 #include "platform/system_locations.h"
 
 namespace quenra {
 namespace {
 
 constexpr std::string_view stagingPrefix = ".tmp-";
-
-// A descriptor closed on every path out of a scope unless handed on with release().
-class HeldDescriptor {
-  public:
-    explicit HeldDescriptor(int descriptor = -1) : descriptor_(descriptor) {}
-    ~HeldDescriptor() { reset(); }
-    HeldDescriptor(const HeldDescriptor&) = delete;
-    HeldDescriptor& operator=(const HeldDescriptor&) = delete;
-
-    int get() const { return descriptor_; }
-    int release() { return std::exchange(descriptor_, -1); }
-    void reset(int descriptor = -1) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        descriptor_ = descriptor;
-    }
-
-  private:
-    int descriptor_;
-};
 
 bool isEntryName(std::string_view name) {
     return Hex::isLower(name, 32);
@@ -58,27 +35,6 @@ std::optional<struct stat> ownDirectory(int directory, const std::string& name, 
         return std::nullopt;
     }
     return status;
-}
-
-// "entries" opened as our own real directory, or -1. Names inside are then looked up from
-// it: cheaper than whole paths, and a folder swapped for a link later is never entered.
-// Listing it leaves its access time alone (a directory that is not ours fails the open).
-int openEntriesDirectory(const std::string& path, uid_t user) {
-    const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC |
-                                                SystemFiles::leaveAccessTimeFlag);
-    if (opened < 0) {
-        return -1;
-    }
-    struct stat status {};
-    if (::fstat(opened, &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != user) {
-        ::close(opened);
-        return -1;
-    }
-    return opened;
-}
-
-bool tryLock(int descriptor) {
-    return ::flock(descriptor, LOCK_EX | LOCK_NB) == 0;
 }
 
 // The clip file must land inside the staging directory under a name that the entry's own
@@ -102,45 +58,13 @@ std::int64_t saturatingAdd(std::int64_t total, std::int64_t amount) {
 }  // namespace
 
 OwnedEntry::OwnedEntry(std::string preparedId, std::string directory, std::string fileURL,
-                       EntryRecord record, FileIdentity identity, int lockDescriptor)
+                       EntryRecord record, FileIdentity identity, Descriptor lock)
     : preparedId_(std::move(preparedId)),
       directory_(std::move(directory)),
       fileURL_(std::move(fileURL)),
       record_(std::move(record)),
       identity_(identity),
-      lockDescriptor_(lockDescriptor) {}
-
-OwnedEntry::OwnedEntry(OwnedEntry&& other) noexcept
-    : preparedId_(std::move(other.preparedId_)),
-      directory_(std::move(other.directory_)),
-      fileURL_(std::move(other.fileURL_)),
-      record_(std::move(other.record_)),
-      identity_(other.identity_),
-      lockDescriptor_(std::exchange(other.lockDescriptor_, -1)) {}
-
-OwnedEntry& OwnedEntry::operator=(OwnedEntry&& other) noexcept {
-    if (this != &other) {
-        closeLock();
-        preparedId_ = std::move(other.preparedId_);
-        directory_ = std::move(other.directory_);
-        fileURL_ = std::move(other.fileURL_);
-        record_ = std::move(other.record_);
-        identity_ = other.identity_;
-        lockDescriptor_ = std::exchange(other.lockDescriptor_, -1);
-    }
-    return *this;
-}
-
-OwnedEntry::~OwnedEntry() {
-    closeLock();
-}
-
-void OwnedEntry::closeLock() {
-    if (lockDescriptor_ >= 0) {
-        ::close(lockDescriptor_);
-        lockDescriptor_ = -1;
-    }
-}
+      lock_(std::move(lock)) {}
 
 CacheFailure::CacheFailure(Kind kind, std::string detail)
     : std::runtime_error(kind == Kind::full ? "full" : "io: " + detail),
@@ -169,22 +93,22 @@ std::string Cache::armLockURL() const {
     return root_ + "/arm.lock";
 }
 
-int Cache::waitForCacheLock() {
-    HeldDescriptor lock(Files::openLockFile(root_ + "/cache.lock", true));
-    if (lock.get() < 0) {
+Descriptor Cache::waitForCacheLock() {
+    Descriptor lock = Files::openLockFile(root_ + "/cache.lock", true);
+    if (!lock.isOpen()) {
         throw CacheFailure::io("cache-lock");
     }
     const double deadline = clock_->monotonicNow() + limits_.cacheLockWait;
-    if (tryLock(lock.get())) {
-        return lock.release();
+    if (Files::tryLockExclusive(lock)) {
+        return lock;
     }
     for (;;) {
         if (!(clock_->monotonicNow() < deadline)) {
             throw CacheFailure::io("cache-busy");
         }
         ::usleep(5000);
-        if (tryLock(lock.get())) {
-            return lock.release();
+        if (Files::tryLockExclusive(lock)) {
+            return lock;
         }
     }
 }
@@ -192,8 +116,10 @@ int Cache::waitForCacheLock() {
 CacheUsage Cache::scanUsage() const {
     CacheUsage usage;
     const uid_t user = ::getuid();
-    const HeldDescriptor entries(openEntriesDirectory(entriesDirectory_, user));
-    if (entries.get() < 0) {
+    // Listed through the directory that was checked, leaving its access time alone: cheaper
+    // than whole paths, and a folder swapped for a link later is never entered.
+    const Descriptor entries = Files::openOwnDirectory(entriesDirectory_, Files::AccessTime::leave);
+    if (!entries.isOpen()) {
         return usage;
     }
     for (const std::string& name : Files::namesAt(entries.get())) {
@@ -222,7 +148,7 @@ OwnedEntry Cache::create(std::span<const std::uint8_t> midi, const std::string& 
                          const std::string& sha256) {
     // Held until create returns or throws: the usage count, an optional sweep and the
     // publication of the entry happen as one step for every other creator and sweeper.
-    const HeldDescriptor cacheLock(waitForCacheLock());
+    const Descriptor cacheLock = waitForCacheLock();
     return createWhileLocked(midi, fileName, sha256);
 }
 
@@ -256,8 +182,8 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
         // first, the lock file's creation is made durable by the clip's flush, which commits
         // the file system's pending metadata anyway; made last, it would leave the staging
         // directory's own flush a change of its own to commit.
-        HeldDescriptor ownerLock(Files::openLockFile(staging + "/owner.lock", true));
-        if (ownerLock.get() < 0 || !tryLock(ownerLock.get())) {
+        Descriptor ownerLock = Files::openLockFile(staging + "/owner.lock", true);
+        if (!ownerLock.isOpen() || !Files::tryLockExclusive(ownerLock)) {
             throw CacheFailure::io("owner-lock");
         }
         const std::string stagedClip = staging + "/" + fileName;
@@ -283,14 +209,14 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
         if (!encoded) {
             throw CacheFailure::io("encode");
         }
-        Files::writeNew(staging + "/entry.json", Files::bytesOf(*encoded));
+        Files::writeNew(staging + "/entry.json", bytesOf(*encoded));
 
         Files::flushDirectory(staging);
         const std::string directory = entriesDirectory_ + "/" + preparedId;
         Files::renameExclusive(staging, directory);
         Files::flushDirectory(entriesDirectory_);
         return OwnedEntry(preparedId, directory, directory + "/" + fileName, std::move(record),
-                          identity, ownerLock.release());
+                          identity, std::move(ownerLock));
     } catch (const CacheFailure&) {
         Files::removeTree(staging);
         throw;
@@ -311,7 +237,7 @@ void Cache::update(OwnedEntry& entry, EntryState state, std::optional<double> re
     }
     // Only the owner rewrites a record; readers in other processes see the old or the new
     // record whole because the temporary is renamed over it.
-    Files::replace(entry.directory_ + "/entry.json", Files::bytesOf(*encoded),
+    Files::replace(entry.directory_ + "/entry.json", bytesOf(*encoded),
                    ".entry.json." + random_->hex(8));
     entry.record_ = std::move(next);
 }
@@ -334,12 +260,12 @@ void Cache::deleteEntry(OwnedEntry& entry) {
 }
 
 void Cache::relinquish(OwnedEntry& entry) {
-    entry.closeLock();
+    entry.lock_.reset();
 }
 
 SweepReport Cache::sweep() {
-    const HeldDescriptor lock(Files::openLockFile(root_ + "/cache.lock", true));
-    if (lock.get() < 0 || !tryLock(lock.get())) {
+    const Descriptor lock = Files::openLockFile(root_ + "/cache.lock", true);
+    if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
         return SweepReport{.skipped = true};
     }
     return sweepWhileLocked();
@@ -350,8 +276,8 @@ SweepReport Cache::sweepWhileLocked() {
     SweepReport report;
     const uid_t user = ::getuid();
     // A folder swapped for a link after init is not ours to judge: nothing is followed there.
-    const HeldDescriptor entries(openEntriesDirectory(entriesDirectory_, user));
-    if (entries.get() < 0) {
+    const Descriptor entries = Files::openOwnDirectory(entriesDirectory_, Files::AccessTime::leave);
+    if (!entries.isOpen()) {
         return report;
     }
     for (const std::string& name : Files::namesAt(entries.get())) {
@@ -374,8 +300,8 @@ SweepReport Cache::sweepWhileLocked() {
             continue;
         }
         // Our own lock, when we get it, keeps the entry ours while we judge and remove it.
-        const HeldDescriptor ownerLock(Files::openLockFile(directory + "/owner.lock", false));
-        if (ownerLock.get() >= 0 && !tryLock(ownerLock.get())) {
+        const Descriptor ownerLock = Files::openLockFile(directory + "/owner.lock", false);
+        if (ownerLock.isOpen() && !Files::tryLockExclusive(ownerLock)) {
             ++report.owned;
             continue;
         }

@@ -9,8 +9,6 @@
 //   entries/.tmp-<16 hex>/          a create in progress, or left by a crash
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -19,6 +17,7 @@
 #include <string_view>
 
 #include "bridge_core/entry_record.h"
+#include "bridge_core/files.h"
 #include "bridge_core/limits.h"
 #include "bridge_core/services.h"
 
@@ -37,11 +36,8 @@ struct FileIdentity {
 // ownership: destroying the object closes it, leaving the entry's files for the sweeper.
 class OwnedEntry {
   public:
-    OwnedEntry(OwnedEntry&& other) noexcept;
-    OwnedEntry& operator=(OwnedEntry&& other) noexcept;
-    OwnedEntry(const OwnedEntry&) = delete;
-    OwnedEntry& operator=(const OwnedEntry&) = delete;
-    ~OwnedEntry();
+    OwnedEntry(OwnedEntry&&) noexcept = default;
+    OwnedEntry& operator=(OwnedEntry&&) noexcept = default;
 
     const std::string& preparedId() const { return preparedId_; }
     const std::string& directory() const { return directory_; }
@@ -51,20 +47,19 @@ class OwnedEntry {
     const EntryRecord& record() const { return record_; }
     const FileIdentity& identity() const { return identity_; }
     // -1 once ownership has been given up.
-    int lockDescriptor() const { return lockDescriptor_; }
+    int lockDescriptor() const { return lock_.get(); }
 
   private:
     friend class Cache;
     OwnedEntry(std::string preparedId, std::string directory, std::string fileURL,
-               EntryRecord record, FileIdentity identity, int lockDescriptor);
-    void closeLock();
+               EntryRecord record, FileIdentity identity, Descriptor lock);
 
     std::string preparedId_;
     std::string directory_;
     std::string fileURL_;
     EntryRecord record_;
     FileIdentity identity_;
-    int lockDescriptor_ = -1;
+    Descriptor lock_;
 };
 
 struct SweepReport {
@@ -153,7 +148,7 @@ class Cache {
     CacheUsage usage() const;
 
   private:
-    int waitForCacheLock();
+    Descriptor waitForCacheLock();
     CacheUsage scanUsage() const;
     SweepReport sweepWhileLocked();
     OwnedEntry createWhileLocked(std::span<const std::uint8_t> midi, const std::string& fileName,

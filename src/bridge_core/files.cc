@@ -2,41 +2,47 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <system_error>
+#include <utility>
 
 #include "platform/system_files.h"
 
 namespace quenra {
 
-FileFailure::FileFailure(std::string operation, std::int32_t code)
-    : std::runtime_error(operation + " failed (errno " + std::to_string(code) + ")"),
+FileFailure::FileFailure(std::string operation, std::int32_t errorNumber, std::string path)
+    : std::system_error(errorNumber, std::generic_category()),
       operation_(std::move(operation)),
-      code_(code) {}
+      path_(std::move(path)),
+      description_(operation_ + " failed (errno " + std::to_string(errorNumber) + ")") {}
+
+Descriptor::Descriptor(Descriptor&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        reset(std::exchange(other.descriptor_, -1));
+    }
+    return *this;
+}
+
+void Descriptor::reset(int descriptor) {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+    }
+    descriptor_ = descriptor;
+}
+
+bool Descriptor::close() {
+    const int result = ::close(std::exchange(descriptor_, -1));
+    return result == 0;
+}
 
 namespace {
-
-// Closes on every path out of a scope; close(2) errors after a flushed write carry nothing the
-// caller could act on.
-class Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-  private:
-    int descriptor_;
-};
 
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -46,38 +52,50 @@ std::string parentOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace
-
-void Files::ensurePrivateDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw FileFailure("mkdir", errno);
-    }
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
-        throw FileFailure("not-a-private-directory", 1);
-    }
-    if ((status.st_mode & 0077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
-        throw FileFailure("chmod", errno);
-    }
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void Files::writeNew(const std::string& path, Bytes bytes) {
+int openRetrying(int directory, const std::string& path, int flags, mode_t mode = 0) {
     int opened;
     do {
-        opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        opened = ::openat(directory, path.c_str(), flags, mode);
     } while (opened < 0 && errno == EINTR);
-    if (opened < 0) {
-        throw FileFailure("open", errno);
+    return opened;
+}
+
+// Creates name exclusively in directory, writes bytes, flushes them if asked and closes the file.
+// A failure after the open leaves the partly written file for the caller.
+void writeNewAt(int directory, const std::string& name, ByteView bytes, Files::NewFile how) {
+    Descriptor file(
+        openRetrying(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.isOpen()) {
+        throw FileFailure("open", errno, name);
     }
-    const Descriptor descriptor(opened);
-    writeAll(descriptor.get(), bytes);
-    if (::fsync(descriptor.get()) != 0) {
-        throw FileFailure("fsync", errno);
+    if (how.mode != 0600 && ::fchmod(file.get(), static_cast<mode_t>(how.mode)) != 0) {
+        throw FileFailure("chmod", errno, name);
+    }
+    try {
+        Files::writeAll(file.get(), bytes);
+    } catch (const FileFailure& failure) {
+        throw FileFailure("write", failure.errorNumber(), name);
+    }
+    if (how.flushed && ::fsync(file.get()) != 0) {
+        throw FileFailure("fsync", errno, name);
+    }
+    if (!file.close()) {
+        throw FileFailure("close", errno, name);
     }
 }
 
-void Files::writeAll(int descriptor, Bytes bytes) {
+void flushDirectoryAt(int directory) {
+    ::fsync(directory);
+}
+
+}  // namespace
+
+void Files::writeAll(int descriptor, ByteView bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t count = ::write(descriptor, bytes.data() + written, bytes.size() - written);
@@ -94,77 +112,135 @@ void Files::writeAll(int descriptor, Bytes bytes) {
     }
 }
 
-std::optional<std::vector<std::uint8_t>> Files::readSmall(const std::string& path,
-                                                          std::int64_t maxBytes) {
-    return readSmallAt(AT_FDCWD, path, maxBytes);
+void Files::ensurePrivateDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw FileFailure("mkdir", errno, path);
+    }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid()) {
+        throw FileFailure("not-a-private-directory", 1, path);
+    }
+    if ((status.st_mode & 0077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
+        throw FileFailure("chmod", errno, path);
+    }
 }
 
-std::optional<std::vector<std::uint8_t>> Files::readSmallAt(int directory, const std::string& path,
-                                                            std::int64_t maxBytes,
-                                                            AccessTime access) {
+Descriptor Files::openPrivateDirectory(const std::string& path) {
+    ensurePrivateDirectory(path);
+    Descriptor directory = openOwnDirectory(path);
+    if (!directory.isOpen()) {
+        // Swapped for something else between the check and the open.
+        throw FileFailure("not-a-private-directory", 1, path);
+    }
+    return directory;
+}
+
+Descriptor Files::openOwnDirectory(const std::string& path, AccessTime access) {
+    const int quiet = access == AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
+    Descriptor directory(
+        openRetrying(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | quiet));
+    struct stat status {};
+    if (directory.isOpen() && (::fstat(directory.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+                               status.st_uid != ::getuid())) {
+        directory.reset();
+    }
+    return directory;
+}
+
+void Files::writeNew(const std::string& path, ByteView bytes) {
+    writeNewAt(AT_FDCWD, path, bytes, NewFile{});
+}
+
+void Files::replace(const std::string& path, ByteView bytes, const std::string& temporaryName,
+                    NewFile how) {
+    const std::string directoryPath = parentOf(path);
+    const Descriptor directory(
+        openRetrying(AT_FDCWD, directoryPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.isOpen()) {
+        throw FileFailure("open", errno, directoryPath);
+    }
+    replaceAt(directory.get(), nameOf(path), bytes, temporaryName, how);
+}
+
+void Files::replaceAt(int directory, const std::string& name, ByteView bytes,
+                      const std::string& temporaryName, NewFile how) {
+    try {
+        writeNewAt(directory, temporaryName, bytes, how);
+    } catch (const FileFailure& failure) {
+        // The temporary is ours only when the exclusive open succeeded.
+        if (failure.operation() != "open") {
+            ::unlinkat(directory, temporaryName.c_str(), 0);
+        }
+        throw;
+    }
+    if (::renameat(directory, temporaryName.c_str(), directory, name.c_str()) != 0) {
+        const int code = errno;
+        ::unlinkat(directory, temporaryName.c_str(), 0);
+        throw FileFailure("rename", code, name);
+    }
+    if (how.flushed) {
+        flushDirectoryAt(directory);
+    }
+}
+
+ByteBuffer Files::readBounded(int directory, const std::string& path, std::int64_t maxBytes,
+                              AccessTime access) {
     // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
     // ignore the flag.
     const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    const auto openWith = [&](int extra) {
-        int result;
-        do {
-            result = ::openat(directory, path.c_str(), flags | extra);
-        } while (result < 0 && errno == EINTR);
-        return result;
-    };
     const int quiet = access == AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
-    int opened = openWith(quiet);
-    if (opened < 0 && errno == EPERM && quiet != 0) {
-        opened = openWith(0);  // not our file: read it the ordinary way
+    Descriptor file(openRetrying(directory, path, flags | quiet));
+    if (!file.isOpen() && errno == EPERM && quiet != 0) {
+        file.reset(openRetrying(directory, path, flags));  // not our file: read it the usual way
     }
-    if (opened < 0) {
-        return std::nullopt;
+    if (!file.isOpen()) {
+        throw FileFailure("open", errno, path);
     }
-    const Descriptor descriptor(opened);
     struct stat status {};
-    if (::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::int64_t>(status.st_size) > maxBytes) {
-        return std::nullopt;
+    if (::fstat(file.get(), &status) != 0) {
+        throw FileFailure("read", errno, path);
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    if (!S_ISREG(status.st_mode)) {
+        throw FileFailure("not-a-regular-file", EINVAL, path);
+    }
+    if (static_cast<std::int64_t>(status.st_size) > maxBytes) {
+        throw FileFailure("read", EFBIG, path);
+    }
+    ByteBuffer bytes(static_cast<std::size_t>(status.st_size));
     std::size_t filled = 0;
     while (filled < bytes.size()) {
-        const ssize_t count =
-            ::read(descriptor.get(), bytes.data() + filled, bytes.size() - filled);
+        const ssize_t count = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        if (count <= 0) {
-            return std::nullopt;
+        if (count < 0) {
+            throw FileFailure("read", errno, path);
+        }
+        if (count == 0) {
+            throw FileFailure("read", EIO, path);  // shorter than its size said
         }
         filled += static_cast<std::size_t>(count);
     }
     return bytes;
 }
 
-void Files::replace(const std::string& path, Bytes bytes, const std::string& temporaryName) {
-    const std::string directory = parentOf(path);
-    const std::string temporary = directory + "/" + temporaryName;
+std::optional<ByteBuffer> Files::readSmall(const std::string& path, std::int64_t maxBytes) {
+    return readSmallAt(AT_FDCWD, path, maxBytes);
+}
+
+std::optional<ByteBuffer> Files::readSmallAt(int directory, const std::string& path,
+                                             std::int64_t maxBytes, AccessTime access) {
     try {
-        writeNew(temporary, bytes);
-    } catch (const FileFailure& failure) {
-        // The temporary is ours only when the exclusive open succeeded.
-        if (failure.operation() != "open") {
-            ::unlink(temporary.c_str());
-        }
-        throw;
+        return readBounded(directory, path, maxBytes, access);
+    } catch (const FileFailure&) {
+        return std::nullopt;
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int code = errno;
-        ::unlink(temporary.c_str());
-        throw FileFailure("rename", code);
-    }
-    flushDirectory(directory);
 }
 
 void Files::renameExclusive(const std::string& from, const std::string& to) {
     if (!SystemFiles::renameWithoutReplacing(from.c_str(), to.c_str())) {
-        throw FileFailure("rename", errno);
+        throw FileFailure("rename", errno, to);
     }
 }
 
@@ -172,15 +248,6 @@ void Files::removeTree(const std::string& path) {
     // remove_all removes a symbolic link itself and never descends through one.
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
-}
-
-std::vector<std::string> Files::names(const std::string& directory) {
-    const int opened = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (opened < 0) {
-        return {};
-    }
-    const Descriptor descriptor(opened);
-    return namesAt(descriptor.get());
 }
 
 std::vector<std::string> Files::namesAt(int directory) {
@@ -207,22 +274,42 @@ std::vector<std::string> Files::namesAt(int directory) {
     return result;
 }
 
-int Files::openLockFile(const std::string& path, bool create) {
-    // Non-blocking so a FIFO planted under the lock's name cannot hang the open.
-    const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
-    int opened;
-    do {
-        opened = ::open(path.c_str(), flags, 0600);
-    } while (opened < 0 && errno == EINTR);
-    return opened;
+Descriptor Files::openLockFile(const std::string& path, bool create) {
+    return openLockFileAt(AT_FDCWD, path, create);
+}
+
+Descriptor Files::openLockFileAt(int directory, const std::string& name, bool create) {
+    return Descriptor(
+        openRetrying(directory, name,
+                     O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), 0600));
+}
+
+bool Files::tryLockExclusive(const Descriptor& lock) {
+    return ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+bool Files::waitForLockExclusive(const Descriptor& lock) {
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void Files::flushDirectory(const std::string& directory) {
-    const int opened = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (opened >= 0) {
-        ::fsync(opened);
-        ::close(opened);
+    const Descriptor opened(openRetrying(AT_FDCWD, directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened.isOpen()) {
+        flushDirectoryAt(opened.get());
     }
+}
+
+Files::Pipe Files::openPipe() {
+    int ends[2];
+    if (!SystemFiles::openPipe(ends)) {
+        throw FileFailure("pipe", errno);
+    }
+    return Pipe{Descriptor(ends[0]), Descriptor(ends[1])};
 }
 
 }  // namespace quenra

@@ -1,96 +1,157 @@
-// Small, careful file-system operations the clip cache builds on: private directories,
-// exclusive creation with a flush, bounded whole-file reads, renames that never replace,
-// atomic replacement, tree removal and listing. Every descriptor is close-on-exec and nothing
-// follows a symbolic link in the last component of what it creates, reads or checks.
+// The one way both programs reach the file system: an owned descriptor, writing every byte,
+// bounded whole-file reads, private directories, exclusive creation with a flush, renames that
+// never replace, replacement by rename, tree removal and listing. Every descriptor is
+// close-on-exec, nothing follows a symbolic link in the last component of what it creates, reads
+// or checks, and every failure is a FileFailure that names the step and its errno.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
+
+#include "bridge_core/bytes.h"
 
 namespace quenra {
 
-// The failed step ("mkdir", "chmod", "not-a-private-directory", "open", "write", "fsync",
-// "rename") and the errno it failed with (1 for "not-a-private-directory").
-class FileFailure : public std::runtime_error {
+// The failed step ("mkdir", "chmod", "not-a-private-directory", "open", "write", "fsync", "close",
+// "rename", "read", "pipe"...) and the errno it failed with (1 for "not-a-private-directory"),
+// plus the path it worked on when one is known. A std::system_error, so callers that report
+// system errors report these too.
+class FileFailure : public std::system_error {
   public:
-    FileFailure(std::string operation, std::int32_t code);
+    FileFailure(std::string operation, std::int32_t errorNumber, std::string path = {});
 
     const std::string& operation() const { return operation_; }
-    std::int32_t code() const { return code_; }
-    // "<operation> failed (errno <code>)", e.g. "open failed (errno 17)".
-    std::string description() const { return what(); }
+    std::int32_t errorNumber() const { return code().value(); }
+    // Empty when the step had no path (a write to a descriptor).
+    const std::string& path() const { return path_; }
+    // "<operation> failed (errno <code>)", e.g. "open failed (errno 17)"; the path is left out.
+    std::string description() const { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
 
+    // The step and the errno; the path does not take part.
     bool operator==(const FileFailure& other) const {
-        return operation_ == other.operation_ && code_ == other.code_;
+        return operation_ == other.operation_ && errorNumber() == other.errorNumber();
     }
 
   private:
     std::string operation_;
-    std::int32_t code_;
+    std::string path_;
+    std::string description_;
+};
+
+// One open descriptor and the duty to close it: closed when the owner goes, moved but never
+// copied. For a lock file, closing is what gives the lock up.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    Descriptor(Descriptor&& other) noexcept;
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    // -1 when none is held.
+    int get() const { return descriptor_; }
+    bool isOpen() const { return descriptor_ >= 0; }
+    // Closes the one held, if any (its close(2) result is of no use then), and holds descriptor.
+    void reset(int descriptor = -1);
+    // Closes now and reports whether close(2) succeeded (errno set when not): after a write, the
+    // last chance to hear that it was lost.
+    bool close();
+
+  private:
+    int descriptor_ = -1;
 };
 
 namespace Files {
 
-using Bytes = std::span<const std::uint8_t>;
-
-inline Bytes bytesOf(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+// Writes every byte, repeating EINTR. Any other failure throws ("write", errno); a write that
+// makes no progress on a non-empty request throws ("write", EIO) rather than loop for ever.
+// Nothing to write succeeds at once.
+void writeAll(int descriptor, ByteView bytes);
 
 // Creates the directory with mode 0700 if missing, then requires a real directory (not a
 // link) owned by the current user, and narrows a mode with group or other bits to 0700.
 void ensurePrivateDirectory(const std::string& path);
 
-// Creates path exclusively (mode 0600, no-follow), writes all bytes and flushes them. An
-// existing name of any kind fails with ("open", EEXIST). A partly written file is left for the
-// caller to clean up.
-void writeNew(const std::string& path, Bytes bytes);
+// ensurePrivateDirectory, then the directory opened for use through its descriptor, so a
+// folder swapped for a link later cannot redirect what is done in it.
+Descriptor openPrivateDirectory(const std::string& path);
 
-// Writes every byte, repeating EINTR. A write that makes no progress fails with ("write", EIO).
-void writeAll(int descriptor, Bytes bytes);
-
-// Whether a read may update the file's access time. leave opens our own files with O_NOATIME
-// where the system has it: a read of the cache then queues no inode write that the next flush
-// of a new entry would have to commit along with it.
+// Whether a read may update the file's access time. leave opens our own files so that it does
+// not, where the system allows.
 enum class AccessTime { update, leave };
 
-// The whole regular file at path when it is at most maxBytes long; nothing on any problem
-// (missing, a link, not a regular file, too large, read error, short read).
-std::optional<std::vector<std::uint8_t>> readSmall(const std::string& path, std::int64_t maxBytes);
-// The same, for a path relative to an open directory descriptor (AT_FDCWD for none). With
-// AccessTime::leave a file that is not ours is still read, with its access time updated.
-std::optional<std::vector<std::uint8_t>> readSmallAt(int directory, const std::string& path,
-                                                     std::int64_t maxBytes,
-                                                     AccessTime access = AccessTime::update);
+// path opened as a real directory (not a link) owned by the current user, or nothing open.
+Descriptor openOwnDirectory(const std::string& path, AccessTime access = AccessTime::update);
+
+// How a new file is made: its exact mode (whatever the umask), and whether its bytes are
+// flushed to disk before it is closed and, after a rename, the directory too.
+struct NewFile {
+    unsigned mode = 0600;
+    bool flushed = true;
+};
+
+// Creates path exclusively (no-follow), writes all bytes and flushes them. An existing name of
+// any kind fails with ("open", EEXIST). A partly written file is left for the caller to clean up.
+void writeNew(const std::string& path, ByteView bytes);
+
+// Replaces name in directory (a descriptor, or the directory's path for the path form) with
+// bytes in one step: a new file temporaryName beside it, written whole, then renamed over it.
+// Readers see the old file or the new one, never part of either. On failure the old file stays
+// and the temporary is removed (unless the failure was that the temporary's name was taken).
+void replace(const std::string& path, ByteView bytes, const std::string& temporaryName,
+             NewFile how = {});
+void replaceAt(int directory, const std::string& name, ByteView bytes,
+               const std::string& temporaryName, NewFile how = {});
+
+// The whole regular file at path (relative to directory, which may be the current directory's
+// marker of openat(2)) when it is at most maxBytes long. Throws ("open", errno) when it cannot
+// be opened (a symbolic link included), ("not-a-regular-file", EINVAL), ("read", EFBIG) when it
+// is too large, and ("read", errno) when reading fails or ends early. Bytes appended after the
+// size was read are not read.
+ByteBuffer readBounded(int directory, const std::string& path, std::int64_t maxBytes,
+                       AccessTime access = AccessTime::update);
+// The same, with every problem read as nothing.
+std::optional<ByteBuffer> readSmall(const std::string& path, std::int64_t maxBytes);
+std::optional<ByteBuffer> readSmallAt(int directory, const std::string& path, std::int64_t maxBytes,
+                                      AccessTime access = AccessTime::update);
 
 // Renames from to to, failing with ("rename", EEXIST) instead of replacing anything.
 void renameExclusive(const std::string& from, const std::string& to);
 
-// Atomically replaces path with bytes through the temporary temporaryName in the same
-// directory, then flushes the directory. On failure the old file stays and no temporary does.
-void replace(const std::string& path, Bytes bytes, const std::string& temporaryName);
-
 // Removes path and everything below it without following symbolic links; errors are ignored.
 void removeTree(const std::string& path);
 
-// The names in directory, hidden ones included, unsorted; empty when it cannot be read.
-std::vector<std::string> names(const std::string& directory);
-
-// The same, read through an open directory descriptor, which stays open: the names are those
-// of the directory that was checked, not of whatever its path names by now.
+// The names in an open directory, hidden ones included, unsorted; the descriptor stays open, and
+// the names are those of the directory that was opened, not of whatever its path names by now.
+// Empty when it cannot be read.
 std::vector<std::string> namesAt(int directory);
 
-// Opens a lock file read-write, no-follow, close-on-exec; creates it with mode 0600 when
-// create is true. The descriptor, or -1 with errno set.
-int openLockFile(const std::string& path, bool create);
+// Opens a lock file read-write, no-follow, close-on-exec and non-blocking (a FIFO planted under
+// its name cannot hang the open); creates it with mode 0600 when create is true. Nothing open,
+// with errno set, on failure.
+Descriptor openLockFile(const std::string& path, bool create);
+Descriptor openLockFileAt(int directory, const std::string& name, bool create);
+
+// An exclusive flock on the descriptor: at once or not at all, or waiting for it.
+bool tryLockExclusive(const Descriptor& lock);
+bool waitForLockExclusive(const Descriptor& lock);
 
 // Opens directory and fsyncs it, so a rename inside it survives a crash; failures are ignored.
 void flushDirectory(const std::string& directory);
+
+// A pipe whose ends are close-on-exec. Throws ("pipe", errno).
+struct Pipe {
+    Descriptor reading;
+    Descriptor writing;
+};
+Pipe openPipe();
 
 }  // namespace Files
 

@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <boost/json/object.hpp>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
+#include "bridge_core/files.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/log.h"
@@ -17,18 +17,12 @@ namespace {
 
 constexpr std::string_view extensionScheme = "chrome-extension://";
 
-// The whole text in one write in practice; a short write or EINTR continues with the rest, any
-// other failure (EPIPE on a closed pipe) drops it.
+// The whole text in one write in practice; a failure (EPIPE on a closed pipe) drops the rest.
 void writeAll(int descriptor, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(descriptor, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
+    try {
+        Files::writeAll(descriptor, bytesOf(text));
+    } catch (const FileFailure&) {
+        // Nobody is left to tell; the exit status still says what happened.
     }
 }
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <system_error>
 
 #include "bridge_core/cache.h"
+#include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
@@ -83,7 +83,7 @@ void start() {
     try {
         process.board = openSystemDragBoard();
         process.mouse = openSystemMouseButtons();
-    } catch (const std::system_error&) {
+    } catch (const FileFailure&) {
         endBeforeSession("drag-board-unavailable");
     }
 

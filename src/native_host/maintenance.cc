@@ -7,8 +7,8 @@
 #include <boost/json/object.hpp>
 #include <cstdint>
 #include <span>
-#include <system_error>
 
+#include "bridge_core/files.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/limits.h"
@@ -25,7 +25,7 @@ namespace {
 
 void writeLine(const std::string& line) {
     // A reader that has gone changes nothing about the status.
-    (void)Output::write(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    (void)Output::write(bytesOf(line));
 }
 
 std::string compactLine(const boost::json::object& object) {
@@ -77,7 +77,7 @@ bool checkCache(const std::optional<std::string>& root, const Limits& limits, Br
 bool checkDragBoard() {
     try {
         return openSystemDragBoard()->changeCount() >= 0;
-    } catch (const std::system_error&) {
+    } catch (const FileFailure&) {
         return false;
     }
 }

@@ -2,16 +2,12 @@
 // full. With SIGPIPE ignored, a reader that went away shows up as a false result.
 #pragma once
 
-#include <cstdint>
-#include <span>
+#include "bridge_core/bytes.h"
 
 namespace quenra::Output {
 
-// Writes every byte to descriptor 1, retrying EINTR and short writes. False when the output
-// is broken (EPIPE, or any other write error); true at once for an empty buffer.
-bool write(std::span<const std::uint8_t> bytes);
-
-// The same on any descriptor, for the tests and the tools.
-bool writeAll(int descriptor, std::span<const std::uint8_t> bytes);
+// Writes every byte to descriptor 1 (Files::writeAll). False when the output is broken: EPIPE,
+// any other write error, or a write that makes no progress; true at once for an empty buffer.
+bool write(ByteView bytes);
 
 }  // namespace quenra::Output

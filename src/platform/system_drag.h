@@ -10,7 +10,7 @@
 namespace quenra {
 
 // The drag pasteboard. On Linux this makes sure the board's private folder exists and throws
-// std::system_error when it cannot (no home, a folder owned by someone else); on macOS it does
+// FileFailure when it cannot (no home, a folder owned by someone else); on macOS it does
 // not fail. The board must be used on the thread that opened it.
 std::unique_ptr<DragBoard> openSystemDragBoard();
 

@@ -19,6 +19,7 @@
 #include "platform/system_clock.h"
 #include "support/cache_printers.h"
 #include "support/child_process.h"
+#include "support/directory_listing.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
 
@@ -50,7 +51,7 @@ bool isStagingName(const std::string& name) {
 
 // What a reader in another process must always find under an entry id: the whole entry.
 bool isCompleteEntry(const std::string& directory, const std::string& id) {
-    std::vector<std::string> names = Files::names(directory);
+    std::vector<std::string> names = testing::namesIn(directory);
     std::sort(names.begin(), names.end());
     if (names != std::vector<std::string>{"Song.mid", "entry.json", "owner.lock"}) {
         return false;
@@ -143,8 +144,8 @@ TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
     ProcessSignal locked;
     ProcessSignal release;
     ChildProcess holder = ChildProcess::start([&] {
-        const int lock = Files::openLockFile(root + "/cache.lock", true);
-        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const Descriptor lock = Files::openLockFile(root + "/cache.lock", true);
+        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
             return 1;
         }
         locked.notify();
@@ -162,7 +163,7 @@ TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
         EXPECT_EQ(failure, CacheFailure::io("cache-busy"));
     }
     EXPECT_GE(clock.monotonicNow() - before, Limits::standard().cacheLockWait);
-    EXPECT_TRUE(Files::names(cache.entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache.entriesDirectory()).empty());
 
     release.notify();
     EXPECT_EQ(holder.wait(), 0);
@@ -179,8 +180,8 @@ TEST(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
     Cache cache(root, Limits::standard(), clock, random);
     ProcessSignal locked;
     ChildProcess holder = ChildProcess::start([&] {
-        const int lock = Files::openLockFile(root + "/cache.lock", true);
-        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const Descriptor lock = Files::openLockFile(root + "/cache.lock", true);
+        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
             return 1;
         }
         locked.notify();
@@ -283,7 +284,7 @@ TEST(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEnt
     EXPECT_GE(deleted, relinquished);
     EXPECT_LE(deleted, relinquished + creators * (rounds - rounds / 2));
     EXPECT_EQ(last.owned, 0);
-    EXPECT_TRUE(Files::names(parent.entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(parent.entriesDirectory()).empty());
 }
 
 // The tracer side of a child stopped by ptrace: resume until the next system-call stop.
@@ -347,7 +348,7 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         ASSERT_GT(stops, 10) << "tracing saw no system calls";
         ManualClock later(realNow() + 1e6);
         Cache(root, Limits::standard(), later, random).sweep();
-        ASSERT_TRUE(Files::names(observer.entriesDirectory()).empty());
+        ASSERT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
     }
 
     int sawStaging = 0;
@@ -368,7 +369,7 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         }
 
         int staging = 0;
-        for (const std::string& name : Files::names(observer.entriesDirectory())) {
+        for (const std::string& name : testing::namesIn(observer.entriesDirectory())) {
             if (isStagingName(name)) {
                 ++staging;
             } else {
@@ -386,7 +387,7 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         ManualClock later(realNow() + Limits::standard().temporaryMaxAge + 2);
         Cache sweeper(root, Limits::standard(), later, random);
         EXPECT_EQ(sweeper.sweep().temporariesDeleted, staging) << "kill at stop " << killAt;
-        EXPECT_TRUE(Files::names(observer.entriesDirectory()).empty());
+        EXPECT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
         if (finished) {
             break;
         }

@@ -18,6 +18,7 @@
 #include "platform/system_files.h"
 #include "support/cache_printers.h"
 #include "support/deterministic_random.h"
+#include "support/directory_listing.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
 
@@ -48,7 +49,7 @@ std::string idText(std::uint8_t fill) {
 }
 
 std::vector<std::string> sortedNames(const std::string& directory) {
-    std::vector<std::string> names = Files::names(directory);
+    std::vector<std::string> names = testing::namesIn(directory);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -257,7 +258,7 @@ TEST_F(CacheTest, AClipThatCannotBeWrittenLeavesNoStagingAndNoOpenLock) {
     } catch (const CacheFailure& failure) {
         EXPECT_EQ(failure.kind(), CacheFailure::Kind::io);
     }
-    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache().entriesDirectory()).empty());
     EXPECT_EQ(openDescriptors(), before);
 }
 
@@ -272,7 +273,7 @@ TEST_F(CacheTest, AFileNameThatIsNotOneHarmlessComponentIsRefused) {
             EXPECT_EQ(failure, CacheFailure::io("file-name"));
         }
     }
-    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache().entriesDirectory()).empty());
     EXPECT_FALSE(std::filesystem::exists(root + "/escape.mid"));
 }
 
@@ -344,7 +345,7 @@ TEST_F(CacheTest, OwnedEntriesCountAndAreNeverSweptEvenWhenExpired) {
     EXPECT_EQ(entry.lockDescriptor(), -1);
     cache().relinquish(entry);
     EXPECT_EQ(other.sweep(), (SweepReport{.deleted = 1}));
-    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache().entriesDirectory()).empty());
 }
 
 // A scan writes nothing: no access time of the folder or of a record changes, so the next
@@ -376,7 +377,7 @@ TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
     EXPECT_EQ(accessed(record), recordBefore);
 
     // Ordinary reads move both, so the checks above could have failed.
-    (void)Files::names(folder);
+    (void)testing::namesIn(folder);
     (void)Files::readSmall(record, 1024);
     if (SystemFiles::leaveAccessTimeFlag == 0 || accessed(folder) == folderBefore ||
         accessed(record) == recordBefore) {
@@ -584,7 +585,7 @@ TEST_F(CacheTest, TamperedEntriesNeverLeadOutsideTheCache) {
     EXPECT_EQ(cache().usage(), (CacheUsage{5, 20}));
     clock.setWall(static_cast<double>(std::time(nullptr)) + 2 * 86400);
     EXPECT_EQ(cache().sweep(), (SweepReport{.deleted = 5}));
-    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache().entriesDirectory()).empty());
     EXPECT_EQ(readFileText(outside + "/precious"), "keep");
     EXPECT_EQ(sortedNames(outside), (std::vector<std::string>{"precious", "record.json"}));
 }
@@ -605,7 +606,7 @@ TEST_F(CacheTest, ATamperedCacheLockFailsCreateAndSkipsSweep) {
     ASSERT_EQ(::mkdir((root + "/cache.lock").c_str(), 0700), 0);
     EXPECT_THROW(cache().create(clip, "a.mid", digest), CacheFailure);
     EXPECT_EQ(cache().sweep(), SweepReport{.skipped = true});
-    EXPECT_TRUE(Files::names(cache().entriesDirectory()).empty());
+    EXPECT_TRUE(testing::namesIn(cache().entriesDirectory()).empty());
 }
 
 TEST_F(CacheTest, EntriesReplacedByAFileOrLinkAreReportedNotFollowed) {

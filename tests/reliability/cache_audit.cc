@@ -4,16 +4,10 @@
 
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
+#include "bridge_core/hex.h"
+#include "support/directory_listing.h"
 
 namespace quenra::testing {
-
-namespace {
-
-bool isLowerHex(const std::string& text, std::size_t count) {
-    return text.size() == count && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-}  // namespace
 
 bool isCompleteEntry(const std::string& directory, EntryRecord* record) {
     const auto bytes = Files::readSmall(directory + "/entry.json", Cache::maxRecordBytes);
@@ -37,13 +31,13 @@ bool isCompleteEntry(const std::string& directory, EntryRecord* record) {
 CacheAudit CacheAudit::of(const std::string& root) {
     CacheAudit audit;
     const std::string entries = root + "/entries";
-    for (const std::string& name : Files::names(entries)) {
+    for (const std::string& name : testing::namesIn(entries)) {
         const std::string directory = entries + "/" + name;
         if (name.rfind(".tmp-", 0) == 0) {
             audit.staging.push_back(name);
             continue;
         }
-        if (!isLowerHex(name, 32)) {
+        if (!Hex::isLower(name, 32)) {
             audit.strangers.push_back(name);
             continue;
         }
@@ -53,7 +47,7 @@ CacheAudit CacheAudit::of(const std::string& root) {
         } else {
             audit.incomplete.push_back(name);
         }
-        for (const std::string& file : Files::names(directory)) {
+        for (const std::string& file : testing::namesIn(directory)) {
             if (file.rfind(".entry.json.", 0) == 0) {
                 audit.temporaries.push_back(name + "/" + file);
             }

@@ -54,12 +54,8 @@ class HostKillTest : public ::testing::Test {
 };
 
 bool ownerLockIsFree(const std::string& directory) {
-    const int lock = Files::openLockFile(directory + "/owner.lock", false);
-    const bool free = lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0;
-    if (lock >= 0) {
-        ::close(lock);
-    }
-    return free;
+    const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
+    return lock.isOpen() && Files::tryLockExclusive(lock);
 }
 
 TEST_F(HostKillTest, KillsAtRandomPointsOfPrepareLeaveOnlyWholeUnownedEntries) {

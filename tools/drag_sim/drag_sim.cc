@@ -8,9 +8,9 @@
 #include <iostream>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
+#include "bridge_core/files.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/services.h"
 #include "platform/linux/drag_board.h"
@@ -158,8 +158,10 @@ int main(int argc, char** argv) {
         return quenra::run(words);
     } catch (const quenra::UsageError& error) {
         message = error.message;
-    } catch (const std::system_error& error) {
-        message = error.what();
+    } catch (const quenra::FileFailure& failure) {
+        // The step, the file and the system's words: "open /run/.../board.lock: Permission denied".
+        message = failure.operation() + (failure.path().empty() ? "" : " " + failure.path()) +
+                  ": " + failure.code().message();
     }
     // One line, whatever the arguments quoted in it held.
     for (char& character : message) {

@@ -1,6 +1,5 @@
 #include "stress/cache_watch.h"
 
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +10,11 @@
 #include "bridge_core/entry_record.h"
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
+#include "support/directory_listing.h"
 
 namespace quenra::Stress {
+
+using testing::namesIn;
 
 namespace {
 
@@ -66,10 +68,6 @@ Look look(const std::string& directory, std::optional<EntryRecord>* record = nul
     return Look::whole;
 }
 
-bool tryLock(int descriptor) {
-    return descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0;
-}
-
 void pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -104,7 +102,7 @@ void CacheWatch::readLoop() {
     const std::string entries = root_ + "/entries";
     std::map<std::string, int> incomplete;
     while (running_) {
-        for (const std::string& name : Files::names(entries)) {
+        for (const std::string& name : namesIn(entries)) {
             if (!isEntryName(name)) {
                 continue;
             }
@@ -139,11 +137,11 @@ void CacheWatch::readLoop() {
 void CacheWatch::limitLoop() {
     const std::string entries = root_ + "/entries";
     while (running_) {
-        const int lock = Files::openLockFile(root_ + "/cache.lock", true);
-        if (tryLock(lock)) {
+        const Descriptor lock = Files::openLockFile(root_ + "/cache.lock", true);
+        if (lock.isOpen() && Files::tryLockExclusive(lock)) {
             std::int64_t count = 0;
             std::int64_t bytes = 0;
-            for (const std::string& name : Files::names(entries)) {
+            for (const std::string& name : namesIn(entries)) {
                 if (!isEntryName(name)) {
                     continue;
                 }
@@ -161,9 +159,6 @@ void CacheWatch::limitLoop() {
             counts_.mostBytes = std::max<std::int64_t>(counts_.mostBytes, bytes);
             ++counts_.limitScans;
         }
-        if (lock >= 0) {
-            ::close(lock);
-        }
         pause(50);
     }
 }
@@ -173,29 +168,26 @@ void CacheWatch::limitLoop() {
 void CacheWatch::ageLoop() {
     const std::string entries = root_ + "/entries";
     while (running_) {
-        for (const std::string& name : Files::names(entries)) {
+        for (const std::string& name : namesIn(entries)) {
             if (!isEntryName(name)) {
                 continue;
             }
             const std::string directory = entries + "/" + name;
-            const int lock = Files::openLockFile(directory + "/owner.lock", false);
-            if (tryLock(lock)) {
+            const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
+            if (lock.isOpen() && Files::tryLockExclusive(lock)) {
                 std::optional<EntryRecord> record;
                 if (look(directory, &record) == Look::whole &&
                     record->state != EntryState::prepared &&
                     record->fileName.rfind("Prefill", 0) != 0 && record->retainUntil != 1.0) {
                     record->retainUntil = 1.0;
                     try {
-                        Files::replace(directory + "/entry.json", Files::bytesOf(*record->encode()),
+                        Files::replace(directory + "/entry.json", bytesOf(*record->encode()),
                                        ".entry.json." + randomHex(16));
                         ++counts_.aged;
                     } catch (const FileFailure&) {
                         // The sweep got there first and removed the directory.
                     }
                 }
-            }
-            if (lock >= 0) {
-                ::close(lock);
             }
         }
         pause(100);
@@ -220,7 +212,7 @@ void prefill(const std::string& root, std::int64_t count) {
         const std::string directory = root + "/entries/" + record.preparedId;
         Files::ensurePrivateDirectory(directory);
         Files::writeNew(directory + "/" + record.fileName, clip);
-        Files::writeNew(directory + "/entry.json", Files::bytesOf(*record.encode()));
+        Files::writeNew(directory + "/entry.json", bytesOf(*record.encode()));
         Files::writeNew(directory + "/owner.lock", {});
     }
 }
@@ -234,7 +226,7 @@ FinalAudit auditAfterExit(const std::string& root) {
             audit.examples.push_back(what);
         }
     };
-    for (const std::string& name : Files::names(entries)) {
+    for (const std::string& name : namesIn(entries)) {
         const std::string directory = entries + "/" + name;
         if (!isEntryName(name)) {
             leftover(name);
@@ -249,16 +241,12 @@ FinalAudit auditAfterExit(const std::string& root) {
             leftover(name + " (prepared)");
             continue;
         }
-        const int lock = Files::openLockFile(directory + "/owner.lock", false);
-        const bool free = tryLock(lock);
-        if (lock >= 0) {
-            ::close(lock);
-        }
-        if (!free) {
+        const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
+        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
             leftover(name + " (still owned)");
             continue;
         }
-        for (const std::string& file : Files::names(directory)) {
+        for (const std::string& file : namesIn(directory)) {
             if (file.rfind(".entry.json.", 0) == 0) {
                 leftover(name + "/" + file);
             }

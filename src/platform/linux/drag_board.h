@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "bridge_core/files.h"
 #include "bridge_core/services.h"
 #include "platform/linux/drag_board_state.h"
 
@@ -20,13 +21,10 @@ namespace quenra {
 // swapped for a link later cannot redirect reads or writes.
 class DragBoardFolder {
   public:
-    // Creates the folder (mode 0700) if missing and opens it; throws std::system_error when it
+    // Creates the folder (mode 0700) if missing and opens it; throws FileFailure when it
     // cannot, or when what is there is not a directory owned by the user. Group and other
     // permissions found on it are removed.
     explicit DragBoardFolder(const std::string& path);
-    ~DragBoardFolder();
-    DragBoardFolder(const DragBoardFolder&) = delete;
-    DragBoardFolder& operator=(const DragBoardFolder&) = delete;
 
     // $XDG_RUNTIME_DIR/tech.ostrell.quenra.dragboard when XDG_RUNTIME_DIR is absolute, else the
     // user caches directory joined with the same name. Nothing when neither is known.
@@ -48,25 +46,22 @@ class DragBoardFolder {
     // replaced under it, so no update is lost. Closing the descriptor releases it.
     class WriterLock {
       public:
-        explicit WriterLock(int descriptor) : descriptor_(descriptor) {}
-        ~WriterLock();
-        WriterLock(const WriterLock&) = delete;
-        WriterLock& operator=(const WriterLock&) = delete;
+        explicit WriterLock(Descriptor lock) : lock_(std::move(lock)) {}
 
       private:
-        int descriptor_;
+        Descriptor lock_;
     };
-    // Waits for the lock; throws std::system_error when the lock file cannot be opened.
-    std::unique_ptr<WriterLock> lock() const;
+    // Waits for the lock; throws FileFailure when the lock file cannot be opened or locked.
+    WriterLock lock() const;
 
     // Replaces a file in one step (temporary file, then rename); the caller holds the lock,
-    // which also makes the temporary's fixed name safe. Throws std::system_error, leaving the
+    // which also makes the temporary's fixed name safe. Throws FileFailure, leaving the
     // old file in place.
     void replace(const char* name, std::string_view bytes, const WriterLock& lock) const;
 
   private:
     std::string path_;
-    int descriptor_ = -1;
+    Descriptor directory_;
 };
 
 class FileDragBoard final : public DragBoard {
@@ -88,7 +83,7 @@ class FileDragBoard final : public DragBoard {
     DragBoardState read() const;
     // Runs change on the current state under the writers' lock and publishes what it leaves;
     // the count moves only as the change's own declarations move it. Returns the new state.
-    // Throws std::system_error when it cannot be written; the board is then unchanged.
+    // Throws FileFailure when it cannot be written; the board is then unchanged.
     DragBoardState update(const std::function<void(DragBoardState&)>& change);
 
   private:
@@ -103,7 +98,7 @@ class FileMouseButtons final : public MouseButtons {
     explicit FileMouseButtons(std::shared_ptr<const DragBoardFolder> folder);
 
     bool isLeftButtonDown() override;
-    // Throws std::system_error when the state cannot be written.
+    // Throws FileFailure when the state cannot be written.
     void setLeftButtonDown(bool down);
 
   private:
