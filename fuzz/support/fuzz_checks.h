@@ -4,6 +4,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 #include <cstdint>
@@ -50,7 +51,8 @@ inline void requireSafeName(std::string_view name) {
 }
 
 inline bool isErrorCode(std::string_view text) {
-    return ErrorCodes::fromWire(text).has_value();
+    return std::any_of(ErrorCodes::allCases.begin(), ErrorCodes::allCases.end(),
+                       [&](ErrorCode code) { return ErrorCodes::wireText(code) == text; });
 }
 
 // One message as the host sends it: a JSON object of at most limit bytes with the envelope

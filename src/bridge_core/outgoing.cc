@@ -52,15 +52,6 @@ std::string_view ErrorCodes::wireText(ErrorCode code) {
     return wireTexts.at(static_cast<std::size_t>(code));
 }
 
-std::optional<ErrorCode> ErrorCodes::fromWire(std::string_view text) {
-    for (const ErrorCode code : allCases) {
-        if (wireText(code) == text) {
-            return code;
-        }
-    }
-    return std::nullopt;
-}
-
 Outgoing::Message Outgoing::event(std::string_view type, const SessionID& session, Message body) {
     body["type"] = type;
     body["protocolVersion"] = Identity::protocolVersion;

@@ -61,9 +61,6 @@ inline constexpr std::array<ErrorCode, 14> allCases{
 // "BAD_REQUEST", "UNSUPPORTED_VERSION", ...
 std::string_view wireText(ErrorCode code);
 
-// Exact, case-sensitive; nothing for any other text.
-std::optional<ErrorCode> fromWire(std::string_view text);
-
 }  // namespace ErrorCodes
 
 namespace Outgoing {

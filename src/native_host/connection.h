@@ -65,8 +65,6 @@ class Connection {
     // Starts or stops the watch timer so that it exists exactly while the session watches.
     void updateWatchTimer();
 
-    bool hasWatchTimer() const { return watchTimer_.has_value(); }
-
   private:
     void watchFired();
     void end(int status);

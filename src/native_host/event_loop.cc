@@ -37,15 +37,9 @@ void EventLoop::runAndWait(std::function<void()> work) {
     finished_.wait(lock, [&] { return handOff.done; });
 }
 
-void EventLoop::stop() {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    wake_.notify_one();
-}
-
 void EventLoop::run() {
     std::unique_lock lock(mutex_);
-    while (!stopping_) {
+    for (;;) {
         if (pending_ != nullptr) {
             HandOff* handOff = pending_;
             lock.unlock();
@@ -67,8 +61,7 @@ void EventLoop::run() {
                 due = it;
         }
         if (due == timers_.end()) {
-            wake_.wait(lock);
-            continue;
+            return;
         }
         Clock::time_point now = Clock::now();
         if (due->second.deadline > now) {
@@ -87,7 +80,6 @@ void EventLoop::run() {
         action();
         lock.lock();
     }
-    stopping_ = false;
 }
 
 }  // namespace quenra

@@ -35,10 +35,9 @@ class EventLoop {
     // leaves the caller blocked for good, which is what the reader thread wants.
     void runAndWait(std::function<void()> work);
 
-    // Runs timers and hand-offs until stop(); blocks without waking while nothing is due.
+    // Runs timers and hand-offs, blocking without waking while nothing is due, until no timer
+    // is left. The host's sweep timer never goes, so for the host it runs for good.
     void run();
-    // Makes run() return after the piece of work now running; callable from any thread.
-    void stop();
 
   private:
     struct Timer {
@@ -52,12 +51,11 @@ class EventLoop {
     };
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;      // the loop: a hand-off arrived, a timer changed, stop
+    std::condition_variable wake_;      // the loop: a hand-off arrived, a timer changed
     std::condition_variable finished_;  // the hand-off's caller: its work has run
     std::map<TimerId, Timer> timers_;
     TimerId nextTimerId_ = 1;
     HandOff* pending_ = nullptr;  // at most one caller at a time; later ones wait their turn
-    bool stopping_ = false;
 };
 
 }  // namespace quenra

@@ -27,8 +27,6 @@ class ScriptedSession final : public ServedSession {
         ++ticks;
         if (ticks == stopWatchingAtTick)
             watching = false;
-        if (onTick)
-            onTick();
         return {};
     }
     bool isWatching() override { return watching; }
@@ -40,7 +38,6 @@ class ScriptedSession final : public ServedSession {
     bool watching = false;
     int ticks = 0;
     int stopWatchingAtTick = -1;
-    std::function<void()> onTick;
 };
 
 // Everything the connection writes to standard error while alive, read back afterwards.
@@ -172,42 +169,32 @@ TEST(ConnectionTest, TheWatchTimerExistsExactlyWhileTheSessionWatches) {
     Item arm = Item::frame(Bytes{'a', 'r', 'm'});
     Item other = Item::frame(Bytes{'o'});
     harness.connection.handle(arm);
-    EXPECT_TRUE(harness.connection.hasWatchTimer());
+    EXPECT_EQ(harness.loop.timerCount(), 2u);
     // More items while watching never add a second watch timer.
     harness.connection.handle(arm);
     harness.connection.handle(arm);
     EXPECT_EQ(harness.loop.timerCount(), 2u);
 
     harness.connection.handle(other);
-    EXPECT_FALSE(harness.connection.hasWatchTimer());
     EXPECT_EQ(harness.loop.timerCount(), 1u);
 }
 
 TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {
+    // No sweep timer: the run then ends exactly when the watch timer goes, once the tick that
+    // ended watching has been fully handled.
     Harness harness;
-    harness.connection.startSweepTimer();
     Item arm = Item::frame(Bytes{'a', 'r', 'm'});
     harness.session.stopWatchingAtTick = 5;
-    harness.session.onTick = [&] {
-        // The loop stops once the tick that ended watching has been fully handled.
-        if (!harness.session.watching)
-            harness.loop.stop();
-    };
-
     harness.connection.handle(arm);
     harness.loop.run();
     EXPECT_EQ(harness.session.ticks, 5);
-    // With the watch timer gone only the 60-second sweep timer is left, so no tick can come.
-    EXPECT_FALSE(harness.connection.hasWatchTimer());
-    EXPECT_EQ(harness.loop.timerCount(), 1u);
+    EXPECT_EQ(harness.loop.timerCount(), 0u);
 
     harness.session.stopWatchingAtTick = 8;
     harness.connection.handle(arm);
     harness.loop.run();
     EXPECT_EQ(harness.session.ticks, 8);
-    EXPECT_EQ(harness.loop.timerCount(), 1u);
-    for (const std::string& call : harness.session.calls)
-        EXPECT_NE(call, "sweep");
+    EXPECT_EQ(harness.loop.timerCount(), 0u);
 }
 
 }  // namespace

@@ -12,8 +12,14 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// A timer that keeps the loop running until a hand-off cancels it.
+EventLoop::TimerId keepRunning(EventLoop& loop) {
+    return loop.addRepeatingTimer(std::chrono::hours(1), [] {});
+}
+
 TEST(EventLoopTest, HandOffsRunOnTheLoopThreadInOrderAndReturnAfterRunning) {
     EventLoop loop;
+    const EventLoop::TimerId running = keepRunning(loop);
     std::thread::id loopThread;
     std::vector<int> ran;
     std::vector<int> seenOnReturn;
@@ -25,7 +31,7 @@ TEST(EventLoopTest, HandOffsRunOnTheLoopThreadInOrderAndReturnAfterRunning) {
             });
             seenOnReturn.push_back(static_cast<int>(ran.size()));
         }
-        loop.stop();
+        loop.runAndWait([&] { loop.cancelTimer(running); });
     });
     loop.run();
     other.join();
@@ -46,13 +52,14 @@ TEST(EventLoopTest, ConcurrentCallersTakeTurnsWithATimerBetween) {
     int overlaps = 0;
     std::vector<int> ranPerCaller(callers, 0);
     std::atomic<int> unfinishedOnReturn = 0;
-    // The timer ends the run once every caller is done, so it has fired between them.
-    loop.addRepeatingTimer(std::chrono::microseconds(50), [&] {
+    // The timer ends the run, by going, once every caller is done, so it has fired between them.
+    EventLoop::TimerId timer = 0;
+    timer = loop.addRepeatingTimer(std::chrono::microseconds(50), [&] {
         if (running.fetch_add(1) != 0)
             ++overlaps;
         running.fetch_sub(1);
         if (callersLeft.load() == 0)
-            loop.stop();
+            loop.cancelTimer(timer);
     });
 
     std::vector<std::thread> threads;
@@ -82,21 +89,23 @@ TEST(EventLoopTest, ConcurrentCallersTakeTurnsWithATimerBetween) {
     EXPECT_EQ(unfinishedOnReturn.load(), 0);
 }
 
-TEST(EventLoopTest, TimersFireInDeadlineOrder) {
+TEST(EventLoopTest, TimersFireInDeadlineOrderAndTheRunEndsWithTheLastOne) {
     EventLoop loop;
     std::vector<char> fired;
-    loop.addRepeatingTimer(milliseconds(200), [&] {
+    EventLoop::TimerId early = 0;
+    EventLoop::TimerId late = 0;
+    late = loop.addRepeatingTimer(milliseconds(200), [&] {
         fired.push_back('b');
-        loop.stop();
+        loop.cancelTimer(early);
+        EXPECT_EQ(loop.timerCount(), 1u);
+        loop.cancelTimer(late);
     });
-    EventLoop::TimerId early =
-        loop.addRepeatingTimer(milliseconds(1), [&] { fired.push_back('a'); });
+    early = loop.addRepeatingTimer(milliseconds(1), [&] { fired.push_back('a'); });
     loop.run();
     ASSERT_GE(fired.size(), 2u);
     EXPECT_EQ(fired.front(), 'a');
     EXPECT_EQ(fired.back(), 'b');
-    loop.cancelTimer(early);
-    EXPECT_EQ(loop.timerCount(), 1u);
+    EXPECT_EQ(loop.timerCount(), 0u);
 }
 
 TEST(EventLoopTest, ATimerCancelledInsideItsFiringNeverFiresAgain) {
@@ -108,35 +117,32 @@ TEST(EventLoopTest, ATimerCancelledInsideItsFiringNeverFiresAgain) {
         loop.cancelTimer(self);
     });
     // A later timer ends the run; by then the cancelled one would have fired many times.
-    loop.addRepeatingTimer(milliseconds(30), [&] { loop.stop(); });
+    EventLoop::TimerId later = 0;
+    later = loop.addRepeatingTimer(milliseconds(30), [&] {
+        EXPECT_EQ(loop.timerCount(), 1u);
+        loop.cancelTimer(later);
+    });
     loop.run();
     EXPECT_EQ(firings, 1);
-    EXPECT_EQ(loop.timerCount(), 1u);
 }
 
 TEST(EventLoopTest, ATimerAddedDuringAHandOffWakesTheLoop) {
     EventLoop loop;
+    const EventLoop::TimerId running = keepRunning(loop);
     bool fired = false;
+    EventLoop::TimerId added = 0;
     std::thread other([&] {
         loop.runAndWait([&] {
-            loop.addRepeatingTimer(milliseconds(1), [&] {
+            added = loop.addRepeatingTimer(milliseconds(1), [&] {
                 fired = true;
-                loop.stop();
+                loop.cancelTimer(added);
+                loop.cancelTimer(running);
             });
         });
     });
     loop.run();
     other.join();
     EXPECT_TRUE(fired);
-}
-
-TEST(EventLoopTest, StopFromAnotherThreadEndsAnIdleRun) {
-    EventLoop loop;
-    loop.addRepeatingTimer(std::chrono::hours(1), [] {});
-    std::thread other([&] { loop.stop(); });
-    loop.run();
-    other.join();
-    EXPECT_EQ(loop.timerCount(), 1u);
 }
 
 }  // namespace
