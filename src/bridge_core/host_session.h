@@ -74,7 +74,7 @@ class HostSession {
     Payload release(const std::string& preparedId, const std::string& requestId);
     void forget(Preparation& preparation);
 
-    // Defined with the takeover poll.
+    // The drag half, in host_session_drag.cc.
     Payload arm(const ArmRequest& request, const std::string& requestId, const SessionID& session);
     Payload armedReply(const std::string& requestId, const ArmedDrag& drag);
     // Ends a drag without publishing: the record goes back to prepared if it was.
