@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "bridge_core/utf8.h"
+
 namespace quenra {
 namespace {
-
-constexpr char32_t replacementCharacter = 0xFFFD;
 
 // Most suggested names are plain ASCII, and ASCII needs none of the Unicode tables: it is valid
 // UTF-8 and already composed, its categories are fixed, and each of its characters is a
@@ -70,34 +70,16 @@ Role unicodeRoleOf(char32_t scalar) {
 std::vector<char32_t> scalarsOf(std::string_view text) {
     std::vector<char32_t> scalars;
     scalars.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    std::size_t offset = 0;
-    while (offset < text.size()) {
-        utf8proc_int32_t scalar = 0;
-        const utf8proc_ssize_t length = utf8proc_iterate(
-            bytes + offset, static_cast<utf8proc_ssize_t>(text.size() - offset), &scalar);
-        if (length <= 0) {
-            scalars.push_back(replacementCharacter);
-            offset += 1;
-        } else {
-            scalars.push_back(static_cast<char32_t>(scalar));
-            offset += static_cast<std::size_t>(length);
-        }
+    for (const UTF8::Scalar& scalar : UTF8::decode(text)) {
+        scalars.push_back(scalar.value);
     }
     return scalars;
-}
-
-void appendUTF8(std::string& out, char32_t scalar) {
-    utf8proc_uint8_t buffer[4];
-    const utf8proc_ssize_t length =
-        utf8proc_encode_char(static_cast<utf8proc_int32_t>(scalar), buffer);
-    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 
 std::string utf8Of(const std::vector<char32_t>& scalars) {
     std::string text;
     for (const char32_t scalar : scalars) {
-        appendUTF8(text, scalar);
+        UTF8::append(text, scalar);
     }
     return text;
 }
@@ -181,7 +163,7 @@ std::string FileNames::truncated(std::string_view text, std::size_t maxBytes) {
             result += cluster;
             cluster.clear();
         }
-        appendUTF8(cluster, scalars[index]);
+        UTF8::append(cluster, scalars[index]);
     }
     if (result.size() + cluster.size() <= maxBytes) {
         result += cluster;
@@ -210,7 +192,7 @@ std::string FileNames::safeName(std::string_view suggested) {
     for (const char32_t scalar : scalarsOf(lastPiece)) {
         switch (roleOf(scalar)) {
             case Role::kept:
-                appendUTF8(base, scalar);
+                UTF8::append(base, scalar);
                 break;
             case Role::space:
                 if (base.empty() || base.back() != ' ') {

@@ -8,6 +8,7 @@
 #include "bridge_core/hex.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/limits.h"
+#include "bridge_core/utf8.h"
 
 namespace quenra {
 
@@ -181,34 +182,6 @@ bool isJavaScriptWhitespace(char32_t scalar) {
     return std::binary_search(javaScriptWhitespace.begin(), javaScriptWhitespace.end(), scalar);
 }
 
-// The scalar of the well-formed UTF-8 sequence of size bytes at text[start]; 0xFFFFFFFF when
-// the bytes are not one (such bytes are never whitespace).
-char32_t scalarAt(std::string_view text, std::size_t start, std::size_t size) {
-    const auto lead = static_cast<unsigned char>(text[start]);
-    if (size == 1) {
-        return lead < 0x80 ? lead : 0xFFFFFFFF;
-    }
-    const unsigned char leadBits = size == 2 ? 0x1F : size == 3 ? 0x0F : 0x07;
-    char32_t scalar = lead & leadBits;
-    for (std::size_t index = 1; index < size; ++index) {
-        const auto next = static_cast<unsigned char>(text[start + index]);
-        if ((next & 0xC0) != 0x80) {
-            return 0xFFFFFFFF;
-        }
-        scalar = (scalar << 6) | (next & 0x3F);
-    }
-    // Overlong forms and leads beyond U+10FFFF are not characters, so they never trim.
-    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (lead >= 0xF8 || scalar < smallest[size] || scalar > 0x10FFFF) {
-        return 0xFFFFFFFF;
-    }
-    return scalar;
-}
-
-std::size_t sequenceSize(unsigned char lead) {
-    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-}
-
 }  // namespace
 
 boost::json::value RequestParser::json(std::string_view data) {
@@ -331,28 +304,24 @@ bool RequestParser::isBase64(std::string_view text) {
 }
 
 std::string RequestParser::trimmedJavaScriptStyle(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t size = sequenceSize(static_cast<unsigned char>(text[start]));
-        if (start + size > text.size() || !isJavaScriptWhitespace(scalarAt(text, start, size))) {
-            break;
-        }
-        start += size;
+    // Bytes that are not well-formed UTF-8 read as U+FFFD, which is never whitespace.
+    const std::vector<UTF8::Scalar> scalars = UTF8::decode(text);
+    const auto isTrimmed = [](const UTF8::Scalar& scalar) {
+        return scalar.wellFormed && isJavaScriptWhitespace(scalar.value);
+    };
+    auto first = scalars.begin();
+    auto last = scalars.end();
+    while (first != last && isTrimmed(*first)) {
+        ++first;
     }
-    std::size_t end = text.size();
-    while (end > start) {
-        std::size_t lead = end - 1;
-        while (lead > start && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80 &&
-               end - lead < 4) {
-            --lead;
-        }
-        const std::size_t size = end - lead;
-        if (sequenceSize(static_cast<unsigned char>(text[lead])) != size ||
-            !isJavaScriptWhitespace(scalarAt(text, lead, size))) {
-            break;
-        }
-        end = lead;
+    while (last != first && isTrimmed(*(last - 1))) {
+        --last;
     }
+    if (first == last) {
+        return {};
+    }
+    const std::size_t start = first->offset;
+    const std::size_t end = (last - 1)->offset + (last - 1)->length;
     return std::string(text.substr(start, end - start));
 }
 

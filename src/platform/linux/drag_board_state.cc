@@ -1,43 +1,27 @@
 #include "platform/linux/drag_board_state.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
 #include <boost/json/parse.hpp>
 #include <limits>
 
 #include "bridge_core/json_writer.h"
+#include "bridge_core/utf8.h"
 
 namespace quenra {
 namespace {
-
-bool isValidUTF8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    utf8proc_ssize_t remaining = static_cast<utf8proc_ssize_t>(text.size());
-    while (remaining > 0) {
-        utf8proc_int32_t codepoint = 0;
-        const utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &codepoint);
-        if (length <= 0) {
-            return false;
-        }
-        bytes += length;
-        remaining -= length;
-    }
-    return true;
-}
 
 // Every string in a property list, keys included, must survive as JSON text.
 bool holdsOnlyValidText(const boost::json::value& value) {
     switch (value.kind()) {
         case boost::json::kind::string:
-            return isValidUTF8(value.get_string());
+            return UTF8::isValid(value.get_string());
         case boost::json::kind::array:
             return std::all_of(value.get_array().begin(), value.get_array().end(),
                                holdsOnlyValidText);
         case boost::json::kind::object:
             return std::all_of(value.get_object().begin(), value.get_object().end(),
                                [](const boost::json::key_value_pair& member) {
-                                   return isValidUTF8(member.key()) &&
+                                   return UTF8::isValid(member.key()) &&
                                           holdsOnlyValidText(member.value());
                                });
         default:
@@ -104,7 +88,7 @@ std::int64_t DragBoardState::clearContents() {
 }
 
 bool DragBoardState::setString(std::string_view type, std::string_view text) {
-    if (!isValidUTF8(text)) {
+    if (!UTF8::isValid(text)) {
         return false;
     }
     for (auto& item : items) {
