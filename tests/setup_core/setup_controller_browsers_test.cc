@@ -6,35 +6,17 @@
 #include <filesystem>
 
 #include "setup_core/setup_controller.h"
+#include "support/scripted_view.h"
 #include "support/setup_sandbox.h"
 
 namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ScriptedView;
 using test::SetupSandbox;
 using Kind = SetupFailure::Kind;
 using Events = std::vector<std::string>;
-
-class ScriptedView : public SetupView {
-  public:
-    Events events;
-    std::deque<bool> answers;
-
-    void setStatus(const std::string& text) override { events.push_back("status: " + text); }
-    void showAlert(const std::string& text) override { events.push_back("alert: " + text); }
-    bool askQuestion(const std::string& text, const std::string&, const std::string&) override {
-        events.push_back("question: " + text);
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question";
-            return false;
-        }
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void openAddress(const std::string& address) override { events.push_back("open: " + address); }
-};
 
 struct Window {
     SetupSandbox sandbox;
@@ -67,6 +49,13 @@ struct Window {
 const SetupTexts& en = SetupTexts::english();
 const SetupTexts& ko = SetupTexts::korean();
 
+std::string replaceQuestion(const std::string& browser) {
+    return ScriptedView::asked("Replace the existing " + browser +
+                                   " registration? A backup will be saved; the previous app will "
+                                   "be kept.",
+                               en);
+}
+
 TEST(SetupControllerBrowsers, ListsEachBrowserInBothLanguages) {
     Window window({"chrome", "brave", "edge"});
     window.integration("brave").registerHost(false);
@@ -96,10 +85,7 @@ TEST(SetupControllerBrowsers, AsksAboutEachForeignRegistrationByName) {
     window.view.answers = {true, false};
     controller.installIntegration();
     EXPECT_EQ(window.view.events,
-              (Events{"question: Replace the existing Chromium registration? A backup will be "
-                      "saved; the previous app will be kept.",
-                      "question: Replace the existing Vivaldi registration? A backup will be "
-                      "saved; the previous app will be kept.",
+              (Events{replaceQuestion("Chromium"), replaceQuestion("Vivaldi"),
                       "alert: " + en.installEveryDone,
                       "status: Chrome: integration installed for this Mac user.\n"
                       "Chromium: integration installed for this Mac user.\n"
@@ -118,9 +104,7 @@ TEST(SetupControllerBrowsers, AsksAboutEachForeignRegistrationByName) {
     onlyForeign.placeForeignManifest("vivaldi");
     onlyForeign.view.answers = {false};
     onlyForeign.controller().installIntegration();
-    EXPECT_EQ(onlyForeign.view.events,
-              (Events{"question: Replace the existing Vivaldi registration? A backup will be "
-                      "saved; the previous app will be kept."}));
+    EXPECT_EQ(onlyForeign.view.events, (Events{replaceQuestion("Vivaldi")}));
 }
 
 TEST(SetupControllerBrowsers, NamesTheBrowserThatCouldNotBeInstalled) {
@@ -150,14 +134,14 @@ TEST(SetupControllerBrowsers, RemovesFromEveryBrowserAfterOneQuestion) {
 
     window.view.answers = {false};
     controller.removeIntegration();
-    EXPECT_EQ(window.view.events, (Events{"question: " + ko.removeEveryQuestion}));
+    EXPECT_EQ(window.view.events, (Events{ScriptedView::asked(ko.removeEveryQuestion, ko)}));
     EXPECT_TRUE(window.integration("brave").isRegistered());
 
     window.view.events.clear();
     window.view.answers = {true};
     controller.removeIntegration();
     EXPECT_EQ(window.view.events,
-              (Events{"question: " + ko.removeEveryQuestion,
+              (Events{ScriptedView::asked(ko.removeEveryQuestion, ko),
                       "alert: Microsoft Edge: " +
                           std::string(SetupFailure::description(Kind::foreignRegistration)),
                       "status: Chrome: 이 앱에 아직 등록되지 않았습니다.\n"

@@ -5,37 +5,17 @@
 #include <deque>
 #include <filesystem>
 
+#include "support/scripted_view.h"
 #include "support/setup_sandbox.h"
 
 namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ScriptedView;
 using test::SetupSandbox;
 using Kind = SetupFailure::Kind;
 using Events = std::vector<std::string>;
-
-// Records what the window would show and answers questions from a script.
-class ScriptedView : public SetupView {
-  public:
-    Events events;
-    std::deque<bool> answers;
-
-    void setStatus(const std::string& text) override { events.push_back("status: " + text); }
-    void showAlert(const std::string& text) override { events.push_back("alert: " + text); }
-    bool askQuestion(const std::string& text, const std::string& continueLabel,
-                     const std::string& cancelLabel) override {
-        events.push_back("question: " + text + " [" + continueLabel + "|" + cancelLabel + "]");
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question";
-            return false;
-        }
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void openAddress(const std::string& address) override { events.push_back("open: " + address); }
-};
 
 struct Window {
     SetupSandbox sandbox;
@@ -62,7 +42,7 @@ struct Window {
 const SetupTexts& en = SetupTexts::english();
 
 std::string question(const std::string& text, const SetupTexts& texts = en) {
-    return "question: " + text + " [" + texts.continueButton + "|" + texts.cancelButton + "]";
+    return ScriptedView::asked(text, texts);
 }
 
 TEST(SetupController, SpeaksKoreanOnlyWhenKoreanComesFirst) {
