@@ -62,12 +62,24 @@ double measureFloor(const std::string& scratch, int round) {
     return seconds;
 }
 
-void fill(Cache& cache, int entries) {
-    for (int index = 0; index < entries; ++index) {
-        OwnedEntry entry = cache.create(clip, "Clip " + std::to_string(index) + ".mid", digest);
-        cache.relinquish(entry);
+// A cache of its own holding entries unowned clips, and a scratch folder for the floor.
+struct FilledCache {
+    explicit FilledCache(std::int64_t entries)
+        : cache(temporary.join("cache"), Limits::standard(), clock, random),
+          scratch(temporary.join("scratch")) {
+        for (std::int64_t index = 0; index < entries; ++index) {
+            OwnedEntry entry = cache.create(clip, "Clip " + std::to_string(index) + ".mid", digest);
+            cache.relinquish(entry);
+        }
+        ::mkdir(scratch.c_str(), 0700);
     }
-}
+
+    ScratchDirectory temporary;
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache;
+    std::string scratch;
+};
 
 void report(benchmark::State& state, double floorSeconds, double measuredSeconds) {
     const auto iterations = static_cast<double>(state.iterations());
@@ -76,19 +88,13 @@ void report(benchmark::State& state, double floorSeconds, double measuredSeconds
 }
 
 void createWithEntriesPresent(benchmark::State& state) {
-    ScratchDirectory temporary;
-    SystemClock clock;
-    SystemRandom random;
-    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
-    fill(cache, static_cast<int>(state.range(0)));
-    const std::string scratch = temporary.join("scratch");
-    ::mkdir(scratch.c_str(), 0700);
-
+    FilledCache filled(state.range(0));
+    Cache& cache = filled.cache;
     double floorSeconds = 0;
     double createSeconds = 0;
     int round = 0;
     for (auto _ : state) {
-        floorSeconds += measureFloor(scratch, round++);
+        floorSeconds += measureFloor(filled.scratch, round++);
         const auto start = Clock::now();
         OwnedEntry entry = cache.create(clip, "Bench.mid", digest);
         const double seconds = secondsSince(start);
@@ -107,34 +113,23 @@ BENCHMARK(createWithEntriesPresent)
 
 // The usage scan alone: what each present entry adds to a create.
 void usageScan(benchmark::State& state) {
-    ScratchDirectory temporary;
-    SystemClock clock;
-    SystemRandom random;
-    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
-    fill(cache, static_cast<int>(state.range(0)));
+    FilledCache filled(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(cache.usage());
+        benchmark::DoNotOptimize(filled.cache.usage());
     }
 }
 BENCHMARK(usageScan)->Arg(1023)->Unit(benchmark::kMillisecond);
 
 // A sweep that judges 1024 unowned entries and keeps them all (nothing has expired).
 void sweepOverEntries(benchmark::State& state) {
-    ScratchDirectory temporary;
-    SystemClock clock;
-    SystemRandom random;
-    Cache cache(temporary.join("cache"), Limits::standard(), clock, random);
-    fill(cache, static_cast<int>(state.range(0)));
-    const std::string scratch = temporary.join("scratch");
-    ::mkdir(scratch.c_str(), 0700);
-
+    FilledCache filled(state.range(0));
     double floorSeconds = 0;
     double sweepSeconds = 0;
     int round = 0;
     for (auto _ : state) {
-        floorSeconds += measureFloor(scratch, round++);
+        floorSeconds += measureFloor(filled.scratch, round++);
         const auto start = Clock::now();
-        const SweepReport swept = cache.sweep();
+        const SweepReport swept = filled.cache.sweep();
         const double seconds = secondsSince(start);
         sweepSeconds += seconds;
         state.SetIterationTime(seconds);
