@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
 #include "platform/system_clock.h"
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
@@ -25,25 +25,6 @@ const std::vector<std::uint8_t> clip(clipBytes, 0x90);
 const std::string digest(64, 'f');
 
 using Clock = std::chrono::steady_clock;
-
-// A scratch folder under $TMPDIR (or /tmp), removed afterwards.
-class ScratchDirectory {
-  public:
-    ScratchDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/quenra-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        path_ = pattern;
-    }
-    ~ScratchDirectory() { Files::removeTree(path_); }
-    std::string join(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -74,7 +55,7 @@ struct FilledCache {
         ::mkdir(scratch.c_str(), 0700);
     }
 
-    ScratchDirectory temporary;
+    testing::TemporaryDirectory temporary;
     SystemClock clock;
     SystemRandom random;
     Cache cache;

@@ -10,18 +10,13 @@
 
 #include "bridge_core/services.h"
 #include "platform/linux/drag_board.h"
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
 
 struct Board {
     Board() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "drag-board-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        root = pattern;
         folder = std::make_shared<const DragBoardFolder>(root + "/board");
         board = std::make_unique<FileDragBoard>(folder);
         board->update([](DragBoardState& state) {
@@ -30,9 +25,8 @@ struct Board {
                             "QNR_DAW_DRAG/v1/0123456789abcdef/AAAAAAAAAAAAAAAAAAAAAA");
         });
     }
-    ~Board() { std::filesystem::remove_all(root); }
-
-    std::string root;
+    testing::TemporaryDirectory temporary;
+    std::string root = temporary.path();
     std::shared_ptr<const DragBoardFolder> folder;
     std::unique_ptr<FileDragBoard> board;
 };

@@ -18,6 +18,7 @@
 #include "platform/linux/drag_board.h"
 #include "platform/platform.h"
 #include "platform/system_clock.h"
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
@@ -58,12 +59,6 @@ void measure(benchmark::State& state, const std::string& countFile, Tick&& tick)
 
 struct ArmedHost {
     ArmedHost() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tick-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        root = pattern;
         limits.armLease = 1e9;  // never expires while measured
         folder = std::make_shared<const DragBoardFolder>(root + "/board");
         board = std::make_unique<FileDragBoard>(folder);
@@ -101,10 +96,7 @@ struct ArmedHost {
             std::abort();
         }
     }
-    ~ArmedHost() {
-        session->shutdown();
-        std::filesystem::remove_all(root);
-    }
+    ~ArmedHost() { session->shutdown(); }
 
     boost::json::object send(const boost::json::object& envelope, boost::json::object request) {
         for (const auto& member : envelope) {
@@ -133,7 +125,8 @@ struct ArmedHost {
 
     std::string countFile() const { return root + "/board/change-count"; }
 
-    std::string root;
+    testing::TemporaryDirectory temporary;
+    std::string root = temporary.path();
     Limits limits = Limits::standard();
     SystemClock clock;
     SystemRandom random;
