@@ -67,7 +67,7 @@ Integration::Integration(const std::string& appPath, const std::string& home,
     userDataDirectory_ =
         chromeUserData ? *chromeUserData : joined(home_, browser_.userDataRelativePath);
     hostDirectory_ = joined(userDataDirectory_, "NativeMessagingHosts");
-    allowedInstallRoots_ = {SetupPlatform::systemApplicationsDirectory(),
+    allowedInstallRoots_ = {std::string(SetupPlatform::systemApplicationsDirectory),
                             joined(home_, "Applications")};
 }
 

@@ -5,18 +5,11 @@
 #include <charconv>
 #include <string>
 
+#include "platform/build_architecture.h"
 #include "platform/platform.h"
 
 namespace quenra {
 namespace {
-
-#if defined(__aarch64__)
-constexpr const char* buildArchitecture = "arm64";
-#elif defined(__x86_64__)
-constexpr const char* buildArchitecture = "x86_64";
-#else
-#error "unsupported processor"
-#endif
 
 // "6.1.0-13-amd64" gives 6.1.0; missing numbers count as 0, and leading zeros are dropped by
 // reading each part as a number.

@@ -1,15 +1,10 @@
-// Setup facts on the Linux stand-in: the browsers' Linux folders from the browser table. The
-// bundle's install roots are the same as on the product.
+// Setup facts on the Linux stand-in: the browsers' Linux folders from the browser table.
 #include "platform/setup_platform.h"
 
 namespace quenra {
 
 SetupPlatform::DesktopSystem SetupPlatform::desktopSystem() {
     return DesktopSystem::Linux;
-}
-
-std::string SetupPlatform::systemApplicationsDirectory() {
-    return "/Applications";
 }
 
 }  // namespace quenra

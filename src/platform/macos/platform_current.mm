@@ -4,21 +4,10 @@
 
 #include <string>
 
+#include "platform/build_architecture.h"
 #include "platform/platform.h"
 
 namespace quenra {
-namespace {
-
-#if defined(__arm64__) || defined(__aarch64__)
-constexpr const char* buildArchitecture = "arm64";
-#elif defined(__x86_64__)
-constexpr const char* buildArchitecture = "x86_64";
-#else
-#error "unsupported processor"
-#endif
-
-}  // namespace
-
 Platform Platform::current() {
     @autoreleasepool {
         const NSOperatingSystemVersion version =

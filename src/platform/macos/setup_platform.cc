@@ -1,15 +1,10 @@
-// Setup facts on macOS: the browsers' folders under Application Support from the browser table
-// and the system applications folder.
+// Setup facts on macOS: the browsers' folders under Application Support from the browser table.
 #include "platform/setup_platform.h"
 
 namespace quenra {
 
 SetupPlatform::DesktopSystem SetupPlatform::desktopSystem() {
     return DesktopSystem::macOS;
-}
-
-std::string SetupPlatform::systemApplicationsDirectory() {
-    return "/Applications";
 }
 
 }  // namespace quenra
