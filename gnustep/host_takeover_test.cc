@@ -100,5 +100,12 @@ TEST_F(GNUstepHost, AnArmedHostPollsTheServerWithSteadyMemory) {
     EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
 }
 
+TEST_F(GNUstepHost, TheSelfTestOpensAndLetsGoOfTheDragPasteboardCleanly) {
+    const TestPeer::Completed done = runHost({"--self-test"});
+    EXPECT_EQ(done.status, ExitStatus::exitedWith(0));
+    EXPECT_NE(done.output.find("\"dragBoard\":\"ok\""), std::string::npos) << done.output;
+    EXPECT_EQ(done.error, "");
+}
+
 }  // namespace
 }  // namespace quenra::testing

@@ -41,7 +41,10 @@ PasteboardDragBoard::PasteboardDragBoard(NSPasteboard* pasteboard)
     : pasteboard_([pasteboard retain]) {}
 
 PasteboardDragBoard::~PasteboardDragBoard() {
-    [pasteboard_ release];
+    // Letting go of a pasteboard can autorelease too (GNUstep's closes its server connection).
+    @autoreleasepool {
+        [pasteboard_ release];
+    }
 }
 
 std::int64_t PasteboardDragBoard::changeCount() {
