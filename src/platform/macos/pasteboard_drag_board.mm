@@ -25,13 +25,26 @@ void appendOnce(std::vector<std::string>& list, NSString* type) {
     list.push_back(std::move(name));
 }
 
+// Walked by index, never by fast enumeration: the same code runs against GNUstep's pasteboard
+// (gnustep/), whose type lists are proxies for arrays held by its pasteboard server, and fast
+// enumeration cannot walk a proxy. Messages to a nil list give a count of 0.
+void appendEachOnce(std::vector<std::string>& list, NSArray<NSString*>* types) {
+    const NSUInteger count = [types count];
+    for (NSUInteger index = 0; index < count; ++index) {
+        appendOnce(list, [types objectAtIndex:index]);
+    }
+}
+
 }  // namespace
 
 PasteboardDragBoard::PasteboardDragBoard(NSPasteboard* pasteboard)
     : pasteboard_([pasteboard retain]) {}
 
 PasteboardDragBoard::~PasteboardDragBoard() {
-    [pasteboard_ release];
+    // Letting go of a pasteboard can autorelease too (GNUstep's closes its server connection).
+    @autoreleasepool {
+        [pasteboard_ release];
+    }
 }
 
 std::int64_t PasteboardDragBoard::changeCount() {
@@ -45,14 +58,12 @@ std::vector<std::string> PasteboardDragBoard::types() {
     assert([NSThread isMainThread]);
     @autoreleasepool {
         std::vector<std::string> all;
-        for (NSPasteboardItem* item in [pasteboard_ pasteboardItems]) {
-            for (NSString* type in [item types]) {
-                appendOnce(all, type);
-            }
+        NSArray<NSPasteboardItem*>* items = [pasteboard_ pasteboardItems];
+        const NSUInteger itemCount = [items count];
+        for (NSUInteger index = 0; index < itemCount; ++index) {
+            appendEachOnce(all, [[items objectAtIndex:index] types]);
         }
-        for (NSString* type in [pasteboard_ types]) {
-            appendOnce(all, type);
-        }
+        appendEachOnce(all, [pasteboard_ types]);
         return all;
     }
 }

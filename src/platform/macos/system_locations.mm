@@ -61,8 +61,12 @@ std::optional<std::string> SystemLocations::executablePath() {
 std::vector<std::string> SystemLocations::preferredLanguages() {
     @autoreleasepool {
         std::vector<std::string> languages;
-        for (NSString* language in [NSLocale preferredLanguages]) {
-            if (const char* utf8 = [language UTF8String]) {
+        // By index, as every list of this layer is walked: the GNUstep build runs this code too,
+        // and some of GNUstep's lists are proxies that fast enumeration cannot walk.
+        NSArray<NSString*>* preferred = [NSLocale preferredLanguages];
+        const NSUInteger count = [preferred count];
+        for (NSUInteger index = 0; index < count; ++index) {
+            if (const char* utf8 = [[preferred objectAtIndex:index] UTF8String]) {
                 languages.emplace_back(utf8);
             }
         }

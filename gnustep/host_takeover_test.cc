@@ -1,0 +1,111 @@
+// The GNUstep build's host, started as Chrome starts it, taking a drag over on GNUstep's shared
+// drag pasteboard: the browser's drag and the drop target are other processes.
+#include <gtest/gtest.h>
+
+#include <boost/json/array.hpp>
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "bridge_core/file_url.h"
+#include "bridge_core/services.h"
+#include "gnustep/pasteboard_fixture.h"
+
+namespace quenra::testing {
+namespace {
+
+using GNUstepHost = PasteboardTest;
+using std::chrono::seconds;
+
+// A takeover's notes and nothing else: GNUstep reports an object autoreleased outside any pool,
+// or an exception, on standard error.
+const std::string onlyTheHostsNotes =
+    "quenra-native-host: hello\n"
+    "quenra-native-host: prepared\n"
+    "quenra-native-host: armed\n"
+    "quenra-native-host: published\n";
+
+// Resident memory of a process in KiB, from the kernel's status file.
+std::int64_t residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stoll(line.substr(line.find(':') + 1));
+        }
+    }
+    throw std::runtime_error("no resident size for " + std::to_string(pid));
+}
+
+TEST_F(GNUstepHost, TakesTheBrowsersDragOverAndHandsTheDropTargetTheCachedClip) {
+    HostProcess host = startHost();
+    hello(host);
+    const std::vector<std::uint8_t> midi = TestPeer::MidiClip::generate(4096);
+    const PreparedClip clip = prepare(host, "prepare-1", midi.size());
+    const boost::json::object armed = arm(host, "arm-1", clip);
+    ASSERT_EQ(Requests::text(armed, "type"), "ARMED");
+
+    dragSim({"button", "down"});
+    const std::int64_t browser = browserDrag(Requests::text(armed, "marker"));
+    const boost::json::object published = next(host, milliseconds(2000));
+    EXPECT_EQ(Requests::text(published, "type"), "PUBLISHED");
+    EXPECT_EQ(Requests::text(published, "token"), Requests::text(armed, "token"));
+    EXPECT_EQ(Requests::text(published, "preparedId"), clip.preparedId);
+
+    // The host wrote the pasteboard once, right after the browser, and the file it named is the
+    // clip in the host's cache, in the caches folder GNUstep gives the user.
+    const boost::json::object seen = dropTarget();
+    EXPECT_EQ(seen.at("changeCount"), browser + 1);
+    EXPECT_EQ(seen.at("types"),
+              (boost::json::array{PasteboardType::fileURL, PasteboardType::filenames}));
+    EXPECT_TRUE(seen.at("plainText").is_null());
+    ASSERT_TRUE(seen.at("filenames").is_array());
+    ASSERT_EQ(seen.at("filenames").as_array().size(), 1u);
+    const std::string path(seen.at("filenames").as_array().at(0).as_string());
+    ASSERT_TRUE(seen.at("fileURL").is_string());
+    EXPECT_EQ(FileURL::toPath(seen.at("fileURL").as_string()), path);
+    EXPECT_EQ(path, gnustepCacheRoot() + "/entries/" + clip.preparedId + "/" + clip.fileName);
+    EXPECT_EQ(readFileText(path), std::string(midi.begin(), midi.end()));
+
+    host.closeInput();
+    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
+    EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
+}
+
+TEST_F(GNUstepHost, AnArmedHostPollsTheServerWithSteadyMemory) {
+    HostProcess host = startHost();
+    hello(host);
+    const PreparedClip clip = prepare(host, "prepare-1");
+    const boost::json::object armed = arm(host, "arm-1", clip);
+    ASSERT_EQ(Requests::text(armed, "type"), "ARMED");
+
+    // Every 5 ms poll asks the server for the change count, and GNUstep's messaging leaves
+    // objects behind each time; each poll's pool must take them away with it. (Without any pool
+    // GNUstep says so on standard error, checked below; a pool that is never drained only
+    // grows, by about 200 KiB a second.)
+    std::this_thread::sleep_for(seconds(1));
+    const std::int64_t before = residentKiB(host.pid());
+    std::this_thread::sleep_for(seconds(3));
+    const std::int64_t after = residentKiB(host.pid());
+    EXPECT_LE(after - before, 128) << before << " KiB, then " << after << " KiB";
+
+    // Still polling: the browser's drag is taken over.
+    dragSim({"button", "down"});
+    browserDrag(Requests::text(armed, "marker"));
+    EXPECT_EQ(Requests::text(next(host, milliseconds(2000)), "type"), "PUBLISHED");
+    host.closeInput();
+    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
+    EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
+}
+
+TEST_F(GNUstepHost, TheSelfTestOpensAndLetsGoOfTheDragPasteboardCleanly) {
+    const TestPeer::Completed done = runHost({"--self-test"});
+    EXPECT_EQ(done.status, ExitStatus::exitedWith(0));
+    EXPECT_NE(done.output.find("\"dragBoard\":\"ok\""), std::string::npos) << done.output;
+    EXPECT_EQ(done.error, "");
+}
+
+}  // namespace
+}  // namespace quenra::testing
