@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "bridge_core/file_url.h"
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
+#include "platform/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {

@@ -2,7 +2,6 @@
 // needs a display server, so the button is the Linux layer's: the file in the Linux drag board's
 // folder that `quenra-drag-sim button down|up` and the tests press and release.
 #include <memory>
-#include <system_error>
 
 #include "platform/linux/drag_board.h"
 #include "platform/macos/system_mouse_buttons.h"
@@ -14,7 +13,7 @@ bool SystemMouseButtons::isLeftButtonDown() {
         // Opened on first use and kept; a failed open is tried again on the next read.
         static const std::shared_ptr<const DragBoardFolder> folder = DragBoardFolder::openSystem();
         return FileMouseButtons(folder).isLeftButtonDown();
-    } catch (const std::system_error&) {
+    } catch (const FileFailure&) {
         // Without the folder nobody can have pressed the button.
         return false;
     }

@@ -4,9 +4,9 @@
 
 #include <boost/json/array.hpp>
 
-#include "bridge_core/file_url.h"
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
+#include "platform/linux/file_url.h"
 #include "platform/system_drag.h"
 
 namespace quenra::testing {
