@@ -8,8 +8,12 @@
 namespace quenra {
 namespace {
 
-// AppKit no longer names this type; DAWs still read the file list from it.
-NSString* const filenamesType = @"NSFilenamesPboardType";
+// The file-list type under the name the core gives it: AppKit no longer names this type, and
+// DAWs still read the file list from it. Made once, on first use, and kept.
+NSString* filenamesType() {
+    static NSString* const type = [[NSString alloc] initWithUTF8String:PasteboardType::filenames];
+    return type;
+}
 
 void appendOnce(std::vector<std::string>& list, NSString* type) {
     const char* utf8 = [type UTF8String];
@@ -94,11 +98,11 @@ ClaimResult PasteboardDragBoard::claim(const std::string& path) {
         // Declaring clears the browser's data, its plain-text marker included; the count it
         // returns is the one this claim owns.
         const std::int64_t declared = static_cast<std::int64_t>(
-            [pasteboard_ declareTypes:@[ NSPasteboardTypeFileURL, filenamesType ] owner:nil]);
+            [pasteboard_ declareTypes:@[ NSPasteboardTypeFileURL, filenamesType() ] owner:nil]);
         const bool fileURLWritten = [pasteboard_ setString:[url absoluteString]
                                                    forType:NSPasteboardTypeFileURL] == YES;
         const bool filenamesWritten = [pasteboard_ setPropertyList:@[ [url path] ]
-                                                           forType:filenamesType] == YES;
+                                                           forType:filenamesType()] == YES;
         return ClaimResult{declared, fileURLWritten, filenamesWritten};
     }
 }
