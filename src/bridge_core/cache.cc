@@ -26,15 +26,34 @@ bool isStagingName(std::string_view name) {
     return name.starts_with(stagingPrefix) && Hex::isLower(name.substr(stagingPrefix.size()), 16);
 }
 
-// Only a real directory of ours is ever counted or removed: links, files and other users'
-// directories under an entry-like name are left alone.
-std::optional<struct stat> ownDirectory(int directory, const std::string& name, uid_t user) {
-    struct stat status {};
-    if (::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(status.st_mode) || status.st_uid != user) {
-        return std::nullopt;
+// Visits every real directory of ours under the entries folder whose name is an entry id or a
+// staging name, with its status: links, files and other users' directories under such a name
+// are never counted, judged or removed. The names are listed through the folder that was
+// checked, leaving its access time alone: cheaper than whole paths, and a folder swapped for a
+// link later is never entered.
+template <typename Visit>
+void visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
+    const uid_t user = ::getuid();
+    const Descriptor entries = Files::openOwnDirectory(entriesDirectory, Files::AccessTime::leave);
+    if (!entries.isOpen()) {
+        return;
     }
-    return status;
+    for (const std::string& name : Files::namesAt(entries.get())) {
+        const bool staging = isStagingName(name);
+        struct stat status {};
+        if ((staging || isEntryName(name)) &&
+            ::fstatat(entries.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(status.st_mode) && status.st_uid == user) {
+            visit(entries.get(), name, staging, status);
+        }
+    }
+}
+
+// The record of the entry directory name inside the open entries folder, if it can be read.
+std::optional<EntryRecord> recordAt(int entries, const std::string& name) {
+    const auto bytes = Files::readSmallAt(entries, name + "/entry.json", Cache::maxRecordBytes,
+                                          Files::AccessTime::leave);
+    return bytes ? EntryRecord::decode(*bytes) : std::nullopt;
 }
 
 // The clip file must land inside the staging directory under a name that the entry's own
@@ -115,28 +134,17 @@ Descriptor Cache::waitForCacheLock() {
 
 CacheUsage Cache::scanUsage() const {
     CacheUsage usage;
-    const uid_t user = ::getuid();
-    // Listed through the directory that was checked, leaving its access time alone: cheaper
-    // than whole paths, and a folder swapped for a link later is never entered.
-    const Descriptor entries = Files::openOwnDirectory(entriesDirectory_, Files::AccessTime::leave);
-    if (!entries.isOpen()) {
-        return usage;
-    }
-    for (const std::string& name : Files::namesAt(entries.get())) {
-        if (!isEntryName(name) || !ownDirectory(entries.get(), name, user)) {
-            continue;
+    visitOwnDirectories(entriesDirectory_, [&](int entries, const std::string& name, bool staging,
+                                               const struct stat&) {
+        if (staging) {
+            return;
         }
         usage.entries = saturatingAdd(usage.entries, 1);
-        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes,
-                                              Files::AccessTime::leave);
-        if (!bytes) {
-            continue;
-        }
-        if (const auto record = EntryRecord::decode(*bytes)) {
+        if (const auto record = recordAt(entries, name)) {
             // A negative or absurd length from a tampered record must never make room.
             usage.bytes = saturatingAdd(usage.bytes, record->byteLength);
         }
-    }
+    });
     return usage;
 }
 
@@ -274,41 +282,26 @@ SweepReport Cache::sweep() {
 SweepReport Cache::sweepWhileLocked() {
     const double now = clock_->wallNow();
     SweepReport report;
-    const uid_t user = ::getuid();
-    // A folder swapped for a link after init is not ours to judge: nothing is followed there.
-    const Descriptor entries = Files::openOwnDirectory(entriesDirectory_, Files::AccessTime::leave);
-    if (!entries.isOpen()) {
-        return report;
-    }
-    for (const std::string& name : Files::namesAt(entries.get())) {
-        const bool staging = isStagingName(name);
-        if (!staging && !isEntryName(name)) {
-            continue;
-        }
+    visitOwnDirectories(entriesDirectory_, [&](int entries, const std::string& name, bool staging,
+                                               const struct stat& status) {
         const std::string directory = entriesDirectory_ + "/" + name;
-        const std::optional<struct stat> status = ownDirectory(entries.get(), name, user);
-        if (!status) {
-            continue;
-        }
+        // The folder's times in whole seconds, through the POSIX names that every system has:
+        // the expiry rules need no finer steps.
         if (staging) {
-            const double expiry =
-                static_cast<double>(status->st_mtim.tv_sec) + limits_.temporaryMaxAge;
-            if (now > expiry) {
+            if (now > static_cast<double>(status.st_mtime) + limits_.temporaryMaxAge) {
                 Files::removeTree(directory);
                 ++report.temporariesDeleted;
             }
-            continue;
+            return;
         }
         // Our own lock, when we get it, keeps the entry ours while we judge and remove it.
         const Descriptor ownerLock = Files::openLockFile(directory + "/owner.lock", false);
         if (ownerLock.isOpen() && !Files::tryLockExclusive(ownerLock)) {
             ++report.owned;
-            continue;
+            return;
         }
-        double expiry = static_cast<double>(status->st_ctim.tv_sec) + limits_.unreadableRetention;
-        const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes,
-                                              Files::AccessTime::leave);
-        if (const auto record = bytes ? EntryRecord::decode(*bytes) : std::nullopt) {
+        double expiry = static_cast<double>(status.st_ctime) + limits_.unreadableRetention;
+        if (const auto record = recordAt(entries, name)) {
             if (record->state == EntryState::prepared) {
                 expiry = record->touchedAt + limits_.preparedIdle;
             } else if (record->retainUntil) {
@@ -323,7 +316,7 @@ SweepReport Cache::sweepWhileLocked() {
         } else {
             ++report.kept;
         }
-    }
+    });
     return report;
 }
 
