@@ -33,7 +33,7 @@ function copySample() {
 // it doesn't).
 async function serveWebFolder() {
     const folder = path.join(sampleSource, 'web');
-    const types = {'.html': 'text/html', '.js': 'text/javascript'};
+    const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css'};
     const handler = (request, response) => {
         const name = path.basename(new URL(request.url, 'http://127.0.0.1').pathname);
         const file = path.join(folder, name);
@@ -146,4 +146,15 @@ test('only the sites the sample lists can reach it', async () => {
         other,
         'The Quenra Bridge extension is not installed, or its "externally_connectable" does not ' +
             'list this site.');
+});
+
+test('the extension\'s own demo page reaches the same worker without an ID', async () => {
+    const page = await browser.context.newPage();
+    await page.goto(`${testOrigin}demo.html`);
+    await page.click('#build');
+    await statusOf(page, 'Ready: drag the box.');
+    assert.equal(await page.textContent('#clip'), 'Demo clip 1.mid');
+    assert.equal(
+        await page.evaluate(() => getComputedStyle(document.getElementById('clip')).cursor),
+        'grab');
 });
