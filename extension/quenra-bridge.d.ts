@@ -1,6 +1,11 @@
 // Types of quenra-bridge.js, the extension-side client of the Quenra Bridge native host.
 
 export const releaseHostName: 'tech.ostrell.quenra.bridge';
+export const developmentHostName: 'tech.ostrell.quenra.bridge_dev';
+export const releaseExtensionId: 'kembcdlbgbcnnchcnbdhbmbhbejnedjf';
+export const developmentExtensionId: 'dgldcbgpnkooljhfhcjpkojcdnfkepnb';
+/** The host name registered for an extension: the development one for the development ID. */
+export function hostNameFor(extensionId: string): string;
 export const protocolVersion: '1.0';
 export const maxMidiBytes: 16777216;
 export const maxNameLength: 200;
@@ -65,7 +70,11 @@ export interface Prepared extends Reply {
     fileName: string;
 }
 
-export interface DragEvent extends Envelope {
+/**
+ * An armed drag's outcome. Named apart from the DOM's DragEvent, which a page's dragstart handler
+ * receives in the same file.
+ */
+export interface BridgeDragEvent extends Envelope {
     type: 'PUBLISHED'|'DRAG_FAILED'|'EXPIRED';
     token: string;
     /** PUBLISHED only. */
@@ -86,7 +95,7 @@ export interface Armed extends Reply {
     marker: string;
     leaseMs: number;
     /** The drag's event; null when it ends without one (cancel, release, lost connection). */
-    outcome: Promise<DragEvent|null>;
+    outcome: Promise<BridgeDragEvent|null>;
 }
 
 export interface CancelledReply extends Reply {
@@ -131,7 +140,7 @@ export class BridgeClient {
     cancel(token: string): Promise<CancelledReply>;
     release(preparedId: string): Promise<ReleasedReply>;
     /** token, or '*' for every token. Returns a function that removes the listener. */
-    onEvent(token: string, listener: (event: DragEvent) => void): () => void;
+    onEvent(token: string, listener: (event: BridgeDragEvent) => void): () => void;
     onDisconnect(listener: (error: BridgeError) => void): () => void;
     close(): void;
 }

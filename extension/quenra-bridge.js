@@ -5,6 +5,21 @@
 
 /** Native messaging host name of the released host. */
 export const releaseHostName = 'tech.ostrell.quenra.bridge';
+/** Host name of the development registration (quenra-bridge-setup --register --development). */
+export const developmentHostName = 'tech.ostrell.quenra.bridge_dev';
+/** IDs of the released extension and of its development build (loaded with the development key). */
+export const releaseExtensionId = 'kembcdlbgbcnnchcnbdhbmbhbejnedjf';
+export const developmentExtensionId = 'dgldcbgpnkooljhfhcjpkojcdnfkepnb';
+
+/**
+ * The host name registered for an extension: each registration allows one extension only, so the
+ * development build talks to the development registration.
+ * @param {string} extensionId  usually chrome.runtime.id
+ * @returns {string}
+ */
+export function hostNameFor(extensionId) {
+    return extensionId === developmentExtensionId ? developmentHostName : releaseHostName;
+}
 /** Protocol version sent with every request. */
 export const protocolVersion = '1.0';
 /** Largest clip the host accepts, in bytes. */

@@ -5,7 +5,14 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {BridgeClient, BridgeError, releaseHostName} from '../quenra-bridge.js';
+import {
+    BridgeClient,
+    BridgeError,
+    developmentExtensionId,
+    hostNameFor,
+    releaseExtensionId,
+    releaseHostName,
+} from '../quenra-bridge.js';
 
 import {FakeRuntime} from './fake-runtime.js';
 
@@ -200,4 +207,18 @@ test('close() rejects waiting calls and closes the port', async () => {
     bridge.close();
     assert.equal(port.closed, true);
     await assert.rejects(call, {code: 'DISCONNECTED'});
+});
+
+test('the development build of the extension names the development registration', async () => {
+    for (const [id, name] of [
+             [developmentExtensionId, 'tech.ostrell.quenra.bridge_dev'],
+             [releaseExtensionId, releaseHostName],
+             ['afilpndekkcjedbghnodnlkijkoagalg', releaseHostName],
+    ]) {
+        const runtime = new FakeRuntime();
+        const bridge = new BridgeClient({runtime, hostName: hostNameFor(id)});
+        bridge.status().catch(() => {});
+        assert.equal((await runtime.port(0)).name, name, id);
+        bridge.close();
+    }
 });

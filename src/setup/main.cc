@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
     using namespace quenra;
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const auto scanned = SetupCommandLine::scan(arguments);
+    if (std::holds_alternative<SetupCommandLine::HelpRequest>(scanned)) {
+        std::cout << SetupCommandLine::usage() << std::flush;
+        return 0;
+    }
     if (const auto* error = std::get_if<SetupCommandLine::ArgumentError>(&scanned)) {
         std::cerr << error->message << std::flush;
         return 2;
@@ -24,29 +28,26 @@ int main(int argc, char** argv) {
         std::cerr << "quenra-bridge-setup: cannot tell where this app or your home folder is.\n";
         return 1;
     }
+    const ExtensionBuild build =
+        options.development ? ExtensionBuild::development : ExtensionBuild::release;
     const bool everyBrowser = options.browser == Browsers::all;
-    const Integration integration(
-        *bundle, *home, options.chromeData,
-        options.browser && !everyBrowser ? *Browsers::find(*options.browser) : Browsers::chrome());
 
-    if (options.command && SetupCommandLine::isCommand(*options.command)) {
-        if (everyBrowser) {
-            return SetupCommandLine::runForEach(Integration::forInstalledBrowsers(*bundle, *home),
-                                                *options.command, options.replace, std::cout,
-                                                std::cerr);
-        }
-        return SetupCommandLine::run(integration, *options.command, options.replace, std::cout,
-                                     std::cerr);
-    }
     if (options.command) {
-        std::cerr << SetupCommandLine::usage << std::flush;
-        return 2;
+        if (everyBrowser) {
+            return SetupCommandLine::runForEach(
+                Integration::forInstalledBrowsers(*bundle, *home, build), options, std::cout,
+                std::cerr);
+        }
+        const Integration integration(
+            *bundle, *home, options.chromeData,
+            options.browser ? *Browsers::find(*options.browser) : Browsers::chrome(), build);
+        return SetupCommandLine::run(integration, options, std::cout, std::cerr);
     }
     // The window works on every browser the user has; with none of them yet it offers Chrome,
     // whose folder registering creates.
     std::vector<Integration> integrations = Integration::forInstalledBrowsers(*bundle, *home);
     if (integrations.empty()) {
-        integrations.push_back(integration);
+        integrations.emplace_back(*bundle, *home, std::nullopt);
     }
     return SetupWindow::run(integrations);
 }

@@ -5,92 +5,215 @@
 
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
+#include "setup_core/failure_text.h"
 
 namespace quenra {
+namespace {
+
+using FailureText::Operation;
+using SetupCommandLine::ArgumentError;
+
+constexpr std::string_view unknownOption = "Unknown or repeated option: ";
+
+ArgumentError refused(const std::string& argument, const std::string& why) {
+    return ArgumentError{std::string(unknownOption) + argument + "\n" + why + "\n"};
+}
+
+std::string twice(const std::string& option) {
+    return option + " is given twice.";
+}
+
+// A refusal as soon as both halves of a mismatch have been seen, whichever came first. An unknown
+// first word stands in for the command here, so that "--bogus --replace" names --replace.
+std::optional<ArgumentError> mismatch(const SetupCommandLine::Arguments& scanned,
+                                      const std::optional<std::string>& unknownCommand) {
+    const std::optional<std::string> command = scanned.command ? scanned.command : unknownCommand;
+    if (scanned.replace && command && *command != "--register") {
+        return refused("--replace", "--replace goes only with --register.");
+    }
+    // One directory can't stand for every browser.
+    if (scanned.browser == Browsers::all && scanned.chromeData) {
+        return ArgumentError{"--chrome-user-data-dir cannot be used with --browser all.\n"};
+    }
+    return std::nullopt;
+}
+
+std::optional<ArgumentError> browserRefusal(const std::optional<std::string>& id) {
+    if (!id) {
+        return ArgumentError{"--browser requires one of: " + Browsers::idList() + "\n"};
+    }
+    if (*id == Browsers::all || Browsers::find(*id)) {
+        return std::nullopt;
+    }
+    if (const std::optional<Browser> elsewhere = Browsers::findElsewhere(*id)) {
+        return ArgumentError{Browsers::onlyElsewhere(*elsewhere) + "\n"};
+    }
+    return ArgumentError{"Unknown browser: " + *id + " (known: " + Browsers::idList() + ")\n"};
+}
+
+}  // namespace
+
+std::string SetupCommandLine::usage() {
+    std::string ids;
+    for (const Browser& browser : Browsers::supported()) {
+        ids += (ids.empty() ? "" : ", ") + browser.id;
+    }
+    return std::string(usageLine) +
+           "  --status        print whether this copy is registered, as one JSON line\n"
+           "  --register      test the helper, then register it with the browser\n"
+           "  --unregister    remove this copy's registration; MIDI files are kept\n"
+           "  --test          test the helper only\n"
+           "  --chrome-user-data-dir /path\n"
+           "                  register in that user-data folder instead of the browser's own\n"
+           "  --replace       with --register: back up another copy's registration and replace it\n"
+           "  --browser ID    the browser to work on (default chrome), ID being one of\n"
+           "                  " +
+           ids +
+           "\n"
+           "  --browser all   every one of those browsers that has run for this user\n"
+           "  --development   the development extension's registration (" +
+           std::string(Identity::developmentHostName) +
+           "),\n"
+           "                  beside the release one\n"
+           "The command and the options may come in any order. Without arguments the setup window "
+           "opens.\n";
+}
 
 bool SetupCommandLine::isCommand(std::string_view word) {
     return word == "--status" || word == "--register" || word == "--unregister" || word == "--test";
 }
 
-std::variant<SetupCommandLine::Arguments, SetupCommandLine::ArgumentError> SetupCommandLine::scan(
-    const std::vector<std::string>& arguments) {
-    Arguments scanned;
-    if (!arguments.empty()) {
-        scanned.command = arguments.front();
-    }
-    std::size_t index = 1;
-    while (index < arguments.size()) {
-        const std::string& argument = arguments[index];
-        if (argument == "--chrome-user-data-dir" && !scanned.chromeData) {
-            if (index + 1 >= arguments.size() || !arguments[index + 1].starts_with("/")) {
-                return ArgumentError{"--chrome-user-data-dir requires an absolute path.\n"};
-            }
-            scanned.chromeData = arguments[index + 1];
-            index += 2;
-        } else if (argument == "--replace" && scanned.command == "--register" && !scanned.replace) {
-            scanned.replace = true;
-            index += 1;
-        } else if (argument == "--browser" && !scanned.browser) {
-            if (index + 1 >= arguments.size()) {
-                return ArgumentError{"--browser requires one of: " + Browsers::idList() + "\n"};
-            }
-            const std::string& id = arguments[index + 1];
-            if (id != Browsers::all && !Browsers::find(id)) {
-                return ArgumentError{"Unknown browser: " + id + " (known: " + Browsers::idList() +
-                                     ")\n"};
-            }
-            scanned.browser = id;
-            index += 2;
-        } else {
-            return ArgumentError{"Unknown or repeated option: " + argument + "\n"};
+std::variant<SetupCommandLine::Arguments, SetupCommandLine::ArgumentError,
+             SetupCommandLine::HelpRequest>
+SetupCommandLine::scan(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--help") {
+            return HelpRequest{};
         }
     }
-    // One directory can't stand for every browser.
-    if (scanned.browser == Browsers::all && scanned.chromeData) {
-        return ArgumentError{"--chrome-user-data-dir cannot be used with --browser all.\n"};
+    Arguments scanned;
+    // The spelling of an unknown first word: taken for a command the program doesn't have.
+    std::optional<std::string> unknownCommand;
+    std::size_t index = 0;
+    while (index < arguments.size()) {
+        const std::string& argument = arguments[index];
+        const std::optional<std::string> value =
+            index + 1 < arguments.size() ? std::optional(arguments[index + 1]) : std::nullopt;
+        if (isCommand(argument)) {
+            if (scanned.command) {
+                return refused(argument, *scanned.command == argument
+                                             ? twice(argument)
+                                             : *scanned.command + " and " + argument +
+                                                   " are two commands; give one of them.");
+            }
+            scanned.command = argument;
+            index += 1;
+        } else if (argument == "--chrome-user-data-dir") {
+            if (scanned.chromeData) {
+                return refused(argument, twice(argument));
+            }
+            if (!value || !value->starts_with("/")) {
+                return ArgumentError{"--chrome-user-data-dir requires an absolute path.\n"};
+            }
+            scanned.chromeData = value;
+            index += 2;
+        } else if (argument == "--browser") {
+            if (scanned.browser) {
+                return refused(argument, twice(argument));
+            }
+            if (const std::optional<ArgumentError> refusal = browserRefusal(value)) {
+                return *refusal;
+            }
+            scanned.browser = value;
+            index += 2;
+        } else if (argument == "--replace" || argument == "--development") {
+            bool& flag = argument == "--replace" ? scanned.replace : scanned.development;
+            if (flag) {
+                return refused(argument, twice(argument));
+            }
+            flag = true;
+            index += 1;
+        } else if (index == 0) {
+            unknownCommand = argument;
+            index += 1;
+        } else {
+            return refused(argument,
+                           "Run quenra-bridge-setup --help for the commands and options.");
+        }
+        if (const std::optional<ArgumentError> refusal = mismatch(scanned, unknownCommand)) {
+            return *refusal;
+        }
+    }
+    if (unknownCommand) {
+        return ArgumentError{usage()};
+    }
+    if (!scanned.command && !arguments.empty()) {
+        return ArgumentError{
+            "A command is missing: add one of --status, --register, --unregister or --test.\n" +
+            std::string(usageLine)};
     }
     return scanned;
 }
 
 namespace {
 
-boost::json::object statusReport(const Integration& integration) {
-    return {
+boost::json::object statusReport(const Integration& integration, bool namingBrowser) {
+    boost::json::object report = {
         {"helper", integration.helperPath()},
         {"manifest", integration.manifestPath()},
         {"registered", integration.isRegistered()},
         {"version", Identity::helperVersion},
     };
+    if (namingBrowser) {
+        report["browser"] = integration.browser().id;
+    }
+    return report;
 }
 
-void status(const Integration& integration, std::ostream& out) {
-    out << *JsonWriter::write(statusReport(integration), {.escapeSlashes = true}) << "\n";
+void status(const Integration& integration, bool namingBrowser, std::ostream& out) {
+    out << *JsonWriter::write(statusReport(integration, namingBrowser), {.escapeSlashes = true})
+        << "\n";
 }
 
 std::string removedLine(const Integration& integration) {
     return "This app's " + integration.browser().displayName +
+           (integration.build() == ExtensionBuild::development ? " development" : "") +
            " integration was removed. MIDI files were retained.\n";
 }
 
-void registerHost(const Integration& integration, bool replace, std::ostream& out) {
-    // A helper that fails its test is never registered; its result line stays printed.
-    out << integration.testConnection() << "\n" << std::flush;
-    const std::optional<std::string> backup = integration.registerHost(replace);
+void registered(const Integration& integration, const std::optional<std::string>& backup,
+                std::ostream& out) {
     out << "Registered: " << integration.manifestPath() << "\n";
     if (backup) {
         out << "Previous registration saved: " << *backup << "\n";
     }
 }
 
+Operation operationOf(const std::string& command) {
+    if (command == "--status") {
+        return Operation::checking;
+    }
+    if (command == "--unregister") {
+        return Operation::unregistering;
+    }
+    return command == "--register" ? Operation::registering : Operation::testing;
+}
+
 }  // namespace
 
-int SetupCommandLine::run(const Integration& integration, const std::string& command, bool replace,
+int SetupCommandLine::run(const Integration& integration, const Arguments& arguments,
                           std::ostream& out, std::ostream& err) {
+    const std::string& command = *arguments.command;
+    // A registration starts with the test: its failures are the helper's.
+    Operation operation = command == "--register" ? Operation::testing : operationOf(command);
     try {
         if (command == "--status") {
-            status(integration, out);
+            status(integration, arguments.browser.has_value(), out);
         } else if (command == "--register") {
-            registerHost(integration, replace, out);
+            // A helper that fails its test is never registered; its result line stays printed.
+            out << integration.testConnection() << "\n" << std::flush;
+            operation = Operation::registering;
+            registered(integration, integration.registerHost(arguments.replace), out);
         } else if (command == "--unregister") {
             integration.unregister();
             out << removedLine(integration);
@@ -99,32 +222,38 @@ int SetupCommandLine::run(const Integration& integration, const std::string& com
         }
         out << std::flush;
         return 0;
-    } catch (const std::exception& failure) {
-        // SetupFailure in its own words, the system's errors in theirs.
+    } catch (const std::exception&) {
         out << std::flush;
-        err << failure.what() << "\n" << std::flush;
+        err << FailureText::ofCurrentFailure(integration, operation,
+                                             FailureText::Reader::commandLine)
+            << "\n"
+            << std::flush;
         return 1;
     }
 }
 
 int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
-                                 const std::string& command, bool replace, std::ostream& out,
-                                 std::ostream& err) {
+                                 const Arguments& arguments, std::ostream& out, std::ostream& err) {
     if (integrations.empty()) {
-        err << "No supported browser found: none of their user-data folders exists. Open the "
-               "browser once, or name it with --browser.\n"
+        err << "No supported browser found: none of them has run for this user yet (there is no "
+               "\"Local State\" in its user-data folder). Open the browser once, or name it with "
+               "--browser.\n"
             << std::flush;
         return 1;
     }
+    const std::string& command = *arguments.command;
     if (command == "--test") {
-        return run(integrations.front(), command, replace, out, err);
+        return run(integrations.front(), arguments, out, err);
     }
     if (command == "--register") {
         // Tested once: every browser starts the same helper.
         try {
             out << integrations.front().testConnection() << "\n" << std::flush;
-        } catch (const std::exception& failure) {
-            err << failure.what() << "\n" << std::flush;
+        } catch (const std::exception&) {
+            err << FailureText::ofCurrentFailure(integrations.front(), Operation::testing,
+                                                 FailureText::Reader::commandLine)
+                << "\n"
+                << std::flush;
             return 1;
         }
     }
@@ -132,23 +261,20 @@ int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
     for (const Integration& integration : integrations) {
         try {
             if (command == "--status") {
-                boost::json::object report = statusReport(integration);
-                report["browser"] = integration.browser().id;
-                out << *JsonWriter::write(report, {.escapeSlashes = true}) << "\n";
+                status(integration, true, out);
             } else if (command == "--register") {
-                const std::optional<std::string> backup = integration.registerHost(replace);
-                out << "Registered: " << integration.manifestPath() << "\n";
-                if (backup) {
-                    out << "Previous registration saved: " << *backup << "\n";
-                }
+                registered(integration, integration.registerHost(arguments.replace), out);
             } else if (command == "--unregister") {
                 integration.unregister();
                 out << removedLine(integration);
             }
             out << std::flush;
-        } catch (const std::exception& failure) {
+        } catch (const std::exception&) {
             out << std::flush;
-            err << integration.browser().displayName << ": " << failure.what() << "\n"
+            err << integration.browser().displayName << ": "
+                << FailureText::ofCurrentFailure(integration, operationOf(command),
+                                                 FailureText::Reader::commandLine)
+                << "\n"
                 << std::flush;
             exitStatus = 1;
         }

@@ -13,43 +13,55 @@
 
 namespace quenra::SetupCommandLine {
 
-inline constexpr std::string_view usage =
+inline constexpr std::string_view usageLine =
     "usage: quenra-bridge-setup [--status|--register|--unregister|--test] "
-    "[--chrome-user-data-dir /path] [--replace]\n";
+    "[--chrome-user-data-dir /path] [--replace] [--browser ID|all] [--development]\n";
+
+// The usage line, then a line for each command and option with the browser ids of this system:
+// --help prints it on standard output, an unknown command on standard error.
+std::string usage();
 
 struct Arguments {
-    std::optional<std::string> command;  // the first argument, whatever it is
+    std::optional<std::string> command;  // one of the four command words; nothing: the window
     std::optional<std::string> chromeData;
     bool replace = false;
     // A browser id of this system, or "all"; nothing means Chrome, exactly as before browsers
     // could be named.
     std::optional<std::string> browser;
+    bool development = false;
 
     bool operator==(const Arguments&) const = default;
 };
 
-// An argument the program refuses before touching anything: its message line, exit status 2.
+// An argument the program refuses before touching anything: its message lines, exit status 2.
 struct ArgumentError {
     std::string message;
 
     bool operator==(const ArgumentError&) const = default;
 };
 
-// arguments excludes the program path. Options follow the command and are scanned before the
-// command word is judged, so an unknown command followed by a bad option names the option.
-std::variant<Arguments, ArgumentError> scan(const std::vector<std::string>& arguments);
+// --help anywhere: the usage on standard output, exit status 0.
+struct HelpRequest {
+    bool operator==(const HelpRequest&) const = default;
+};
+
+// arguments excludes the program path. The command and the options may come in any order; an
+// option and its value are one unit wherever they stand. Refused: an unknown word, an option
+// given twice, two commands, an option with a command it doesn't go with, options without a
+// command.
+std::variant<Arguments, ArgumentError, HelpRequest> scan(const std::vector<std::string>& arguments);
 
 bool isCommand(std::string_view word);
 
-// Runs one of the four commands; results go to out, a failure's message to err. Returns the
-// exit status: 0 on success, 1 when the operation failed.
-int run(const Integration& integration, const std::string& command, bool replace, std::ostream& out,
+// Runs the scanned command; results go to out, a failure's message to err. Returns the exit
+// status: 0 on success, 1 when the operation failed.
+int run(const Integration& integration, const Arguments& arguments, std::ostream& out,
         std::ostream& err);
 
 // Runs the command for every integration (--browser all): the helper is tested once, each
 // browser's failure is reported with its name and the others still run. Returns 1 when any
 // failed or when there is no browser at all.
-int runForEach(const std::vector<Integration>& integrations, const std::string& command,
-               bool replace, std::ostream& out, std::ostream& err);
+int runForEach(const std::vector<Integration>& integrations, const Arguments& arguments,
+               std::ostream& out, std::ostream& err);
 
 }  // namespace quenra::SetupCommandLine

@@ -16,7 +16,8 @@ struct Row {
 // Brave on macOS keeps its own folder here even though some Brave builds have been seen reading
 // Chrome's manifests instead; writing under Chrome's folder for Brave would change Chrome's
 // registration without saying so. Chrome's folder is registered by the chrome row itself.
-constexpr std::array<Row, 9> table = {{
+// Opera names its macOS folders after its bundle identifiers; Opera GX has no Linux build.
+constexpr std::array<Row, 11> table = {{
     {"chrome", "Chrome", "Library/Application Support/Google/Chrome", ".config/google-chrome"},
     {"chrome-beta", "Chrome Beta", "Library/Application Support/Google/Chrome Beta",
      ".config/google-chrome-beta"},
@@ -31,7 +32,15 @@ constexpr std::array<Row, 9> table = {{
      ".config/microsoft-edge"},
     {"vivaldi", "Vivaldi", "Library/Application Support/Vivaldi", ".config/vivaldi"},
     {"arc", "Arc", "Library/Application Support/Arc/User Data", ""},
+    {"opera", "Opera", "Library/Application Support/com.operasoftware.Opera", ".config/opera"},
+    {"opera-gx", "Opera GX", "Library/Application Support/com.operasoftware.OperaGX", ""},
 }};
+
+SetupPlatform::DesktopSystem otherSystem() {
+    return SetupPlatform::desktopSystem() == SetupPlatform::DesktopSystem::macOS
+               ? SetupPlatform::DesktopSystem::Linux
+               : SetupPlatform::DesktopSystem::macOS;
+}
 
 }  // namespace
 
@@ -59,6 +68,27 @@ std::optional<Browser> Browsers::find(std::string_view id) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<Browser> Browsers::findElsewhere(std::string_view id) {
+    if (find(id)) {
+        return std::nullopt;
+    }
+    for (Browser& browser : on(otherSystem())) {
+        if (browser.id == id) {
+            return std::move(browser);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string Browsers::systemName(SetupPlatform::DesktopSystem system) {
+    return system == SetupPlatform::DesktopSystem::macOS ? "macOS" : "Linux";
+}
+
+std::string Browsers::onlyElsewhere(const Browser& browser) {
+    return browser.displayName + " is available only on " + systemName(otherSystem()) + "; on " +
+           systemName(SetupPlatform::desktopSystem()) + ", --browser takes one of: " + idList();
 }
 
 Browser Browsers::chrome() {

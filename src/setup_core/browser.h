@@ -23,7 +23,7 @@ struct Browser {
 
 namespace Browsers {
 
-// The value of --browser that means every browser whose user-data directory exists.
+// The value of --browser that means every browser that has run for this user.
 inline constexpr std::string_view all = "all";
 
 // The browsers of the table that ship on system, in table order (Chrome first).
@@ -32,6 +32,13 @@ std::vector<Browser> on(SetupPlatform::DesktopSystem system);
 std::vector<Browser> supported();
 // A browser of this system by id; nothing for an unknown id or one that doesn't ship here.
 std::optional<Browser> find(std::string_view id);
+// A browser of the table that doesn't ship on this system (Arc or Opera GX on Linux), so that
+// a refusal can say where it runs; nothing for an id of this system or an unknown one.
+std::optional<Browser> findElsewhere(std::string_view id);
+// "macOS" or "Linux".
+std::string systemName(SetupPlatform::DesktopSystem system);
+// The sentence for a browser of findElsewhere: where it runs, and the ids of this system.
+std::string onlyElsewhere(const Browser& browser);
 // Google Chrome's stable channel on this system: the browser when none is named.
 Browser chrome();
 // Every id of this system, then "all", joined by ", " (for messages).

@@ -327,10 +327,9 @@ std::string ConnectionTest::successText() {
 std::string Integration::testConnection() const {
     validateLocation();
     ConnectionTest::checkSelfTest(ConnectionTest::runHelper(helperPath(), {"--self-test"}, {}));
-    const std::string origin =
-        "chrome-extension://" + std::string(Identity::releaseExtensionID) + "/";
-    ConnectionTest::checkHelloReply(
-        ConnectionTest::runHelper(helperPath(), {origin}, ConnectionTest::connectionRequest()));
+    // Started as the browser would start it for this registration's extension.
+    ConnectionTest::checkHelloReply(ConnectionTest::runHelper(helperPath(), {extensionOrigin()},
+                                                              ConnectionTest::connectionRequest()));
     return ConnectionTest::successText();
 }
 

@@ -51,8 +51,9 @@ class Descriptor {
     int fd_;
 };
 
+// The failing path travels with the error, so that whoever tells the user can name the file.
 [[noreturn]] void throwSystemError(const std::string& operation, const std::string& path) {
-    throw std::system_error(errno, std::generic_category(), operation + " " + path);
+    throw fs::filesystem_error(operation, path, std::error_code(errno, std::generic_category()));
 }
 
 void writeAll(int fd, const char* data, std::size_t size, const std::string& path) {
@@ -96,9 +97,10 @@ std::string readManifest(const std::string& path) {
 }
 
 // A byte-for-byte copy under a fresh name; a copy that fails half-way is removed again.
-std::string backUp(const std::string& source, const std::string& directory) {
-    const std::string backup = (fs::path(directory) / (std::string(Identity::releaseHostName) +
-                                                       ".backup-" + UUID::random() + ".json.bak"))
+std::string backUp(const std::string& source, const std::string& directory,
+                   std::string_view hostName) {
+    const std::string backup = (fs::path(directory) / (std::string(hostName) + ".backup-" +
+                                                       UUID::random() + ".json.bak"))
                                    .string();
     Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat status {};
@@ -220,11 +222,11 @@ std::string HostRegistration::encode() const {
 
 HostRegistration Integration::expected() const {
     return HostRegistration{
-        .name = std::string(Identity::releaseHostName),
+        .name = std::string(hostName()),
         .description = "Quenra DAW Bridge helper",
         .path = helperPath(),
         .type = "stdio",
-        .allowedOrigins = {"chrome-extension://" + std::string(Identity::releaseExtensionID) + "/"},
+        .allowedOrigins = {extensionOrigin()},
     };
 }
 
@@ -266,7 +268,7 @@ std::optional<std::string> Integration::registerHost(bool replace) const {
         if (!replace) {
             throw SetupFailure(SetupFailure::Kind::conflict);
         }
-        backup = backUp(manifestPath(), hostDirectory());
+        backup = backUp(manifestPath(), hostDirectory(), hostName());
     }
     fs::create_directories(hostDirectory());
     writeAtomically(manifestPath(), expected().encode(), 0644);

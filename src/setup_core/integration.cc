@@ -60,8 +60,10 @@ const char* SetupFailure::description(Kind kind) {
 }
 
 Integration::Integration(const std::string& appPath, const std::string& home,
-                         const std::optional<std::string>& chromeUserData, Browser browser)
+                         const std::optional<std::string>& chromeUserData, Browser browser,
+                         ExtensionBuild build)
     : browser_(std::move(browser)),
+      build_(build),
       appPath_(standardizedAndResolved(appPath)),
       home_(standardizedAndResolved(home)) {
     userDataDirectory_ =
@@ -72,20 +74,34 @@ Integration::Integration(const std::string& appPath, const std::string& home,
 }
 
 std::vector<Integration> Integration::forInstalledBrowsers(const std::string& appPath,
-                                                           const std::string& home) {
+                                                           const std::string& home,
+                                                           ExtensionBuild build) {
     std::vector<Integration> integrations;
     for (Browser& browser : Browsers::supported()) {
-        Integration integration(appPath, home, std::nullopt, std::move(browser));
-        if (integration.userDataDirectoryExists()) {
+        Integration integration(appPath, home, std::nullopt, std::move(browser), build);
+        if (integration.browserHasRun()) {
             integrations.push_back(std::move(integration));
         }
     }
     return integrations;
 }
 
-bool Integration::userDataDirectoryExists() const {
+std::string_view Integration::hostName() const {
+    return build_ == ExtensionBuild::development ? Identity::developmentHostName
+                                                 : Identity::releaseHostName;
+}
+
+std::string Integration::extensionOrigin() const {
+    return "chrome-extension://" +
+           std::string(build_ == ExtensionBuild::development ? Identity::developmentExtensionID
+                                                             : Identity::releaseExtensionID) +
+           "/";
+}
+
+bool Integration::browserHasRun() const {
     struct stat status {};
-    return ::stat(userDataDirectory_.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return ::stat(joined(userDataDirectory_, "Local State").c_str(), &status) == 0 &&
+           S_ISREG(status.st_mode);
 }
 
 std::string Integration::helperPath() const {
@@ -93,7 +109,7 @@ std::string Integration::helperPath() const {
 }
 
 std::string Integration::manifestPath() const {
-    return joined(hostDirectory_, std::string(Identity::releaseHostName) + ".json");
+    return joined(hostDirectory_, std::string(hostName()) + ".json");
 }
 
 void Integration::validateLocation() const {
@@ -133,6 +149,12 @@ void Integration::validateLocation() const {
 }
 
 void Integration::validateRegistrationPath() const {
+    if (forbiddenLink()) {
+        throw SetupFailure(SetupFailure::Kind::symbolicLink);
+    }
+}
+
+std::optional<std::string> Integration::forbiddenLink() const {
     std::string item = manifestPath();
     while (!item.empty() && item != "/") {
         struct stat status {};
@@ -140,7 +162,7 @@ void Integration::validateRegistrationPath() const {
         if (::lstat(item.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
             const fs::path destination = fs::read_symlink(item);  // throws the system's error
             if (!isToleratedSystemLink(item, destination.string())) {
-                throw SetupFailure(SetupFailure::Kind::symbolicLink);
+                return item;
             }
         }
         std::string parent = fs::path(item).parent_path().string();
@@ -149,6 +171,7 @@ void Integration::validateRegistrationPath() const {
         }
         item = std::move(parent);
     }
+    return std::nullopt;
 }
 
 bool Integration::isToleratedSystemLink(const std::string& path, const std::string& destination) {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "setup_core/browser.h"
@@ -39,6 +40,11 @@ class SetupFailure : public std::exception {
     Kind kind_;
 };
 
+// Which build of the extension a registration serves. The development build, loaded unpacked
+// with the development key, has a host name and an extension ID of its own, so its registration
+// is a second manifest beside the release one and never touches it.
+enum class ExtensionBuild { release, development };
+
 // Immutable after construction; every operation reads the file system afresh.
 class Integration {
   public:
@@ -47,17 +53,25 @@ class Integration {
     // given, or when absent the browser's default below home. Without a browser it is Chrome.
     Integration(const std::string& appPath, const std::string& home,
                 const std::optional<std::string>& chromeUserData,
-                Browser browser = Browsers::chrome());
+                Browser browser = Browsers::chrome(),
+                ExtensionBuild build = ExtensionBuild::release);
 
-    // One integration per browser of this system whose user-data directory exists, in table
-    // order; empty when the user has none of them.
-    static std::vector<Integration> forInstalledBrowsers(const std::string& appPath,
-                                                         const std::string& home);
+    // One integration per browser of this system that has run for this user, in table order;
+    // empty when none has.
+    static std::vector<Integration> forInstalledBrowsers(
+        const std::string& appPath, const std::string& home,
+        ExtensionBuild build = ExtensionBuild::release);
 
     const Browser& browser() const { return browser_; }
+    ExtensionBuild build() const { return build_; }
+    // The native messaging host name and the one caller origin of this build's registration.
+    std::string_view hostName() const;
+    std::string extensionOrigin() const;
     const std::string& userDataDirectory() const { return userDataDirectory_; }
-    // Whether the browser's user-data directory is there (through links): the browser has run.
-    bool userDataDirectoryExists() const;
+    // Whether the browser has run for this user: Chromium browsers write "Local State" into
+    // their user-data directory on their first start. A directory alone proves nothing, since
+    // registering creates it.
+    bool browserHasRun() const;
     const std::string& appPath() const { return appPath_; }
     const std::string& hostDirectory() const { return hostDirectory_; }
     const std::string& home() const { return home_; }
@@ -70,6 +84,9 @@ class Integration {
     void validateLocation() const;
     // Throws SetupFailure symbolicLink, or the file system's error when a link can't be read.
     void validateRegistrationPath() const;
+    // The first symbolic link on the way from the manifest up to the root that the check above
+    // refuses; nothing when there is none. Throws the file system's error as the check does.
+    std::optional<std::string> forbiddenLink() const;
 
     // The manifest this copy would write.
     HostRegistration expected() const;
@@ -95,6 +112,7 @@ class Integration {
 
   private:
     Browser browser_;
+    ExtensionBuild build_;
     std::string userDataDirectory_;
     std::string appPath_;
     std::string hostDirectory_;

@@ -3,8 +3,19 @@
 #include <exception>
 
 #include "bridge_core/identity.h"
+#include "setup_core/failure_text.h"
 
 namespace quenra {
+namespace {
+
+using FailureText::Operation;
+
+// Inside a catch handler: the failure in the words of the window.
+std::string failureText(const Integration& integration, Operation operation) {
+    return FailureText::ofCurrentFailure(integration, operation, FailureText::Reader::window);
+}
+
+}  // namespace
 
 const SetupTexts& SetupTexts::english() {
     static const SetupTexts texts{
@@ -106,8 +117,8 @@ std::string SetupController::named(const std::string& text, const Integration& i
     return result;
 }
 
-// Every failure below is shown to the user with its own text (SetupFailure in English, the
-// system's errors as the system words them); the window stays usable.
+// Every failure below is shown to the user in English (SetupFailure in its own words, the
+// system's errors as sentences that name the file); the window stays usable.
 
 void SetupController::refresh() {
     if (everyBrowser_) {
@@ -118,8 +129,8 @@ void SetupController::refresh() {
     try {
         integration.validateLocation();
         view_.setStatus(integration.isRegistered() ? texts_->registered : texts_->notRegistered);
-    } catch (const std::exception& failure) {
-        view_.setStatus(failure.what());
+    } catch (const std::exception&) {
+        view_.setStatus(failureText(integration, Operation::checking));
     }
 }
 
@@ -133,8 +144,10 @@ void SetupController::installIntegration() {
         return;
     }
     const Integration& integration = integrations_.front();
+    Operation operation = Operation::testing;
     try {
         integration.testConnection();
+        operation = Operation::registering;
         bool replace = false;
         if (integration.manifestItemExists()) {
             bool registered = false;
@@ -153,8 +166,8 @@ void SetupController::installIntegration() {
         }
         integration.registerHost(replace);
         view_.showAlert(texts_->installDone);
-    } catch (const std::exception& failure) {
-        view_.showAlert(failure.what());
+    } catch (const std::exception&) {
+        view_.showAlert(failureText(integration, operation));
     }
     refresh();
 }
@@ -163,8 +176,8 @@ void SetupController::testConnection() {
     try {
         // Every browser starts the same helper.
         view_.showAlert(integrations_.front().testConnection());
-    } catch (const std::exception& failure) {
-        view_.showAlert(failure.what());
+    } catch (const std::exception&) {
+        view_.showAlert(failureText(integrations_.front(), Operation::testing));
     }
     refresh();
 }
@@ -179,8 +192,8 @@ void SetupController::removeIntegration() {
     }
     try {
         integrations_.front().unregister();
-    } catch (const std::exception& failure) {
-        view_.showAlert(failure.what());
+    } catch (const std::exception&) {
+        view_.showAlert(failureText(integrations_.front(), Operation::unregistering));
     }
     refresh();
 }
@@ -188,8 +201,8 @@ void SetupController::removeIntegration() {
 void SetupController::refreshEvery() {
     try {
         integrations_.front().validateLocation();
-    } catch (const std::exception& failure) {
-        view_.setStatus(failure.what());
+    } catch (const std::exception&) {
+        view_.setStatus(failureText(integrations_.front(), Operation::checking));
         return;
     }
     std::string status;
@@ -199,8 +212,9 @@ void SetupController::refreshEvery() {
             line = named(integration.isRegistered() ? texts_->browserRegistered
                                                     : texts_->browserNotRegistered,
                          integration);
-        } catch (const std::exception& failure) {
-            line = integration.browser().displayName + ": " + failure.what();
+        } catch (const std::exception&) {
+            line = integration.browser().displayName + ": " +
+                   failureText(integration, Operation::checking);
         }
         status += (status.empty() ? "" : "\n") + line;
     }
@@ -210,8 +224,8 @@ void SetupController::refreshEvery() {
 void SetupController::installEvery() {
     try {
         integrations_.front().testConnection();
-    } catch (const std::exception& failure) {
-        view_.showAlert(failure.what());
+    } catch (const std::exception&) {
+        view_.showAlert(failureText(integrations_.front(), Operation::testing));
         refresh();
         return;
     }
@@ -242,9 +256,9 @@ void SetupController::installEvery() {
     for (const auto& [integration, replace] : chosen) {
         try {
             integration->registerHost(replace);
-        } catch (const std::exception& failure) {
+        } catch (const std::exception&) {
             failures += (failures.empty() ? "" : "\n") + integration->browser().displayName + ": " +
-                        failure.what();
+                        failureText(*integration, Operation::registering);
         }
     }
     view_.showAlert(failures.empty() ? texts_->installEveryDone : failures);
@@ -259,9 +273,9 @@ void SetupController::removeEvery() {
     for (const Integration& integration : integrations_) {
         try {
             integration.unregister();
-        } catch (const std::exception& failure) {
+        } catch (const std::exception&) {
             failures += (failures.empty() ? "" : "\n") + integration.browser().displayName + ": " +
-                        failure.what();
+                        failureText(integration, Operation::unregistering);
         }
     }
     if (!failures.empty()) {

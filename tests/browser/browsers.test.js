@@ -44,6 +44,11 @@ test('quenra-bridge-setup --register --browser chromium writes into ~/.config/ch
     assert.equal(JSON.parse(fs.readFileSync(manifestPath, 'utf8')).name, releaseHostName);
     // Chrome's folder is left alone when another browser is named.
     assert.ok(!fs.existsSync(path.join(sandbox.home, '.config', 'google-chrome')));
+
+    // The folder the registration made doesn't count as Chromium having run.
+    const every = sandbox.run(setupProgram, ['--status', '--browser', 'all']);
+    assert.equal(every.status, 1);
+    assert.match(every.stderr, /^No supported browser found: none of them has run/);
 });
 
 test(
@@ -62,3 +67,13 @@ test(
         const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
         assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
     });
+
+test('once Chromium has run, --browser all finds it by the "Local State" it wrote', async () => {
+    await browser?.close();
+    browser = null;
+    assert.ok(fs.existsSync(path.join(sandbox.userData, 'Local State')));
+    const every = sandbox.run(setupProgram, ['--status', '--browser', 'all']);
+    assert.equal(every.status, 0, every.stderr);
+    const lines = every.stdout.trimEnd().split('\n').map((line) => JSON.parse(line));
+    assert.deepEqual(lines.map((line) => [line.browser, line.registered]), [['chromium', true]]);
+});

@@ -72,3 +72,33 @@ test(
         const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
         assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
     });
+
+test(
+    'quenra-bridge-setup --register --development adds the development registration beside it',
+    async () => {
+        const release = fs.readFileSync(manifestPath, 'utf8');
+        const result = sandbox.run(
+            setupProgram,
+            ['--development', '--chrome-user-data-dir', sandbox.userData, '--register']);
+        assert.equal(result.status, 0, `status ${result.status}: ${result.stderr}`);
+        const developmentPath = path.join(sandbox.hostDirectory, `${releaseHostName}_dev.json`);
+        assert.equal(
+            result.stdout,
+            'Helper 0.1.0: cache, drag pasteboard and Native Messaging HELLO passed.\n' +
+                `Registered: ${developmentPath}\n`,
+        );
+        assert.deepEqual(JSON.parse(fs.readFileSync(developmentPath, 'utf8')), {
+            allowed_origins: ['chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/'],
+            description: 'Quenra DAW Bridge helper',
+            name: `${releaseHostName}_dev`,
+            path: helper,
+            type: 'stdio',
+        });
+        assert.equal(fs.readFileSync(manifestPath, 'utf8'), release);
+
+        // Chromium now finds the development host and refuses the test extension, which is not
+        // the development build: the refusal comes from the new file.
+        browser ??= await Browser.launch(sandbox);
+        const found = await browser.sendOnce(`${releaseHostName}_dev`, {type: 'HELLO'});
+        assert.deepEqual(found, {error: forbidden});
+    });

@@ -35,9 +35,10 @@ struct Home {
         return Integration(sandbox.bundle().string(), sandbox.home().string(), std::nullopt,
                            *Browsers::find(id));
     }
-    // The browser has run once: its user-data folder exists.
+    // The browser has run once: it wrote "Local State" into its user-data folder.
     void install(const std::string& id) const {
         fs::create_directories(integration(id).userDataDirectory());
+        test::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
     }
     std::string placeForeignManifest(const std::string& id) const {
         HostRegistration other = integration(id).expected();
@@ -70,18 +71,22 @@ const std::string passed = ConnectionTest::successText() + "\n";
 
 TEST(SetupBrowsers, RefusesUnknownBrowsersAndAnAllThatCantBeOneFolder) {
     const std::string known =
-        "chrome, chrome-beta, chrome-dev, chrome-canary, chromium, brave, edge, vivaldi, all";
+        "chrome, chrome-beta, chrome-dev, chrome-canary, chromium, brave, edge, vivaldi, opera, "
+        "all";
     struct Case {
         std::vector<std::string> arguments;
         std::string err;
     };
     const std::vector<Case> cases = {
-        {{"--status", "--browser", "opera"}, "Unknown browser: opera (known: " + known + ")\n"},
-        {{"--register", "--browser", "arc"}, "Unknown browser: arc (known: " + known + ")\n"},
+        {{"--status", "--browser", "firefox"}, "Unknown browser: firefox (known: " + known + ")\n"},
+        {{"--register", "--browser", "arc"},
+         "Arc is available only on macOS; on Linux, --browser takes one of: " + known + "\n"},
+        {{"--browser", "opera-gx", "--status"},
+         "Opera GX is available only on macOS; on Linux, --browser takes one of: " + known + "\n"},
         {{"--status", "--browser", "Chrome"}, "Unknown browser: Chrome (known: " + known + ")\n"},
         {{"--status", "--browser"}, "--browser requires one of: " + known + "\n"},
         {{"--status", "--browser", "brave", "--browser", "edge"},
-         "Unknown or repeated option: --browser\n"},
+         "Unknown or repeated option: --browser\n--browser is given twice.\n"},
         {{"--status", "--browser", "all", "--chrome-user-data-dir", "/tmp/p"},
          "--chrome-user-data-dir cannot be used with --browser all.\n"},
         {{"--register", "--chrome-user-data-dir", "/tmp/p", "--browser", "all", "--replace"},
@@ -112,28 +117,34 @@ TEST(SetupBrowsers, ReportsEveryInstalledBrowserOnItsOwnLine) {
                            statusLine(home.integration("chromium"), true) +
                            statusLine(home.integration("brave"), false));
 
-    // One named browser keeps the four keys of the single line.
+    // One named browser is named in its line too; without --browser the line has four keys.
     const ProgramRun one = home.run({"--status", "--browser", "chromium"});
     EXPECT_EQ(one.status, 0);
-    EXPECT_EQ(one.out, "{\"helper\":\"" +
-                           escapedSlashes(home.integration("chromium").helperPath()) +
-                           "\",\"manifest\":\"" +
-                           escapedSlashes(home.integration("chromium").manifestPath()) +
-                           "\",\"registered\":true,\"version\":\"0.1.0\"}\n");
+    EXPECT_EQ(one.out, statusLine(home.integration("chromium"), true));
+    const ProgramRun unnamed = home.run({"--status"});
+    EXPECT_EQ(unnamed.out.find("\"browser\""), std::string::npos) << unnamed.out;
 }
 
-TEST(SetupBrowsers, SaysSoWhenNoBrowserIsInstalled) {
+TEST(SetupBrowsers, SaysSoWhenNoBrowserHasRun) {
+    const std::string noBrowser =
+        "No supported browser found: none of them has run for this user yet (there is no \"Local "
+        "State\" in its user-data folder). Open the browser once, or name it with --browser.\n";
     Home home;
     for (const char* command : {"--status", "--register", "--unregister", "--test"}) {
         SCOPED_TRACE(command);
         const ProgramRun run = home.run({command, "--browser", "all"});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err,
-                  "No supported browser found: none of their user-data folders exists. Open the "
-                  "browser once, or name it with --browser.\n");
+        EXPECT_EQ(run.err, noBrowser);
     }
     EXPECT_FALSE(fs::exists(home.sandbox.home() / ".config"));
+
+    // Registering for Chrome makes its folder, which is not Chrome having run.
+    ASSERT_EQ(home.run({"--register"}).status, 0);
+    ASSERT_TRUE(fs::exists(home.integration("chrome").hostDirectory()));
+    const ProgramRun after = home.run({"--status", "--browser", "all"});
+    EXPECT_EQ(after.status, 1);
+    EXPECT_EQ(after.err, noBrowser);
 }
 
 TEST(SetupBrowsers, RegistersTheOthersWhenOneBrowserFails) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "setup_core/browser.h"
 #include "setup_core/connection_test.h"
 #include "setup_core/integration.h"
 #include "support/setup_sandbox.h"
@@ -16,9 +17,27 @@ using test::ProgramRun;
 using test::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
-const std::string usage =
+const std::string usageLine =
     "usage: quenra-bridge-setup [--status|--register|--unregister|--test] "
-    "[--chrome-user-data-dir /path] [--replace]\n";
+    "[--chrome-user-data-dir /path] [--replace] [--browser ID|all] [--development]\n";
+const std::string usage =
+    usageLine +
+    "  --status        print whether this copy is registered, as one JSON line\n"
+    "  --register      test the helper, then register it with the browser\n"
+    "  --unregister    remove this copy's registration; MIDI files are kept\n"
+    "  --test          test the helper only\n"
+    "  --chrome-user-data-dir /path\n"
+    "                  register in that user-data folder instead of the browser's own\n"
+    "  --replace       with --register: back up another copy's registration and replace it\n"
+    "  --browser ID    the browser to work on (default chrome), ID being one of\n"
+    "                  chrome, chrome-beta, chrome-dev, chrome-canary, chromium, brave, edge, "
+    "vivaldi, opera\n"
+    "  --browser all   every one of those browsers that has run for this user\n"
+    "  --development   the development extension's registration "
+    "(tech.ostrell.quenra.bridge_dev),\n"
+    "                  beside the release one\n"
+    "The command and the options may come in any order. Without arguments the setup window "
+    "opens.\n";
 const std::string removed =
     "This app's Chrome integration was removed. MIDI files were retained.\n";
 
@@ -68,22 +87,31 @@ std::string escapedSlashes(const std::string& text) {
 TEST(SetupCommandLine, RefusesBadArgumentsBeforeTouchingAnything) {
     const std::string absolute = "--chrome-user-data-dir requires an absolute path.\n";
     const std::string unknown = "Unknown or repeated option: ";
+    const std::string help = "Run quenra-bridge-setup --help for the commands and options.\n";
+    const std::string noCommand =
+        "A command is missing: add one of --status, --register, --unregister or --test.\n" +
+        usageLine;
     struct Case {
         std::vector<std::string> arguments;
         std::string err;
     };
     const std::vector<Case> cases = {
-        {{"--test", "--replace"}, unknown + "--replace\n"},
-        {{"--register", "--replace", "--replace"}, unknown + "--replace\n"},
+        {{"--test", "--replace"}, unknown + "--replace\n--replace goes only with --register.\n"},
+        {{"--register", "--replace", "--replace"},
+         unknown + "--replace\n--replace is given twice.\n"},
         {{"--status", "--chrome-user-data-dir"}, absolute},
         {{"--status", "--chrome-user-data-dir", "relative/dir"}, absolute},
         {{"--status", "--chrome-user-data-dir", "/a", "--chrome-user-data-dir", "/b"},
-         unknown + "--chrome-user-data-dir\n"},
-        {{"--status", "--test"}, unknown + "--test\n"},
-        {{"--register", "--force"}, unknown + "--force\n"},
-        {{"--help"}, usage},
-        {{"--help", "--replace"}, unknown + "--replace\n"},
-        {{"--chrome-user-data-dir", "/a"}, unknown + "/a\n"},
+         unknown + "--chrome-user-data-dir\n--chrome-user-data-dir is given twice.\n"},
+        {{"--status", "--test"},
+         unknown + "--test\n--status and --test are two commands; give one of them.\n"},
+        {{"--status", "--status"}, unknown + "--status\n--status is given twice.\n"},
+        {{"--register", "--force"}, unknown + "--force\n" + help},
+        {{"--bogus", "--replace"}, unknown + "--replace\n--replace goes only with --register.\n"},
+        {{"--status", "--development", "--development"},
+         unknown + "--development\n--development is given twice.\n"},
+        {{"--chrome-user-data-dir", "/a"}, noCommand},
+        {{"--replace"}, noCommand},
         {{"--unknown", "--chrome-user-data-dir", "/a"}, usage},
         {{""}, usage},
     };
@@ -96,6 +124,91 @@ TEST(SetupCommandLine, RefusesBadArgumentsBeforeTouchingAnything) {
         EXPECT_EQ(run.err, testCase.err);
     }
     EXPECT_FALSE(fs::exists(setup.sandbox.home() / ".config"));
+}
+
+// Each option keeps its value wherever it stands, and only two commands, an option given twice,
+// an option with a command it doesn't go with, or options without a command are refused.
+TEST(SetupCommandLine, TakesTheCommandAndItsOptionsInAnyOrder) {
+    InstalledCopy setup;
+    const fs::path& home = setup.sandbox.home();
+    const std::string folder = (home / "profile").string();
+    const auto statusLine = [&](const Integration& integration, const std::string& browser) {
+        return "{" + (browser.empty() ? "" : "\"browser\":\"" + browser + "\",") + "\"helper\":\"" +
+               escapedSlashes(integration.helperPath()) + "\",\"manifest\":\"" +
+               escapedSlashes(integration.manifestPath()) +
+               "\",\"registered\":false,\"version\":\"0.1.0\"}\n";
+    };
+    const auto integration = [&](const std::string& id, std::optional<std::string> data,
+                                 ExtensionBuild build) {
+        return Integration(setup.sandbox.bundle().string(), home.string(), data,
+                           *Browsers::find(id), build);
+    };
+    const Integration chrome = integration("chrome", std::nullopt, ExtensionBuild::release);
+    fs::create_directories(chrome.userDataDirectory());
+    test::writeFile(fs::path(chrome.userDataDirectory()) / "Local State", "{}");
+    const std::string chromium =
+        statusLine(integration("chromium", std::nullopt, ExtensionBuild::release), "chromium");
+    const std::string given =
+        statusLine(integration("chrome", folder, ExtensionBuild::release), "");
+    const std::string registered =
+        ConnectionTest::successText() + "\nRegistered: " + chrome.manifestPath() + "\n";
+    const std::string unknown = "Unknown or repeated option: ";
+    const std::string twoCommands = " are two commands; give one of them.\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"--status", "--browser", "chromium"}, 0, chromium, ""},
+        {{"--browser", "chromium", "--status"}, 0, chromium, ""},
+        {{"--status", "--chrome-user-data-dir", folder}, 0, given, ""},
+        {{"--chrome-user-data-dir", folder, "--status"}, 0, given, ""},
+        {{"--development", "--browser", "chromium", "--status"},
+         0,
+         statusLine(integration("chromium", std::nullopt, ExtensionBuild::development), "chromium"),
+         ""},
+        {{"--replace", "--register", "--browser", "all"}, 0, registered, ""},
+        {{"--browser", "all", "--register", "--replace"}, 0, registered, ""},
+        {{"--help"}, 0, usage, ""},
+        {{"--status", "--bogus", "--help"}, 0, usage, ""},
+        {{"--browser", "chromium"},
+         2,
+         "",
+         "A command is missing: add one of --status, --register, --unregister or --test.\n" +
+             usageLine},
+        {{"--chrome-user-data-dir", "--status"},
+         2,
+         "",
+         "--chrome-user-data-dir requires an absolute path.\n"},
+        {{"--test", "--browser", "all", "--status"},
+         2,
+         "",
+         unknown + "--status\n--test and --status" + twoCommands},
+        {{"--replace", "--unregister"},
+         2,
+         "",
+         unknown + "--replace\n--replace goes only with --register.\n"},
+        {{"--chrome-user-data-dir", folder, "--browser", "all", "--status"},
+         2,
+         "",
+         "--chrome-user-data-dir cannot be used with --browser all.\n"},
+        {{"--browser", "arc", "--status"},
+         2,
+         "",
+         "Arc is available only on macOS; on Linux, --browser takes one of: chrome, chrome-beta, "
+         "chrome-dev, chrome-canary, chromium, brave, edge, vivaldi, opera, all\n"},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(::testing::PrintToString(testCase.arguments));
+        const ProgramRun run = setup.run(testCase.arguments, false);
+        EXPECT_EQ(run.status, testCase.status);
+        EXPECT_EQ(run.out, testCase.out);
+        EXPECT_EQ(run.err, testCase.err);
+    }
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(chrome.isRegistered());
 }
 
 TEST(SetupCommandLine, ReportsTheStatusWithEverySlashEscaped) {
@@ -202,6 +315,145 @@ TEST(SetupCommandLine, RegistersNothingWhenTheHelperFails) {
     EXPECT_EQ(registered.status, 1);
     EXPECT_EQ(registered.err, invalid);
     EXPECT_FALSE(fs::exists(setup.sandbox.chromeData()));
+}
+
+// No library's text reaches the user: each failure is a sentence that names the file, with the
+// same exit status as before.
+TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
+    InstalledCopy setup;
+    const Integration integration = setup.integration();
+    const std::string manifest = integration.manifestPath();
+    const std::string passed = ConnectionTest::successText() + "\n";
+    const std::string unreadable =
+        "The registration file " + manifest +
+        " is not a host manifest this program can read; quenra-bridge-setup --register "
+        "--replace --chrome-user-data-dir " +
+        setup.sandbox.chromeData().string() + " backs it up and replaces it.\n";
+    fs::create_directories(integration.hostDirectory());
+    for (const std::string& bytes :
+         {std::string("{\"name\": tech.ostrell"), std::string("[]"), std::string("{}")}) {
+        SCOPED_TRACE(bytes);
+        test::writeFile(manifest, bytes);
+        for (const char* command : {"--status", "--unregister"}) {
+            const ProgramRun run = setup.run({command});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, unreadable);
+        }
+        const ProgramRun kept = setup.run({"--register"});
+        EXPECT_EQ(kept.status, 1);
+        EXPECT_EQ(kept.err, std::string(SetupFailure::description(Kind::conflict)) + "\n");
+        EXPECT_EQ(test::readFile(manifest), bytes);
+    }
+    const ProgramRun replaced = setup.run({"--register", "--replace"});
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_TRUE(integration.isRegistered());
+
+    // The manifest's place taken by a folder.
+    fs::remove(manifest);
+    fs::create_directories(fs::path(manifest) / "inside");
+    const ProgramRun status = setup.run({"--status"});
+    EXPECT_EQ(status.status, 1);
+    EXPECT_EQ(status.err, "Could not read the registration file " + manifest +
+                              ": it is a folder, not a file.\n");
+    const ProgramRun removal = setup.run({"--unregister"});
+    EXPECT_EQ(removal.status, 1);
+    EXPECT_EQ(removal.err, "Could not remove the registration file " + manifest +
+                               ": it is a folder, not a file.\n");
+
+    // A user-data folder named by a file: nothing can be created below it.
+    const fs::path file = setup.sandbox.home() / "a-file";
+    test::writeFile(file, "not a folder");
+    const std::vector<std::string> options = {"--chrome-user-data-dir", file.string()};
+    const ProgramRun fileStatus = setup.run({"--status", options[0], options[1]}, false);
+    EXPECT_EQ(fileStatus.status, 0);
+    EXPECT_NE(fileStatus.out.find("\"registered\":false"), std::string::npos);
+    const ProgramRun fileRegister = setup.run({"--register", options[0], options[1]}, false);
+    EXPECT_EQ(fileRegister.status, 1);
+    EXPECT_EQ(fileRegister.out, passed);
+    EXPECT_EQ(fileRegister.err, "Could not create the folder " + file.string() +
+                                    "/NativeMessagingHosts: a part of that path is a file, not "
+                                    "a folder.\n");
+    EXPECT_EQ(test::readFile(file), "not a folder");
+}
+
+// ~/.config linked into a dotfiles folder: the refusal stays, and a second line names the link and
+// the command that registers in the real folder, which then works.
+TEST(SetupCommandLine, NamesTheLinkOnTheWayAndHowToRegisterAnyway) {
+    InstalledCopy setup;
+    const fs::path& home = setup.sandbox.home();
+    const fs::path dotfiles = home / "dotfiles" / "config";
+    fs::create_directories(dotfiles / "google-chrome");
+    fs::create_symlink(dotfiles, home / ".config");
+    const std::string refusal = std::string(SetupFailure::description(Kind::symbolicLink)) + "\n";
+    const std::string advice = (home / ".config").string() + " is a symbolic link to " +
+                               dotfiles.string() +
+                               ". To register anyway, name the real folder: quenra-bridge-setup "
+                               "--register --chrome-user-data-dir " +
+                               (dotfiles / "google-chrome").string() + "\n";
+    for (const char* command : {"--status", "--register", "--unregister"}) {
+        SCOPED_TRACE(command);
+        const ProgramRun run = setup.run({command}, false);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, refusal + advice);
+    }
+    EXPECT_FALSE(fs::exists(dotfiles / "google-chrome" / "NativeMessagingHosts"));
+
+    const ProgramRun anyway = setup.run(
+        {"--register", "--chrome-user-data-dir", (dotfiles / "google-chrome").string()}, false);
+    EXPECT_EQ(anyway.status, 0) << anyway.err;
+    const Integration real(setup.sandbox.bundle().string(), home.string(),
+                           (dotfiles / "google-chrome").string());
+    EXPECT_TRUE(real.isRegistered());
+
+    // A link below the browser's folder can't be avoided by naming a folder: it has to go.
+    const fs::path elsewhere = home / "hosts-elsewhere";
+    fs::create_directories(elsewhere);
+    const fs::path profile = home / "profile";
+    fs::create_directories(profile);
+    fs::create_symlink(elsewhere, profile / "NativeMessagingHosts");
+    const ProgramRun below = setup.run(
+        {"--status", "--browser", "brave", "--chrome-user-data-dir", profile.string()}, false);
+    EXPECT_EQ(below.status, 1);
+    EXPECT_EQ(below.err, refusal + (profile / "NativeMessagingHosts").string() +
+                             " is a symbolic link to " + elsewhere.string() +
+                             ". Replace it with a real folder to register here.\n");
+}
+
+TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
+    InstalledCopy setup;
+    const Integration release = setup.integration();
+    const Integration development(setup.sandbox.bundle().string(), setup.sandbox.home().string(),
+                                  setup.sandbox.chromeData().string(), Browsers::chrome(),
+                                  ExtensionBuild::development);
+    const std::string passed = ConnectionTest::successText() + "\n";
+    ASSERT_EQ(setup.run({"--register"}).status, 0);
+    const std::string releaseBytes = test::readFile(release.manifestPath());
+    const fs::file_time_type past = fs::file_time_type::clock::now() - std::chrono::hours(24);
+    fs::last_write_time(release.manifestPath(), past);
+
+    const ProgramRun registered = setup.run({"--development", "--register"});
+    EXPECT_EQ(registered.status, 0);
+    EXPECT_EQ(registered.out, passed + "Registered: " + development.manifestPath() + "\n");
+    EXPECT_EQ(setup.sandbox.receivedArguments("hello"),
+              "chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/\n");
+    EXPECT_EQ(test::readFile(development.manifestPath()), development.expected().encode());
+
+    const ProgramRun status = setup.run({"--status", "--development"});
+    EXPECT_EQ(status.status, 0);
+    EXPECT_EQ(status.out, "{\"helper\":\"" + escapedSlashes(development.helperPath()) +
+                              "\",\"manifest\":\"" + escapedSlashes(development.manifestPath()) +
+                              "\",\"registered\":true,\"version\":\"0.1.0\"}\n");
+
+    const ProgramRun removed = setup.run({"--unregister", "--development"});
+    EXPECT_EQ(removed.status, 0);
+    EXPECT_EQ(removed.out,
+              "This app's Chrome development integration was removed. MIDI files were "
+              "retained.\n");
+    EXPECT_FALSE(fs::exists(development.manifestPath()));
+    EXPECT_EQ(test::readFile(release.manifestPath()), releaseBytes);
+    EXPECT_EQ(fs::last_write_time(release.manifestPath()), past);
+    EXPECT_TRUE(release.isRegistered());
 }
 
 TEST(SetupCommandLine, SaysSoInOneLineWhenThereIsNoDisplay) {

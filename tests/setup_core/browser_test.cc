@@ -37,6 +37,8 @@ const std::vector<Row> expectedRows = {
      ".config/microsoft-edge"},
     {"vivaldi", "Vivaldi", "Library/Application Support/Vivaldi", ".config/vivaldi"},
     {"arc", "Arc", "Library/Application Support/Arc/User Data", ""},
+    {"opera", "Opera", "Library/Application Support/com.operasoftware.Opera", ".config/opera"},
+    {"opera-gx", "Opera GX", "Library/Application Support/com.operasoftware.OperaGX", ""},
 };
 
 std::vector<Browser> expectedOn(System system) {
@@ -53,8 +55,8 @@ std::vector<Browser> expectedOn(System system) {
 TEST(Browsers, HoldEveryRowOfEachSystemInTableOrder) {
     EXPECT_EQ(Browsers::on(System::macOS), expectedOn(System::macOS));
     EXPECT_EQ(Browsers::on(System::Linux), expectedOn(System::Linux));
-    EXPECT_EQ(Browsers::on(System::macOS).size(), 9u);
-    EXPECT_EQ(Browsers::on(System::Linux).size(), 8u);  // Arc ships for macOS only
+    EXPECT_EQ(Browsers::on(System::macOS).size(), 11u);
+    EXPECT_EQ(Browsers::on(System::Linux).size(), 9u);  // Arc and Opera GX ship for macOS only
     EXPECT_EQ(Browsers::supported(), Browsers::on(SetupPlatform::desktopSystem()));
 }
 
@@ -98,33 +100,63 @@ TEST(Browsers, FindOnlyTheIdsOfThisSystem) {
         EXPECT_EQ(Browsers::find("arc"), std::nullopt);
         EXPECT_EQ(Browsers::idList(),
                   "chrome, chrome-beta, chrome-dev, chrome-canary, chromium, brave, edge, "
-                  "vivaldi, all");
+                  "vivaldi, opera, all");
     }
 }
 
-TEST(Browsers, CountOnlyBrowsersWhoseFolderIsADirectory) {
+TEST(Browsers, SayWhereABrowserOfTheOtherSystemRuns) {
+    for (const Browser& browser : Browsers::supported()) {
+        EXPECT_EQ(Browsers::findElsewhere(browser.id), std::nullopt) << browser.id;
+    }
+    EXPECT_EQ(Browsers::findElsewhere("firefox"), std::nullopt);
+    EXPECT_EQ(Browsers::findElsewhere("all"), std::nullopt);
+    if (SetupPlatform::desktopSystem() == System::Linux) {
+        for (const std::string id : {"arc", "opera-gx"}) {
+            const std::optional<Browser> elsewhere = Browsers::findElsewhere(id);
+            ASSERT_TRUE(elsewhere) << id;
+            EXPECT_EQ(elsewhere->id, id);
+        }
+        EXPECT_EQ(Browsers::onlyElsewhere(*Browsers::findElsewhere("opera-gx")),
+                  "Opera GX is available only on macOS; on Linux, --browser takes one of: chrome, "
+                  "chrome-beta, chrome-dev, chrome-canary, chromium, brave, edge, vivaldi, opera, "
+                  "all");
+    }
+}
+
+TEST(Browsers, CountOnlyBrowsersThatHaveRun) {
     test::SetupSandbox sandbox;
     const fs::path& home = sandbox.home();
-    const std::vector<Browser> browsers = Browsers::supported();
-    EXPECT_TRUE(
-        Integration::forInstalledBrowsers(sandbox.bundle().string(), home.string()).empty());
+    const auto folder = [&](const std::string& id) {
+        return home / Browsers::find(id)->userDataRelativePath;
+    };
+    const auto installed = [&] {
+        std::vector<std::string> ids;
+        for (const Integration& integration :
+             Integration::forInstalledBrowsers(sandbox.bundle().string(), home.string())) {
+            ids.push_back(integration.browser().id);
+            EXPECT_EQ(integration.home(), home.string());
+        }
+        return ids;
+    };
+    EXPECT_TRUE(installed().empty());
 
-    fs::create_directories(home / browsers[4].userDataRelativePath);  // chromium
-    fs::create_directories(home / browsers[0].userDataRelativePath);  // chrome
-    fs::create_directories(home / browsers[6].userDataRelativePath);  // edge
-    fs::create_directories((home / browsers[5].userDataRelativePath).parent_path());
-    test::writeFile(home / browsers[5].userDataRelativePath, "not a folder");  // brave
-    fs::create_directories(home / "elsewhere");
-    fs::create_symlink(home / "elsewhere", home / browsers[7].userDataRelativePath);  // vivaldi
+    // A folder alone is what a registration leaves behind: the browser may never have run.
+    fs::create_directories(folder("chrome") / "NativeMessagingHosts");
+    fs::create_directories(folder("brave"));
+    EXPECT_TRUE(installed().empty());
 
-    std::vector<std::string> ids;
-    for (const Integration& integration :
-         Integration::forInstalledBrowsers(sandbox.bundle().string(), home.string())) {
-        ids.push_back(integration.browser().id);
-        EXPECT_EQ(integration.home(), home.string());
+    for (const char* id : {"chromium", "chrome", "edge"}) {
+        fs::create_directories(folder(id));
+        test::writeFile(folder(id) / "Local State", "{}");
     }
+    fs::create_directories(folder("brave") / "Local State");  // not the browser's file
+    test::writeFile(folder("opera").parent_path() / "opera", "not a folder");
+    fs::create_directories(home / "elsewhere");
+    test::writeFile(home / "elsewhere" / "Local State", "{}");
+    fs::create_symlink(home / "elsewhere", folder("vivaldi"));
+
     // A linked folder counts: registering there then refuses the link, with the browser's name.
-    EXPECT_EQ(ids, (std::vector<std::string>{"chrome", "chromium", "edge", "vivaldi"}));
+    EXPECT_EQ(installed(), (std::vector<std::string>{"chrome", "chromium", "edge", "vivaldi"}));
 }
 
 }  // namespace

@@ -77,6 +77,23 @@ TEST(ConnectionTest, PassesWithAHealthyHelperAndSendsOneHelloFrame) {
     EXPECT_EQ(second.at("requestId"), "setup-test");
 }
 
+TEST(ConnectionTest, StartsTheHelperAsTheBrowserWouldForEachBuildOfTheExtension) {
+    SetupSandbox sandbox;
+    sandbox.installFakeHelper();
+    sandbox.answerCorrectly();
+    ASSERT_EQ(outcome(integrationFor(sandbox)), ConnectionTest::successText());
+    EXPECT_EQ(sandbox.receivedArguments("self-test"), "--self-test\n");
+    EXPECT_EQ(sandbox.receivedArguments("hello"),
+              "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/\n");
+
+    const Integration development(sandbox.bundle().string(), sandbox.home().string(),
+                                  sandbox.chromeData().string(), Browsers::chrome(),
+                                  ExtensionBuild::development);
+    ASSERT_EQ(outcome(development), ConnectionTest::successText());
+    EXPECT_EQ(sandbox.receivedArguments("hello"),
+              "chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/\n");
+}
+
 TEST(ConnectionTest, JudgesTheAnswersInOrder) {
     const std::string invalid = SetupFailure::description(Kind::invalidReply);
     const std::string passed = ConnectionTest::successText();
@@ -205,8 +222,13 @@ TEST(ConnectionTest, PassesWithTheRealHelper) {
     } catch (const SetupFailure&) {
     }
     std::string result;
+    std::string development;
     if (!selfTest.empty()) {
         result = outcome(integrationFor(sandbox));
+        // The host serves the development extension too.
+        development =
+            outcome(Integration(sandbox.bundle().string(), home, sandbox.chromeData().string(),
+                                Browsers::chrome(), ExtensionBuild::development));
     }
     ::setenv("HOME", restoreHome.c_str(), 1);
     ::unsetenv("XDG_CACHE_HOME");
@@ -215,6 +237,7 @@ TEST(ConnectionTest, PassesWithTheRealHelper) {
         GTEST_SKIP() << "the built host does not answer --self-test yet";
     }
     EXPECT_EQ(result, ConnectionTest::successText());
+    EXPECT_EQ(development, ConnectionTest::successText());
 }
 
 }  // namespace

@@ -196,6 +196,52 @@ TEST(HostRegistration, NamesTheBackupAfterTheHostWithAFreshUUID) {
     EXPECT_NE(*first, *second);
 }
 
+TEST(HostRegistration, KeepsTheDevelopmentRegistrationBesideTheReleaseOne) {
+    Fixture fixture;
+    const Integration development(
+        fixture.sandbox.bundle().string(), fixture.sandbox.home().string(),
+        fixture.sandbox.chromeData().string(), Browsers::chrome(), ExtensionBuild::development);
+    EXPECT_EQ(development.manifestPath(),
+              fixture.integration.hostDirectory() + "/tech.ostrell.quenra.bridge_dev.json");
+    EXPECT_EQ(development.expected().encode(),
+              "{\n"
+              "  \"allowed_origins\" : [\n"
+              "    \"chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/\"\n"
+              "  ],\n"
+              "  \"description\" : \"Quenra DAW Bridge helper\",\n"
+              "  \"name\" : \"tech.ostrell.quenra.bridge_dev\",\n"
+              "  \"path\" : \"" +
+                  fixture.integration.helperPath() +
+                  "\",\n"
+                  "  \"type\" : \"stdio\"\n"
+                  "}\n");
+
+    // A release manifest of another copy stays exactly as it is, whatever the development
+    // registration does.
+    fixture.place(fixture.foreign());
+    const fs::file_time_type past = fs::file_time_type::clock::now() - std::chrono::hours(24);
+    fs::last_write_time(fixture.manifest(), past);
+    EXPECT_FALSE(development.registerHost(false));
+    EXPECT_TRUE(development.isRegistered());
+    EXPECT_FALSE(fixture.integration.isRegistered());
+    development.unregister();
+    EXPECT_FALSE(fs::exists(development.manifestPath()));
+    EXPECT_EQ(test::readFile(fixture.manifest()), fixture.foreign());
+    EXPECT_EQ(fs::last_write_time(fixture.manifest()), past);
+
+    // A foreign development manifest is backed up under the development name.
+    HostRegistration other = development.expected();
+    other.path = "/Applications/Old Copy.app/Contents/MacOS/quenra-native-host";
+    test::writeFile(development.manifestPath(), other.encode());
+    const std::optional<std::string> backup = development.registerHost(true);
+    ASSERT_TRUE(backup);
+    EXPECT_TRUE(
+        fs::path(*backup).filename().string().starts_with("tech.ostrell.quenra.bridge_dev.backup-"))
+        << *backup;
+    EXPECT_EQ(test::readFile(*backup), other.encode());
+    EXPECT_EQ(test::readFile(fixture.manifest()), fixture.foreign());
+}
+
 TEST(HostRegistration, WritesAFreshProfileWithMode0644WhateverTheUmask) {
     Fixture fixture;
     const mode_t previous = ::umask(077);

@@ -25,8 +25,10 @@ struct Window {
     explicit Window(const std::vector<std::string>& ids) {
         sandbox.installFakeHelper();
         sandbox.answerCorrectly();
+        // Each browser has run once: its user-data folder holds "Local State".
         for (const std::string& id : ids) {
             fs::create_directories(integration(id).userDataDirectory());
+            test::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
         }
     }
     Integration integration(const std::string& id) const {
@@ -111,12 +113,17 @@ TEST(SetupControllerBrowsers, NamesTheBrowserThatCouldNotBeInstalled) {
     Window window({"chrome", "edge"});
     // Edge's profile moved and linked back: its registration must not be written through it.
     const Integration edge = window.integration("edge");
-    fs::remove(edge.userDataDirectory());
-    fs::create_directories(window.sandbox.home() / "moved-edge");
-    fs::create_symlink(window.sandbox.home() / "moved-edge", edge.userDataDirectory());
+    const fs::path moved = window.sandbox.home() / "moved-edge";
+    fs::rename(edge.userDataDirectory(), moved);
+    fs::create_symlink(moved, edge.userDataDirectory());
     SetupController controller = window.controller();
     controller.installIntegration();
-    const std::string link = SetupFailure::description(Kind::symbolicLink);
+    const std::string link = std::string(SetupFailure::description(Kind::symbolicLink)) + "\n" +
+                             edge.userDataDirectory() + " is a symbolic link to " + moved.string() +
+                             ". To register anyway, name the real folder on the command line: "
+                             "quenra-bridge-setup --register --browser edge "
+                             "--chrome-user-data-dir " +
+                             moved.string();
     EXPECT_EQ(window.view.events,
               (Events{"alert: Microsoft Edge: " + link,
                       "status: Chrome: integration installed for this Mac user.\n"

@@ -162,6 +162,20 @@ TEST(SetupController, RemovesOnlyAfterConfirmationAndOnlyItsOwn) {
     EXPECT_TRUE(window.integration.manifestItemExists());
 }
 
+TEST(SetupController, NamesAnUnreadableRegistrationAndHowToReplaceIt) {
+    Window window;
+    fs::create_directories(window.integration.hostDirectory());
+    test::writeFile(window.integration.manifestPath(), "{\"name\": tech.ostrell");
+    const std::string unreadable = "The registration file " + window.integration.manifestPath() +
+                                   " is not a host manifest this program can read; Install / "
+                                   "Repair integration backs it up and replaces it.";
+    window.controller.refresh();
+    window.view.answers = {true};
+    window.controller.removeIntegration();
+    EXPECT_EQ(window.view.events, (Events{"status: " + unreadable, question(en.removeQuestion),
+                                          "alert: " + unreadable, "status: " + unreadable}));
+}
+
 TEST(SetupController, ShowsTheTestResultInEnglishInAKoreanWindow) {
     Window window(true);
     window.controller.testConnection();

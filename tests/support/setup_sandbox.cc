@@ -20,6 +20,7 @@ constexpr const char* fakeHelperScript = R"(#!/bin/sh
 here=$(dirname "$0")
 if [ "$1" = "--self-test" ]; then mode=self-test; else mode=hello; fi
 echo $$ > "$here/$mode.pid"
+printf '%s\n' "$@" > "$here/$mode.args"
 cat > "$here/$mode.in"
 if [ -f "$here/$mode.ignore-term" ]; then trap '' TERM; fi
 if [ -f "$here/$mode.hang" ]; then exec sleep 600; fi
@@ -70,6 +71,10 @@ void SetupSandbox::setHang(const std::string& mode, bool ignoreTerminate) const 
 
 std::string SetupSandbox::receivedInput() const {
     return readFile(executables() / "hello.in");
+}
+
+std::string SetupSandbox::receivedArguments(const std::string& mode) const {
+    return readFile(executables() / (mode + ".args"));
 }
 
 std::optional<int> SetupSandbox::lastPid(const std::string& mode) const {

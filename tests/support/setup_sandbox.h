@@ -33,6 +33,8 @@ class SetupSandbox {
     void setHang(const std::string& mode, bool ignoreTerminate) const;
     // What the last hello run received on standard input.
     std::string receivedInput() const;
+    // The arguments of the last run of mode, one a line.
+    std::string receivedArguments(const std::string& mode) const;
     // The process id the last run of mode wrote before it answered.
     std::optional<int> lastPid(const std::string& mode) const;
     // A valid self-test report and HELLO_OK frame for the fake to give back.

@@ -44,14 +44,16 @@ const chromiumFlags = [
 ];
 
 export class Browser {
-    static async launch(sandbox) {
+    // Loads the test extension, or another one whose manifest carries the test extension's key
+    // (so that its ID, and the origin of its worker, are the same).
+    static async launch(sandbox, {extension = extensionDir} = {}) {
         const context = await chromium.launchPersistentContext(sandbox.userData, {
             executablePath: chromiumExecutable(),
             headless: true,
             env: sandbox.env(),
             args: [
-                ...chromiumFlags, `--disable-extensions-except=${extensionDir}`,
-                `--load-extension=${extensionDir}`
+                ...chromiumFlags, `--disable-extensions-except=${extension}`,
+                `--load-extension=${extension}`
             ],
         });
         try {

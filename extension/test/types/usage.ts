@@ -1,0 +1,38 @@
+// A page script as an integrator writes it, compiled against quenra-bridge.d.ts: the client's
+// types and the DOM's drag events live side by side in one file.
+
+import {type Armed, type BridgeDragEvent, BridgeClient, BridgeError, hostNameFor} from '../../quenra-bridge.js';
+// @ts-expect-error the client exports no type named like one of the DOM's
+import type {DragEvent as Shadowing} from '../../quenra-bridge.js';
+
+const bridge = new BridgeClient({hostName: hostNameFor('dgldcbgpnkooljhfhcjpkojcdnfkepnb')});
+let armed: Armed|null = null;
+
+export async function onPointerDown(clip: Uint8Array): Promise<void> {
+    const prepared = await bridge.prepare(clip, {clipId: 'clip-1', generation: 1, name: 'Bass'});
+    armed = await bridge.arm(prepared);
+    const outcome: BridgeDragEvent|null = await armed.outcome;
+    if (outcome?.type === 'PUBLISHED') {
+        console.log(outcome.preparedId);
+    }
+}
+
+// The DOM's own DragEvent, with its dataTransfer, in the same file.
+export function onDragStart(event: DragEvent): void {
+    if (armed) {
+        event.dataTransfer?.setData('text/plain', armed.marker);
+    }
+}
+
+document.getElementById('clip')?.addEventListener('dragstart', onDragStart);
+
+bridge.onEvent('*', (event: BridgeDragEvent) => {
+    const kind: 'PUBLISHED'|'DRAG_FAILED'|'EXPIRED' = event.type;
+    console.log(kind, event.token);
+});
+
+export function describe(error: unknown): string {
+    return error instanceof BridgeError ? error.code : String(error);
+}
+
+export type Unused = Shadowing;
