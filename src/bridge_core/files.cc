@@ -184,8 +184,12 @@ void Files::replaceAt(int directory, const std::string& name, ByteView bytes,
     }
 }
 
-ByteBuffer Files::readBounded(int directory, const std::string& path, std::int64_t maxBytes,
-                              AccessTime access) {
+ByteBuffer Files::readBounded(const std::string& path, std::int64_t maxBytes) {
+    return readBoundedAt(AT_FDCWD, path, maxBytes);
+}
+
+ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
+                                AccessTime access) {
     // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
     // ignore the flag.
     const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
@@ -202,7 +206,7 @@ ByteBuffer Files::readBounded(int directory, const std::string& path, std::int64
         throw FileFailure("read", errno, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        throw FileFailure("not-a-regular-file", EINVAL, path);
+        throw FileFailure("read", S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path);
     }
     if (static_cast<std::int64_t>(status.st_size) > maxBytes) {
         throw FileFailure("read", EFBIG, path);
@@ -232,7 +236,7 @@ std::optional<ByteBuffer> Files::readSmall(const std::string& path, std::int64_t
 std::optional<ByteBuffer> Files::readSmallAt(int directory, const std::string& path,
                                              std::int64_t maxBytes, AccessTime access) {
     try {
-        return readBounded(directory, path, maxBytes, access);
+        return readBoundedAt(directory, path, maxBytes, access);
     } catch (const FileFailure&) {
         return std::nullopt;
     }

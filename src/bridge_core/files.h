@@ -110,13 +110,14 @@ void replace(const std::string& path, ByteView bytes, const std::string& tempora
 void replaceAt(int directory, const std::string& name, ByteView bytes,
                const std::string& temporaryName, NewFile how = {});
 
-// The whole regular file at path (relative to directory, which may be the current directory's
-// marker of openat(2)) when it is at most maxBytes long. Throws ("open", errno) when it cannot
-// be opened (a symbolic link included), ("not-a-regular-file", EINVAL), ("read", EFBIG) when it
-// is too large, and ("read", errno) when reading fails or ends early. Bytes appended after the
-// size was read are not read.
-ByteBuffer readBounded(int directory, const std::string& path, std::int64_t maxBytes,
-                       AccessTime access = AccessTime::update);
+// The whole regular file at path (relative to the open directory for the At form) when it is at
+// most maxBytes long. Throws ("open", errno) when it cannot be opened (a symbolic link
+// included), ("read", EISDIR) for a directory and ("read", EINVAL) for anything else that is
+// not a regular file, ("read", EFBIG) when it is too large, and ("read", errno) when reading
+// fails or ends early. Bytes appended after the size was read are not read.
+ByteBuffer readBounded(const std::string& path, std::int64_t maxBytes);
+ByteBuffer readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
+                         AccessTime access = AccessTime::update);
 // The same, with every problem read as nothing.
 std::optional<ByteBuffer> readSmall(const std::string& path, std::int64_t maxBytes);
 std::optional<ByteBuffer> readSmallAt(int directory, const std::string& path, std::int64_t maxBytes,

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "bridge_core/files.h"
 #include "setup_core/host_registration.h"
 
 namespace quenra {
@@ -125,9 +126,8 @@ std::string linkAdvice(const Integration& integration, Reader reader) {
 }
 
 std::string fileSentence(const Integration& integration, Operation operation,
-                         const fs::filesystem_error& failure) {
-    const std::string path = failure.path1().string();
-    const std::string why = reason(failure.code());
+                         const std::string& path, const std::error_code& code) {
+    const std::string why = reason(code);
     const fs::path hostDirectory(integration.hostDirectory());
     if (path == integration.manifestPath()) {
         const char* verb = operation == Operation::registering     ? "write"
@@ -166,8 +166,13 @@ std::string FailureText::ofCurrentFailure(const Integration& integration, Operat
             }
         }
         return text;
+    } catch (const FileFailure& failure) {
+        if (!failure.path().empty()) {
+            return fileSentence(integration, operation, failure.path(), failure.code());
+        }
+        return fileSentence(integration, operation, integration.manifestPath(), failure.code());
     } catch (const fs::filesystem_error& failure) {
-        return fileSentence(integration, operation, failure);
+        return fileSentence(integration, operation, failure.path1().string(), failure.code());
     } catch (const std::system_error& failure) {
         if (operation == Operation::testing) {
             return "The connection test could not run the native helper " +

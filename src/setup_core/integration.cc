@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/system/system_error.hpp>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 
+#include "bridge_core/files.h"
 #include "bridge_core/identity.h"
 #include "platform/setup_platform.h"
+#include "setup_core/connection_check.h"
 
 namespace quenra {
 namespace {
@@ -36,28 +39,6 @@ std::string joined(const std::string& directory, std::string_view relative) {
 }
 
 }  // namespace
-
-const char* SetupFailure::description(Kind kind) {
-    switch (kind) {
-        case Kind::unsafeLocation:
-            return "Move Quenra Bridge.app into Applications (or ~/Applications), then open it "
-                   "again.";
-        case Kind::missingHelper:
-            return "The app's native helper is missing. Install a complete copy of the app.";
-        case Kind::conflict:
-            return "Another registration exists. Confirm replacement to save a backup and update "
-                   "it.";
-        case Kind::foreignRegistration:
-            return "This registration belongs to another installation. It was left unchanged.";
-        case Kind::symbolicLink:
-            return "The registration path contains a symbolic link. It was left unchanged.";
-        case Kind::invalidReply:
-            return "The native helper did not return a valid connection test response.";
-        case Kind::timeout:
-            return "The native helper did not finish its connection test within 10 seconds.";
-    }
-    return "";
-}
 
 Integration::Integration(const std::string& appPath, const std::string& home,
                          const std::optional<std::string>& chromeUserData, Browser browser,
@@ -189,6 +170,83 @@ bool Integration::isToleratedSystemLink(const std::string& path, const std::stri
 bool Integration::manifestItemExists() const {
     struct stat status {};
     return ::lstat(manifestPath().c_str(), &status) == 0;
+}
+
+HostRegistration Integration::expected() const {
+    return HostRegistration{
+        .name = std::string(hostName()),
+        .description = "Quenra DAW Bridge helper",
+        .path = helperPath(),
+        .type = "stdio",
+        .allowedOrigins = {extensionOrigin()},
+    };
+}
+
+std::optional<HostRegistration> Integration::current() const {
+    validateRegistrationPath();
+    if (!manifestItemExists()) {
+        return std::nullopt;
+    }
+    return HostRegistration::read(manifestPath());
+}
+
+bool Integration::isRegistered() const {
+    const std::optional<HostRegistration> found = current();
+    if (!found) {
+        return false;
+    }
+    // The description is ours to word; Chrome acts only on the other four.
+    const HostRegistration mine = expected();
+    return found->name == mine.name && found->path == mine.path && found->type == mine.type &&
+           found->allowedOrigins == mine.allowedOrigins;
+}
+
+std::optional<std::string> Integration::registerHost(bool replace) const {
+    validateLocation();
+    validateRegistrationPath();
+    bool registered = false;
+    try {
+        registered = isRegistered();
+    } catch (const std::system_error&) {
+        // An unreadable manifest is treated like a foreign one: replaceable after a backup.
+    } catch (const boost::system::system_error&) {
+    } catch (const ManifestFormatError&) {
+    }
+    if (registered) {
+        return std::nullopt;
+    }
+    std::optional<std::string> backup;
+    if (manifestItemExists()) {
+        if (!replace) {
+            throw SetupFailure(SetupFailure::Kind::conflict);
+        }
+        backup = HostRegistration::backUp(manifestPath(), hostName());
+    }
+    fs::create_directories(hostDirectory());
+    expected().write(manifestPath());
+    return backup;
+}
+
+void Integration::unregister() const {
+    if (!current()) {
+        return;
+    }
+    if (!isRegistered()) {
+        throw SetupFailure(SetupFailure::Kind::foreignRegistration);
+    }
+    const std::string path = manifestPath();
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw FileFailure("remove", errno, path);
+    }
+}
+
+std::string Integration::testConnection() const {
+    validateLocation();
+    ConnectionCheck::checkSelfTest(ConnectionCheck::runHelper(helperPath(), {"--self-test"}, {}));
+    // Started as the browser would start it for this registration's extension.
+    ConnectionCheck::checkHelloReply(ConnectionCheck::runHelper(
+        helperPath(), {extensionOrigin()}, ConnectionCheck::connectionRequest()));
+    return ConnectionCheck::successText();
 }
 
 }  // namespace quenra

@@ -1,10 +1,8 @@
-// Where one copy of the application and its Chrome registration live, the two safety checks that
-// guard every change to the user's Chrome directory, and SetupFailure, the setup program's
-// user-facing error. The manifest operations are defined in host_registration.cc and the
-// connection test in connection_test.cc.
+// One copy of the application and its registration with one browser: where they live, the two
+// safety checks that guard every change to the user's browser directory, the manifest
+// operations and the connection test.
 #pragma once
 
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,33 +10,9 @@
 
 #include "setup_core/browser.h"
 #include "setup_core/host_registration.h"
+#include "setup_core/setup_failure.h"
 
 namespace quenra {
-
-class SetupFailure : public std::exception {
-  public:
-    enum class Kind {
-        unsafeLocation,
-        missingHelper,
-        conflict,
-        foreignRegistration,
-        symbolicLink,
-        invalidReply,
-        timeout,
-    };
-
-    explicit SetupFailure(Kind kind) : kind_(kind) {}
-
-    Kind kind() const { return kind_; }
-    // The message shown to the user, in English whatever the window language.
-    static const char* description(Kind kind);
-    const char* what() const noexcept override { return description(kind_); }
-
-    bool operator==(const SetupFailure& other) const { return kind_ == other.kind_; }
-
-  private:
-    Kind kind_;
-};
 
 // Which build of the extension a registration serves. The development build, loaded unpacked
 // with the development key, has a host name and an extension ID of its own, so its registration

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "setup_core/browser.h"
-#include "setup_core/connection_test.h"
+#include "setup_core/connection_check.h"
 #include "setup_core/integration.h"
 #include "support/setup_sandbox.h"
 
@@ -67,7 +67,7 @@ std::string statusLine(const Integration& integration, bool registered) {
            "\",\"registered\":" + (registered ? "true" : "false") + ",\"version\":\"0.1.0\"}\n";
 }
 
-const std::string passed = ConnectionTest::successText() + "\n";
+const std::string passed = ConnectionCheck::successText() + "\n";
 
 TEST(SetupBrowsers, RefusesUnknownBrowsersAndAnAllThatCantBeOneFolder) {
     const std::string known =

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "setup_core/browser.h"
-#include "setup_core/connection_test.h"
+#include "setup_core/connection_check.h"
 #include "setup_core/integration.h"
 #include "support/setup_sandbox.h"
 
@@ -151,7 +151,7 @@ TEST(SetupCommandLine, TakesTheCommandAndItsOptionsInAnyOrder) {
     const std::string given =
         statusLine(integration("chrome", folder, ExtensionBuild::release), "");
     const std::string registered =
-        ConnectionTest::successText() + "\nRegistered: " + chrome.manifestPath() + "\n";
+        ConnectionCheck::successText() + "\nRegistered: " + chrome.manifestPath() + "\n";
     const std::string unknown = "Unknown or repeated option: ";
     const std::string twoCommands = " are two commands; give one of them.\n";
     struct Case {
@@ -253,7 +253,7 @@ TEST(SetupCommandLine, ReportsTheStatusOfACopyOutsideTheInstallRoots) {
 TEST(SetupCommandLine, RegistersTestsAndUnregisters) {
     InstalledCopy setup;
     const Integration integration = setup.integration();
-    const std::string passed = ConnectionTest::successText() + "\n";
+    const std::string passed = ConnectionCheck::successText() + "\n";
 
     EXPECT_EQ(setup.run({"--test"}).out, passed);
     const ProgramRun registered = setup.run({"--register"});
@@ -276,7 +276,7 @@ TEST(SetupCommandLine, RegistersTestsAndUnregisters) {
 TEST(SetupCommandLine, ReplacesAForeignRegistrationOnlyWhenAsked) {
     InstalledCopy setup;
     const Integration integration = setup.integration();
-    const std::string passed = ConnectionTest::successText() + "\n";
+    const std::string passed = ConnectionCheck::successText() + "\n";
     setup.placeForeignManifest();
     const std::string foreign = test::readFile(integration.manifestPath());
 
@@ -323,7 +323,7 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
     InstalledCopy setup;
     const Integration integration = setup.integration();
     const std::string manifest = integration.manifestPath();
-    const std::string passed = ConnectionTest::successText() + "\n";
+    const std::string passed = ConnectionCheck::successText() + "\n";
     const std::string unreadable =
         "The registration file " + manifest +
         " is not a host manifest this program can read; quenra-bridge-setup --register "
@@ -426,7 +426,7 @@ TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
     const Integration development(setup.sandbox.bundle().string(), setup.sandbox.home().string(),
                                   setup.sandbox.chromeData().string(), Browsers::chrome(),
                                   ExtensionBuild::development);
-    const std::string passed = ConnectionTest::successText() + "\n";
+    const std::string passed = ConnectionCheck::successText() + "\n";
     ASSERT_EQ(setup.run({"--register"}).status, 0);
     const std::string releaseBytes = test::readFile(release.manifestPath());
     const fs::file_time_type past = fs::file_time_type::clock::now() - std::chrono::hours(24);

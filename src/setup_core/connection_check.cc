@@ -1,4 +1,4 @@
-#include "setup_core/connection_test.h"
+#include "setup_core/connection_check.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,7 +22,7 @@
 #include "bridge_core/json_writer.h"
 #include "bridge_core/limits.h"
 #include "platform/system_files.h"
-#include "setup_core/integration.h"
+#include "setup_core/setup_failure.h"
 #include "setup_core/uuid.h"
 
 extern char** environ;
@@ -100,7 +100,7 @@ class Child {
     // SIGTERM first so a real helper can shut its session down; SIGKILL when it won't.
     void terminate() {
         ::kill(pid_, SIGTERM);
-        const Clock::time_point killAt = Clock::now() + ConnectionTest::terminationGrace;
+        const Clock::time_point killAt = Clock::now() + ConnectionCheck::terminationGrace;
         while (!poll() && Clock::now() < killAt) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -201,10 +201,10 @@ bool isString(const boost::json::object& object, std::string_view key, std::stri
 
 }  // namespace
 
-std::string ConnectionTest::runHelper(const std::string& program,
-                                      const std::vector<std::string>& arguments,
-                                      const std::optional<std::string>& input,
-                                      std::chrono::milliseconds timeLimit) {
+std::string ConnectionCheck::runHelper(const std::string& program,
+                                       const std::vector<std::string>& arguments,
+                                       const std::optional<std::string>& input,
+                                       std::chrono::milliseconds timeLimit) {
     Pipe standardInput;
     Pipe standardOutput;
     Child child(launch(program, arguments, standardInput, standardOutput));
@@ -275,7 +275,7 @@ std::string ConnectionTest::runHelper(const std::string& program,
     return output;
 }
 
-std::string ConnectionTest::connectionRequest() {
+std::string ConnectionCheck::connectionRequest() {
     const boost::json::value body = {
         {"protocolVersion", Identity::protocolVersion},
         {"type", "HELLO"},
@@ -287,7 +287,7 @@ std::string ConnectionTest::connectionRequest() {
     return std::string(frame.begin(), frame.end());
 }
 
-void ConnectionTest::checkSelfTest(std::string_view output) {
+void ConnectionCheck::checkSelfTest(std::string_view output) {
     const boost::json::value report = boost::json::parse(output);
     const boost::json::object* object = report.if_object();
     if (object == nullptr || !isString(*object, "cache", "ok") ||
@@ -296,7 +296,7 @@ void ConnectionTest::checkSelfTest(std::string_view output) {
     }
 }
 
-void ConnectionTest::checkHelloReply(std::string_view output) {
+void ConnectionCheck::checkHelloReply(std::string_view output) {
     if (output.size() < 4) {
         invalidReply();
     }
@@ -319,18 +319,9 @@ void ConnectionTest::checkHelloReply(std::string_view output) {
     }
 }
 
-std::string ConnectionTest::successText() {
+std::string ConnectionCheck::successText() {
     return "Helper " + std::string(Identity::helperVersion) +
            ": cache, drag pasteboard and Native Messaging HELLO passed.";
-}
-
-std::string Integration::testConnection() const {
-    validateLocation();
-    ConnectionTest::checkSelfTest(ConnectionTest::runHelper(helperPath(), {"--self-test"}, {}));
-    // Started as the browser would start it for this registration's extension.
-    ConnectionTest::checkHelloReply(ConnectionTest::runHelper(helperPath(), {extensionOrigin()},
-                                                              ConnectionTest::connectionRequest()));
-    return ConnectionTest::successText();
 }
 
 }  // namespace quenra

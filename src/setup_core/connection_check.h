@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quenra::ConnectionTest {
+namespace quenra::ConnectionCheck {
 
 inline constexpr std::chrono::milliseconds helperTimeLimit{10000};
 // How long a helper that was asked to terminate may take before it is killed.
@@ -36,4 +36,4 @@ void checkHelloReply(std::string_view output);
 
 std::string successText();
 
-}  // namespace quenra::ConnectionTest
+}  // namespace quenra::ConnectionCheck

@@ -1,4 +1,4 @@
-#include "setup_core/connection_test.h"
+#include "setup_core/connection_check.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -47,7 +47,7 @@ std::string helloWith(const std::string& replacement, const std::string& origina
     return test::frame(body);
 }
 
-TEST(ConnectionTest, PassesWithAHealthyHelperAndSendsOneHelloFrame) {
+TEST(ConnectionCheck, PassesWithAHealthyHelperAndSendsOneHelloFrame) {
     SetupSandbox sandbox;
     sandbox.installFakeHelper();
     sandbox.answerCorrectly();
@@ -71,17 +71,17 @@ TEST(ConnectionTest, PassesWithAHealthyHelperAndSendsOneHelloFrame) {
     EXPECT_TRUE(std::regex_match(id, std::regex("setup-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")))
         << id;
 
-    ASSERT_EQ(outcome(integration), ConnectionTest::successText());
+    ASSERT_EQ(outcome(integration), ConnectionCheck::successText());
     const boost::json::value second = boost::json::parse(sandbox.receivedInput().substr(4));
     EXPECT_NE(second.at("session").at("id"), body.at("session").at("id"));
     EXPECT_EQ(second.at("requestId"), "setup-test");
 }
 
-TEST(ConnectionTest, StartsTheHelperAsTheBrowserWouldForEachBuildOfTheExtension) {
+TEST(ConnectionCheck, StartsTheHelperAsTheBrowserWouldForEachBuildOfTheExtension) {
     SetupSandbox sandbox;
     sandbox.installFakeHelper();
     sandbox.answerCorrectly();
-    ASSERT_EQ(outcome(integrationFor(sandbox)), ConnectionTest::successText());
+    ASSERT_EQ(outcome(integrationFor(sandbox)), ConnectionCheck::successText());
     EXPECT_EQ(sandbox.receivedArguments("self-test"), "--self-test\n");
     EXPECT_EQ(sandbox.receivedArguments("hello"),
               "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/\n");
@@ -89,14 +89,14 @@ TEST(ConnectionTest, StartsTheHelperAsTheBrowserWouldForEachBuildOfTheExtension)
     const Integration development(sandbox.bundle().string(), sandbox.home().string(),
                                   sandbox.chromeData().string(), Browsers::chrome(),
                                   ExtensionBuild::development);
-    ASSERT_EQ(outcome(development), ConnectionTest::successText());
+    ASSERT_EQ(outcome(development), ConnectionCheck::successText());
     EXPECT_EQ(sandbox.receivedArguments("hello"),
               "chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/\n");
 }
 
-TEST(ConnectionTest, JudgesTheAnswersInOrder) {
+TEST(ConnectionCheck, JudgesTheAnswersInOrder) {
     const std::string invalid = SetupFailure::description(Kind::invalidReply);
-    const std::string passed = ConnectionTest::successText();
+    const std::string passed = ConnectionCheck::successText();
     const std::string wellFormed = test::frame(test::helloBodyOfSize(200));
     struct Case {
         const char* name;
@@ -152,22 +152,22 @@ TEST(ConnectionTest, JudgesTheAnswersInOrder) {
     }
 }
 
-TEST(ConnectionTest, StartsNothingFromAnIncompleteCopy) {
+TEST(ConnectionCheck, StartsNothingFromAnIncompleteCopy) {
     SetupSandbox sandbox;
     EXPECT_EQ(outcome(integrationFor(sandbox)), SetupFailure::description(Kind::missingHelper));
-    EXPECT_THROW(ConnectionTest::runHelper(sandbox.helper().string(), {"--self-test"}, {}),
+    EXPECT_THROW(ConnectionCheck::runHelper(sandbox.helper().string(), {"--self-test"}, {}),
                  std::system_error);
 }
 
-TEST(ConnectionTest, EndsAndReapsAHelperThatOverrunsItsLimit) {
+TEST(ConnectionCheck, EndsAndReapsAHelperThatOverrunsItsLimit) {
     for (const bool ignoresTerminate : {false, true}) {
         SCOPED_TRACE(ignoresTerminate ? "ignores SIGTERM" : "never exits");
         SetupSandbox sandbox;
         sandbox.installFakeHelper();
         sandbox.setHang("hello", ignoresTerminate);
         try {
-            ConnectionTest::runHelper(sandbox.helper().string(), {"origin"}, std::string("x"),
-                                      std::chrono::milliseconds(1500));
+            ConnectionCheck::runHelper(sandbox.helper().string(), {"origin"}, std::string("x"),
+                                       std::chrono::milliseconds(1500));
             ADD_FAILURE() << "no timeout";
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.kind(), Kind::timeout);
@@ -178,7 +178,7 @@ TEST(ConnectionTest, EndsAndReapsAHelperThatOverrunsItsLimit) {
     }
 }
 
-TEST(ConnectionTest, ReportsTheTimeLimitInTheUsersWords) {
+TEST(ConnectionCheck, ReportsTheTimeLimitInTheUsersWords) {
     SetupSandbox sandbox;
     sandbox.installFakeHelper();
     sandbox.answerCorrectly();
@@ -189,13 +189,13 @@ TEST(ConnectionTest, ReportsTheTimeLimitInTheUsersWords) {
     EXPECT_FALSE(processExists(*sandbox.lastPid("hello")));
 }
 
-TEST(ConnectionTest, DrainsAFloodWithoutStallingTheHelper) {
+TEST(ConnectionCheck, DrainsAFloodWithoutStallingTheHelper) {
     SetupSandbox sandbox;
     sandbox.installFakeHelper();
     sandbox.setOutput("self-test", std::string(3 << 20, 'x'));
     try {
-        ConnectionTest::runHelper(sandbox.helper().string(), {"--self-test"}, {},
-                                  std::chrono::milliseconds(5000));
+        ConnectionCheck::runHelper(sandbox.helper().string(), {"--self-test"}, {},
+                                   std::chrono::milliseconds(5000));
         ADD_FAILURE() << "a flood was accepted";
     } catch (const SetupFailure& failure) {
         EXPECT_EQ(failure.kind(), Kind::invalidReply);
@@ -203,7 +203,7 @@ TEST(ConnectionTest, DrainsAFloodWithoutStallingTheHelper) {
 }
 
 // The real helper, copied into a bundle under a private home, as Chrome would start it.
-TEST(ConnectionTest, PassesWithTheRealHelper) {
+TEST(ConnectionCheck, PassesWithTheRealHelper) {
     const fs::path built = fs::path(QUENRA_BUNDLE_EXECUTABLES) / "quenra-native-host";
     SetupSandbox sandbox;
     fs::copy_file(built, sandbox.helper());
@@ -218,7 +218,7 @@ TEST(ConnectionTest, PassesWithTheRealHelper) {
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     std::string selfTest;
     try {
-        selfTest = ConnectionTest::runHelper(sandbox.helper().string(), {"--self-test"}, {});
+        selfTest = ConnectionCheck::runHelper(sandbox.helper().string(), {"--self-test"}, {});
     } catch (const SetupFailure&) {
     }
     std::string result;
@@ -236,8 +236,8 @@ TEST(ConnectionTest, PassesWithTheRealHelper) {
     if (selfTest.empty()) {
         GTEST_SKIP() << "the built host does not answer --self-test yet";
     }
-    EXPECT_EQ(result, ConnectionTest::successText());
-    EXPECT_EQ(development, ConnectionTest::successText());
+    EXPECT_EQ(result, ConnectionCheck::successText());
+    EXPECT_EQ(development, ConnectionCheck::successText());
 }
 
 }  // namespace
