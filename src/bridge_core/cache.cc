@@ -373,9 +373,10 @@ SweepReport Cache::sweepWhileLocked() {
         if (!status) {
             continue;
         }
+        // The folder's times in whole seconds, through the POSIX names that every system has:
+        // the expiry rules need no finer steps.
         if (staging) {
-            const double expiry =
-                static_cast<double>(status->st_mtim.tv_sec) + limits_.temporaryMaxAge;
+            const double expiry = static_cast<double>(status->st_mtime) + limits_.temporaryMaxAge;
             if (now > expiry) {
                 Files::removeTree(directory);
                 ++report.temporariesDeleted;
@@ -388,7 +389,7 @@ SweepReport Cache::sweepWhileLocked() {
             ++report.owned;
             continue;
         }
-        double expiry = static_cast<double>(status->st_ctim.tv_sec) + limits_.unreadableRetention;
+        double expiry = static_cast<double>(status->st_ctime) + limits_.unreadableRetention;
         const auto bytes = Files::readSmallAt(entries.get(), name + "/entry.json", maxRecordBytes,
                                               Files::AccessTime::leave);
         if (const auto record = bytes ? EntryRecord::decode(*bytes) : std::nullopt) {

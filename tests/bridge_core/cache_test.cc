@@ -354,13 +354,13 @@ TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
     const auto age = [](const std::string& path) {
         struct stat status {};
         ASSERT_EQ(::stat(path.c_str(), &status), 0);
-        const timespec times[2] = {{status.st_mtim.tv_sec - 86400, 0}, {0, UTIME_OMIT}};
+        const timespec times[2] = {{status.st_mtime - 86400, 0}, {0, UTIME_OMIT}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     };
     const auto accessed = [](const std::string& path) {
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0);
-        return status.st_atim.tv_sec;
+        return status.st_atime;
     };
     age(folder);
     age(record);
@@ -462,7 +462,7 @@ TEST_P(UnreadableRecords, CountAsEmptyEntriesAndExpireAfterTheirStatusChange) {
     EXPECT_EQ(cache().usage(), (CacheUsage{1, 0})) << GetParam().what;
     struct stat status {};
     ASSERT_EQ(::lstat(directory.c_str(), &status), 0);
-    const auto changed = static_cast<double>(status.st_ctim.tv_sec);
+    const auto changed = static_cast<double>(status.st_ctime);
     clock.setWall(changed + 86400);
     EXPECT_EQ(cache().sweep(), (SweepReport{.kept = 1})) << GetParam().what;
     clock.setWall(changed + 86400.5);
