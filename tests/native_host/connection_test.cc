@@ -1,11 +1,12 @@
 #include "native_host/connection.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "support/pipe.h"
 
 namespace quenra {
 namespace {
@@ -48,7 +49,7 @@ class CapturedStandardError {
   public:
     CapturedStandardError() {
         saved_ = ::dup(STDERR_FILENO);
-        EXPECT_EQ(::pipe2(pipe_, O_CLOEXEC), 0);
+        EXPECT_EQ(testing::closeOnExecPipe(pipe_), 0);
         ::dup2(pipe_[1], STDERR_FILENO);
     }
     ~CapturedStandardError() { restore(); }

@@ -1,6 +1,5 @@
 #include "native_host/host_entry.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+
+#include "support/pipe.h"
 
 namespace quenra {
 namespace {
@@ -39,9 +40,9 @@ void drain(int descriptor, std::string& into) {
 // empty, and standard output either captured or a pipe whose reader has gone.
 HostRun runHost(const std::vector<std::string>& argv, bool closedStdout = false) {
     int in[2], out[2], err[2];
-    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    EXPECT_EQ(testing::closeOnExecPipe(in), 0);
+    EXPECT_EQ(testing::closeOnExecPipe(out), 0);
+    EXPECT_EQ(testing::closeOnExecPipe(err), 0);
     if (closedStdout) {
         ::close(out[0]);
     }

@@ -1,12 +1,13 @@
 #include "native_host/output.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <thread>
 #include <vector>
+
+#include "support/pipe.h"
 
 namespace quenra {
 namespace {
@@ -17,7 +18,7 @@ std::span<const std::uint8_t> bytesOf(const std::vector<std::uint8_t>& bytes) {
 
 TEST(OutputTest, WritesEveryByteInOrderThroughShortWrites) {
     int pipe[2];
-    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ASSERT_EQ(testing::closeOnExecPipe(pipe), 0);
     // Larger than any pipe buffer, so the writer sees short writes while the reader drains.
     std::vector<std::uint8_t> sent(3 * 1024 * 1024 + 17);
     for (std::size_t i = 0; i < sent.size(); ++i)
@@ -40,7 +41,7 @@ TEST(OutputTest, WritesEveryByteInOrderThroughShortWrites) {
 TEST(OutputTest, AClosedReaderIsABrokenOutputNotASignal) {
     std::signal(SIGPIPE, SIG_IGN);
     int pipe[2];
-    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ASSERT_EQ(testing::closeOnExecPipe(pipe), 0);
     ::close(pipe[0]);
     std::vector<std::uint8_t> frame{2, 0, 0, 0, '{', '}'};
     EXPECT_FALSE(Output::writeAll(pipe[1], bytesOf(frame)));

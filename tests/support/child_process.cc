@@ -1,6 +1,5 @@
 #include "child_process.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+
+#include "support/pipe.h"
 
 namespace quenra::testing {
 
@@ -77,8 +78,8 @@ void ChildProcess::reaped(int rawStatus) {
 
 ProcessSignal::ProcessSignal() {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe2");
+    if (closeOnExecPipe(ends) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
     }
     readEnd_ = ends[0];
     writeEnd_ = ends[1];

@@ -1,6 +1,5 @@
 // The drag simulator as scripts and tests use it: the real binary, run against a temporary
 // board, checked by its exact output and exit status and by what the board library then reads.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/linux/drag_board.h"
+#include "support/pipe.h"
 
 namespace quenra {
 namespace {
@@ -52,8 +52,8 @@ SimRun runSim(const std::vector<std::string>& arguments,
 
     int out[2];
     int err[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    EXPECT_EQ(testing::closeOnExecPipe(out), 0);
+    EXPECT_EQ(testing::closeOnExecPipe(err), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);

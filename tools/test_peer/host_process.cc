@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -41,6 +42,26 @@ void closeDescriptor(int& descriptor) {
 int remainingMilliseconds(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Every spawn of this peer holds this lock while it makes its pipes and starts the child. The
+// pipes are made with pipe() and then marked close-on-exec, the calls every system has; a child
+// that another thread started between the two steps would inherit their ends and keep a host's
+// input open after the peer closed it. The stress tool spawns hosts from several threads.
+std::mutex spawnLock;
+
+void openCloseOnExecPipe(int ends[2]) {
+    if (::pipe(ends) != 0)
+        fail("pipe");
+    for (int index = 0; index < 2; ++index) {
+        if (::fcntl(ends[index], F_SETFD, FD_CLOEXEC) != 0) {
+            const int saved = errno;
+            ::close(ends[0]);
+            ::close(ends[1]);
+            errno = saved;
+            fail("pipe");
+        }
+    }
 }
 
 ExitStatus decodeStatus(int status) {
@@ -91,13 +112,11 @@ HostProcess HostProcess::spawn(const std::string& program,
     // child gets the default disposition back so that it has to ignore SIGPIPE itself.
     ::signal(SIGPIPE, SIG_IGN);
 
+    const std::lock_guard<std::mutex> spawning(spawnLock);
     int input[2], output[2], error[2];
-    if (::pipe2(input, O_CLOEXEC) != 0)
-        fail("pipe");
-    if (::pipe2(output, O_CLOEXEC) != 0)
-        fail("pipe");
-    if (::pipe2(error, O_CLOEXEC) != 0)
-        fail("pipe");
+    openCloseOnExecPipe(input);
+    openCloseOnExecPipe(output);
+    openCloseOnExecPipe(error);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
