@@ -14,6 +14,7 @@
 #include <ostream>
 
 #include "bridge_core/files.h"
+#include "bridge_core/system_locations.h"
 #include "support/cache_printers.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
@@ -141,10 +142,13 @@ TEST_F(CacheTest, InitRefusesATamperedRoot) {
 }
 
 TEST_F(CacheTest, DefaultRootIsTheUserCachesFolderJoinedWithTheDirectoryName) {
+    // The Linux layer's rule reads XDG_CACHE_HOME; on macOS Foundation names the folder.
     const char* old = std::getenv("XDG_CACHE_HOME");
     const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
     ::setenv("XDG_CACHE_HOME", "/somewhere/caches", 1);
-    EXPECT_EQ(Cache::defaultRoot(), "/somewhere/caches/tech.ostrell.quenra.bridge");
+    const std::optional<std::string> caches = SystemLocations::userCachesDirectory();
+    ASSERT_TRUE(caches);
+    EXPECT_EQ(Cache::defaultRoot(), *caches + "/tech.ostrell.quenra.bridge");
     saved ? ::setenv("XDG_CACHE_HOME", saved->c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
 }
 
@@ -243,7 +247,7 @@ TEST_F(CacheTest, ACollidingIdFailsTheRenameAndLeavesNoStaging) {
 TEST_F(CacheTest, AClipThatCannotBeWrittenLeavesNoStagingAndNoOpenLock) {
     cache();
     const auto openDescriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+        return std::distance(std::filesystem::directory_iterator("/dev/fd"),
                              std::filesystem::directory_iterator());
     };
     const auto before = openDescriptors();
@@ -348,6 +352,9 @@ TEST_F(CacheTest, OwnedEntriesCountAndAreNeverSweptEvenWhenExpired) {
 // A scan writes nothing: no access time of the folder or of a record changes, so the next
 // entry's flush carries no inode updates of the scans before it.
 TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
+    if (Files::leaveAccessTimeFlag == 0) {
+        GTEST_SKIP() << "no O_NOATIME here: reads of the cache update access times";
+    }
     OwnedEntry entry = cache().create(clip, "a.mid", digest);
     const std::string folder = cache().entriesDirectory();
     const std::string record = entry.directory() + "/entry.json";
@@ -376,9 +383,8 @@ TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
     // Ordinary reads move both, so the checks above could have failed.
     (void)Files::names(folder);
     (void)Files::readSmall(record, 1024);
-    if (Files::leaveAccessTimeFlag == 0 || accessed(folder) == folderBefore ||
-        accessed(record) == recordBefore) {
-        GTEST_SKIP() << "no O_NOATIME, or this file system records no access times";
+    if (accessed(folder) == folderBefore || accessed(record) == recordBefore) {
+        GTEST_SKIP() << "this file system records no access times";
     }
 }
 
