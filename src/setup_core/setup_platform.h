@@ -19,8 +19,10 @@ std::string systemApplicationsDirectory();
 // A freshly generated random (version 4) UUID as 36 upper-case, hyphenated characters.
 std::string randomUUID();
 
-// A pipe whose two ends are close-on-exec from the moment they exist, so no program started
-// meanwhile inherits them. Returns false with errno set on failure.
+// A pipe whose two ends are close-on-exec, so no program started later inherits them. Where the
+// system has no pipe2 (macOS) the ends are marked just after the pipe is made: a caller that
+// starts programs from several threads keeps them from starting in between. Returns false with
+// errno set on failure.
 bool openPipe(int ends[2]);
 
 }  // namespace quenra::SetupPlatform

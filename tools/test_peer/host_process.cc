@@ -16,6 +16,8 @@
 #include <thread>
 #include <utility>
 
+#include "setup_core/setup_platform.h"
+
 #ifndef QUENRA_BUNDLE_EXECUTABLES
 #define QUENRA_BUNDLE_EXECUTABLES ""
 #endif
@@ -44,24 +46,15 @@ int remainingMilliseconds(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Every spawn of this peer holds this lock while it makes its pipes and starts the child. The
-// pipes are made with pipe() and then marked close-on-exec, the calls every system has; a child
-// that another thread started between the two steps would inherit their ends and keep a host's
-// input open after the peer closed it. The stress tool spawns hosts from several threads.
+// Every spawn of this peer holds this lock while it makes its pipes and starts the child. Where
+// the system has no pipe2 (macOS), the platform makes a pipe and then marks its ends
+// close-on-exec; a child that another thread started between the two steps would inherit the
+// ends and keep a host's input open after the peer closed it.
 std::mutex spawnLock;
 
 void openCloseOnExecPipe(int ends[2]) {
-    if (::pipe(ends) != 0)
+    if (!SetupPlatform::openPipe(ends))
         fail("pipe");
-    for (int index = 0; index < 2; ++index) {
-        if (::fcntl(ends[index], F_SETFD, FD_CLOEXEC) != 0) {
-            const int saved = errno;
-            ::close(ends[0]);
-            ::close(ends[1]);
-            errno = saved;
-            fail("pipe");
-        }
-    }
 }
 
 ExitStatus decodeStatus(int status) {
