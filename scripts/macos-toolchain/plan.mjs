@@ -1,16 +1,17 @@
 // Reads the compile commands of the Apple build and of the Linux builds that scripts/check-macos
-// configured, and the project's C, C++ and Objective-C++ sources on standard input (one path a
-// line, relative to the root). Writes, in the work folder:
+// configured (each TREE is a folder of WORK holding a compile_commands.json), and the project's
+// C, C++ and Objective-C++ sources on standard input (one path a line, relative to ROOT).
+// Writes, in WORK:
 //   zig.ninja         one edge per C or C++ file of the Apple build: its own command, run by Zig
 //   objc-sources.txt  the Objective-C++ files of the Apple build, for the GNUstep syntax check
 //   linux-only.txt    the sources that only the Linux builds compile
 // and prints their counts; fails, naming them, when sources are in neither the Apple build nor
 // a Linux build.
-// Usage: node plan.mjs ROOT WORK < sources
+// Usage: node plan.mjs ROOT WORK APPLE_TREE LINUX_TREE... < sources
 import {readFileSync, writeFileSync} from 'node:fs';
 import path from 'node:path';
 
-const [root, work] = process.argv.slice(2);
+const [root, work, appleTree, ...linuxTrees] = process.argv.slice(2);
 const relative = (file) => path.relative(root, path.resolve(file));
 
 function entriesOf(tree) {
@@ -21,8 +22,8 @@ function entriesOf(tree) {
   }));
 }
 
-const apple = entriesOf('apple');
-const linux = [...entriesOf('linux'), ...entriesOf('linux-fuzz')];
+const apple = entriesOf(appleTree);
+const linux = linuxTrees.flatMap(entriesOf);
 const isObjectiveC = (source) => source.endsWith('.mm');
 
 // Ninja reads "$" as the start of a variable everywhere, and " " and ":" as separators in the
