@@ -14,9 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "platform/input_tuning.h"
 
@@ -25,12 +22,12 @@ namespace {
 constexpr std::size_t largeAllocation = std::size_t{1} << 20;
 constexpr std::size_t hugePage = std::size_t{2} << 20;
 
-#if defined(__GLIBC__)
 // Setting the threshold fixes it: every allocation from 1 MiB on is a mapping of its own,
 // unmapped by free.
-[[maybe_unused]] const bool mappedLargeAllocations =
-    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(largeAllocation)) == 1;
-#endif
+[[maybe_unused]] const bool mappedLargeAllocations = [] {
+    quenra::InputTuning::mapLargeAllocations(largeAllocation);
+    return true;
+}();
 
 }  // namespace
 

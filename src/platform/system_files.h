@@ -11,7 +11,9 @@ bool renameWithoutReplacing(const char* from, const char* to);
 // one (Linux), else 0. An open with it fails with EPERM on a file that is not the caller's.
 extern const int leaveAccessTimeFlag;
 
-// A pipe whose two ends are close-on-exec from the moment they exist where the system allows it.
+// A pipe whose two ends are close-on-exec, so no program started later inherits them. Where the
+// system has no pipe2 (macOS) the ends are marked just after the pipe is made: a caller that
+// starts programs from several threads keeps them from starting in between.
 bool openPipe(int ends[2]);
 
 }  // namespace quenra::SystemFiles

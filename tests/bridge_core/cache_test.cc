@@ -16,6 +16,7 @@
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
 #include "platform/system_files.h"
+#include "platform/system_locations.h"
 #include "support/cache_printers.h"
 #include "support/deterministic_random.h"
 #include "support/directory_listing.h"
@@ -144,10 +145,13 @@ TEST_F(CacheTest, InitRefusesATamperedRoot) {
 }
 
 TEST_F(CacheTest, DefaultRootIsTheUserCachesFolderJoinedWithTheDirectoryName) {
+    // The Linux layer's rule reads XDG_CACHE_HOME; on macOS Foundation names the folder.
     const char* old = std::getenv("XDG_CACHE_HOME");
     const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
     ::setenv("XDG_CACHE_HOME", "/somewhere/caches", 1);
-    EXPECT_EQ(Cache::defaultRoot(), "/somewhere/caches/tech.ostrell.quenra.bridge");
+    const std::optional<std::string> caches = SystemLocations::userCachesDirectory();
+    ASSERT_TRUE(caches);
+    EXPECT_EQ(Cache::defaultRoot(), *caches + "/tech.ostrell.quenra.bridge");
     saved ? ::setenv("XDG_CACHE_HOME", saved->c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
 }
 
@@ -246,7 +250,7 @@ TEST_F(CacheTest, ACollidingIdFailsTheRenameAndLeavesNoStaging) {
 TEST_F(CacheTest, AClipThatCannotBeWrittenLeavesNoStagingAndNoOpenLock) {
     cache();
     const auto openDescriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+        return std::distance(std::filesystem::directory_iterator("/dev/fd"),
                              std::filesystem::directory_iterator());
     };
     const auto before = openDescriptors();
@@ -351,19 +355,22 @@ TEST_F(CacheTest, OwnedEntriesCountAndAreNeverSweptEvenWhenExpired) {
 // A scan writes nothing: no access time of the folder or of a record changes, so the next
 // entry's flush carries no inode updates of the scans before it.
 TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
+    if (SystemFiles::leaveAccessTimeFlag == 0) {
+        GTEST_SKIP() << "no O_NOATIME here: reads of the cache update access times";
+    }
     OwnedEntry entry = cache().create(clip, "a.mid", digest);
     const std::string folder = cache().entriesDirectory();
     const std::string record = entry.directory() + "/entry.json";
     const auto age = [](const std::string& path) {
         struct stat status {};
         ASSERT_EQ(::stat(path.c_str(), &status), 0);
-        const timespec times[2] = {{status.st_mtim.tv_sec - 86400, 0}, {0, UTIME_OMIT}};
+        const timespec times[2] = {{status.st_mtime - 86400, 0}, {0, UTIME_OMIT}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     };
     const auto accessed = [](const std::string& path) {
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0);
-        return status.st_atim.tv_sec;
+        return status.st_atime;
     };
     age(folder);
     age(record);
@@ -379,9 +386,8 @@ TEST_F(CacheTest, UsageAndSweepLeaveAccessTimesAlone) {
     // Ordinary reads move both, so the checks above could have failed.
     (void)testing::namesIn(folder);
     (void)Files::readSmall(record, 1024);
-    if (SystemFiles::leaveAccessTimeFlag == 0 || accessed(folder) == folderBefore ||
-        accessed(record) == recordBefore) {
-        GTEST_SKIP() << "no O_NOATIME, or this file system records no access times";
+    if (accessed(folder) == folderBefore || accessed(record) == recordBefore) {
+        GTEST_SKIP() << "this file system records no access times";
     }
 }
 
@@ -465,7 +471,7 @@ TEST_P(UnreadableRecords, CountAsEmptyEntriesAndExpireAfterTheirStatusChange) {
     EXPECT_EQ(cache().usage(), (CacheUsage{1, 0})) << GetParam().what;
     struct stat status {};
     ASSERT_EQ(::lstat(directory.c_str(), &status), 0);
-    const auto changed = static_cast<double>(status.st_ctim.tv_sec);
+    const auto changed = static_cast<double>(status.st_ctime);
     clock.setWall(changed + 86400);
     EXPECT_EQ(cache().sweep(), (SweepReport{.kept = 1})) << GetParam().what;
     clock.setWall(changed + 86400.5);

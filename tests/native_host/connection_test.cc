@@ -1,11 +1,12 @@
 #include "native_host/connection.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "bridge_core/files.h"
 
 namespace quenra {
 namespace {
@@ -43,10 +44,8 @@ class ScriptedSession final : public ServedSession {
 // Everything the connection writes to standard error while alive, read back afterwards.
 class CapturedStandardError {
   public:
-    CapturedStandardError() {
-        saved_ = ::dup(STDERR_FILENO);
-        EXPECT_EQ(::pipe2(pipe_, O_CLOEXEC), 0);
-        ::dup2(pipe_[1], STDERR_FILENO);
+    CapturedStandardError() : saved_(::dup(STDERR_FILENO)), pipe_(Files::openPipe()) {
+        ::dup2(pipe_.writing.get(), STDERR_FILENO);
     }
     ~CapturedStandardError() { restore(); }
     std::string text() {
@@ -54,7 +53,7 @@ class CapturedStandardError {
         std::string text;
         char chunk[512];
         ssize_t count;
-        while ((count = ::read(pipe_[0], chunk, sizeof chunk)) > 0)
+        while ((count = ::read(pipe_.reading.get(), chunk, sizeof chunk)) > 0)
             text.append(chunk, count);
         return text;
     }
@@ -65,11 +64,11 @@ class CapturedStandardError {
             return;
         ::dup2(saved_, STDERR_FILENO);
         ::close(saved_);
-        ::close(pipe_[1]);
+        pipe_.writing.reset();
         saved_ = -1;
     }
     int saved_ = -1;
-    int pipe_[2] = {-1, -1};
+    Files::Pipe pipe_;
 };
 
 struct Harness {

@@ -1,6 +1,5 @@
 #include "native_host/host_entry.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+
+#include "bridge_core/files.h"
 
 namespace quenra {
 namespace {
@@ -38,12 +39,11 @@ void drain(int descriptor, std::string& into) {
 // Runs the real host binary with the given arguments (argv[0] included), standard input
 // empty, and standard output either captured or a pipe whose reader has gone.
 HostRun runHost(const std::vector<std::string>& argv, bool closedStdout = false) {
-    int in[2], out[2], err[2];
-    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    Files::Pipe in = Files::openPipe();
+    Files::Pipe out = Files::openPipe();
+    Files::Pipe err = Files::openPipe();
     if (closedStdout) {
-        ::close(out[0]);
+        out.reading.reset();
     }
     std::vector<char*> pointers;
     for (const std::string& argument : argv) {
@@ -54,23 +54,20 @@ HostRun runHost(const std::vector<std::string>& argv, bool closedStdout = false)
     if (child == 0) {
         // An ignored SIGPIPE would survive exec and hide whether the host ignores it itself.
         ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
+        ::dup2(in.reading.get(), 0);
+        ::dup2(out.writing.get(), 1);
+        ::dup2(err.writing.get(), 2);
         ::execv(hostPath.c_str(), pointers.data());
         ::_exit(127);
     }
-    ::close(in[0]);
-    ::close(in[1]);
-    ::close(out[1]);
-    ::close(err[1]);
+    in = {};
+    out.writing.reset();
+    err.writing.reset();
     HostRun run;
     if (!closedStdout) {
-        drain(out[0], run.out);
-        ::close(out[0]);
+        drain(out.reading.get(), run.out);
     }
-    drain(err[0], run.err);
-    ::close(err[0]);
+    drain(err.reading.get(), run.err);
     int status = 0;
     EXPECT_EQ(::waitpid(child, &status, 0), child);
     if (WIFEXITED(status)) {

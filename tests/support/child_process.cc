@@ -1,6 +1,5 @@
 #include "child_process.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,27 +74,13 @@ void ChildProcess::reaped(int rawStatus) {
     status_ = WIFEXITED(rawStatus) ? WEXITSTATUS(rawStatus) : 128 + WTERMSIG(rawStatus);
 }
 
-ProcessSignal::ProcessSignal() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe2");
-    }
-    readEnd_ = ends[0];
-    writeEnd_ = ends[1];
-}
+ProcessSignal::ProcessSignal() : pipe_(Files::openPipe()) {}
 
-ProcessSignal::~ProcessSignal() {
-    if (readEnd_ >= 0) {
-        ::close(readEnd_);
-    }
-    if (writeEnd_ >= 0) {
-        ::close(writeEnd_);
-    }
-}
+ProcessSignal::~ProcessSignal() = default;
 
 void ProcessSignal::notify() {
     const char byte = 1;
-    while (::write(writeEnd_, &byte, 1) < 0 && errno == EINTR) {
+    while (::write(pipe_.writing.get(), &byte, 1) < 0 && errno == EINTR) {
     }
 }
 
@@ -103,23 +88,17 @@ bool ProcessSignal::wait() {
     char byte = 0;
     ssize_t count;
     do {
-        count = ::read(readEnd_, &byte, 1);
+        count = ::read(pipe_.reading.get(), &byte, 1);
     } while (count < 0 && errno == EINTR);
     return count == 1;
 }
 
 void ProcessSignal::becomeWaiter() {
-    if (writeEnd_ >= 0) {
-        ::close(writeEnd_);
-        writeEnd_ = -1;
-    }
+    pipe_.writing.reset();
 }
 
 void ProcessSignal::becomeNotifier() {
-    if (readEnd_ >= 0) {
-        ::close(readEnd_);
-        readEnd_ = -1;
-    }
+    pipe_.reading.reset();
 }
 
 }  // namespace quenra::testing

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "bridge_core/files.h"
+
 namespace quenra::testing {
 
 class ChildProcess {
@@ -50,8 +52,7 @@ class ProcessSignal {
     void becomeNotifier();
 
   private:
-    int readEnd_ = -1;
-    int writeEnd_ = -1;
+    Files::Pipe pipe_;
 };
 
 }  // namespace quenra::testing

@@ -1,14 +1,12 @@
 // The drag simulator as scripts and tests use it: the real binary, run against a temporary
 // board, checked by its exact output and exit status and by what the board library then reads.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "platform/linux/drag_board.h"
+#include "test_peer/host_process.h"
 
 namespace quenra {
 namespace {
@@ -19,58 +17,15 @@ struct SimRun {
     std::string err;
 };
 
-std::string readAll(int descriptor) {
-    std::string bytes;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = ::read(descriptor, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(descriptor);
-    return bytes;
-}
-
 SimRun runSim(const std::vector<std::string>& arguments,
               const std::vector<std::string>& environment) {
     const std::string program = std::string(QUENRA_BUILD_DIR) + "/tools/quenra-drag-sim";
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& variable : environment) {
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    }
-    envp.push_back(nullptr);
-
-    int out[2];
-    int err[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    pid_t child = -1;
-    const int spawned =
-        ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
+    const TestPeer::Completed completed = TestPeer::run(program, arguments, environment);
     SimRun run;
-    run.out = readAll(out[0]);
-    run.err = readAll(err[0]);
-    EXPECT_EQ(spawned, 0) << program;
-    int status = 0;
-    if (spawned == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        run.status = WEXITSTATUS(status);
+    run.out = completed.output;
+    run.err = completed.error;
+    if (completed.status.exited) {
+        run.status = completed.status.code;
     }
     return run;
 }

@@ -11,9 +11,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
+
+#include "platform/system_files.h"
 
 #ifndef QUENRA_BUNDLE_EXECUTABLES
 #define QUENRA_BUNDLE_EXECUTABLES ""
@@ -41,6 +44,17 @@ void closeDescriptor(int& descriptor) {
 int remainingMilliseconds(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Every spawn of this peer holds this lock while it makes its pipes and starts the child. Where
+// the system has no pipe2 (macOS), the platform makes a pipe and then marks its ends
+// close-on-exec; a child that another thread started between the two steps would inherit the
+// ends and keep a host's input open after the peer closed it.
+std::mutex spawnLock;
+
+void openCloseOnExecPipe(int ends[2]) {
+    if (!SystemFiles::openPipe(ends))
+        fail("pipe");
 }
 
 ExitStatus decodeStatus(int status) {
@@ -91,13 +105,11 @@ HostProcess HostProcess::spawn(const std::string& program,
     // child gets the default disposition back so that it has to ignore SIGPIPE itself.
     ::signal(SIGPIPE, SIG_IGN);
 
+    const std::lock_guard<std::mutex> spawning(spawnLock);
     int input[2], output[2], error[2];
-    if (::pipe2(input, O_CLOEXEC) != 0)
-        fail("pipe");
-    if (::pipe2(output, O_CLOEXEC) != 0)
-        fail("pipe");
-    if (::pipe2(error, O_CLOEXEC) != 0)
-        fail("pipe");
+    openCloseOnExecPipe(input);
+    openCloseOnExecPipe(output);
+    openCloseOnExecPipe(error);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -1,9 +1,11 @@
 #include "platform/input_tuning.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdint>
 
 namespace quenra::InputTuning {
@@ -26,6 +28,13 @@ void preferHugePages(void* start, std::size_t length) {
     if (last <= first)
         return;
     (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void mapLargeAllocations(std::size_t threshold) {
+    // glibc raises its own threshold after the first large free unless one is set, and then
+    // serves later large blocks from an arena it keeps.
+    if (threshold <= INT_MAX)
+        (void)mallopt(M_MMAP_THRESHOLD, static_cast<int>(threshold));
 }
 
 }  // namespace quenra::InputTuning

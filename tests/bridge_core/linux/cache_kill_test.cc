@@ -1,0 +1,172 @@
+// A creator stopped by ptrace at every system call of a create, in turn, and killed there:
+// another process must then find either nothing or a whole entry, and a sweep must take what
+// the kill left in staging once it is old enough. ptrace's system-call stops are Linux's, so
+// these tests run only there.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "bridge_core/cache.h"
+#include "bridge_core/files.h"
+#include "platform/system_clock.h"
+#include "support/child_process.h"
+#include "support/directory_listing.h"
+#include "support/manual_clock.h"
+#include "support/temporary_directory.h"
+
+namespace quenra {
+namespace {
+
+using testing::ChildProcess;
+using testing::ManualClock;
+using testing::readFileText;
+using testing::TemporaryDirectory;
+
+const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
+const std::string digest(64, 'c');
+
+double realNow() {
+    return static_cast<double>(std::time(nullptr));
+}
+
+bool isEntryName(const std::string& name) {
+    return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool isStagingName(const std::string& name) {
+    return name.size() == 21 && name.starts_with(".tmp-") &&
+           name.find_first_not_of("0123456789abcdef", 5) == std::string::npos;
+}
+
+// What a reader in another process must always find under an entry id: the whole entry.
+bool isCompleteEntry(const std::string& directory, const std::string& id) {
+    std::vector<std::string> names = testing::namesIn(directory);
+    std::sort(names.begin(), names.end());
+    if (names != std::vector<std::string>{"Song.mid", "entry.json", "owner.lock"}) {
+        return false;
+    }
+    const auto record = EntryRecord::decode(readFileText(directory + "/entry.json"));
+    return readFileText(directory + "/Song.mid") == std::string(clip.begin(), clip.end()) &&
+           record && record->preparedId == id && record->fileName == "Song.mid" &&
+           record->byteLength == static_cast<std::int64_t>(clip.size()) && record->sha256 == digest;
+}
+
+// The tracer side of a child stopped by ptrace: resume until the next system-call stop.
+// False once the child has ended (and then it has been reaped).
+bool resumeToNextSyscallStop(ChildProcess& child) {
+    const pid_t pid = child.pid();
+    int signal = 0;
+    for (;;) {
+        if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0) {
+            return false;
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, __WALL) < 0) {
+            return false;
+        }
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            child.reaped(status);
+            return false;
+        }
+        if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+            return true;
+        }
+        signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+    }
+}
+
+// A child that stops itself just before create, so the tracer counts only create's calls.
+ChildProcess startTracedCreator(const std::string& root) {
+    ChildProcess child = ChildProcess::start([&] {
+        if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+            return 3;
+        }
+        SystemClock clock;
+        SystemRandom random;
+        Cache cache(root, Limits::standard(), clock, random);
+        ::raise(SIGSTOP);
+        OwnedEntry entry = cache.create(clip, "Song.mid", digest);
+        ::_exit(0);  // ownership ends with the process, as after a crash
+    });
+    int status = 0;
+    EXPECT_EQ(::waitpid(child.pid(), &status, __WALL), child.pid());
+    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP);
+    ::ptrace(PTRACE_SETOPTIONS, child.pid(), nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    return child;
+}
+
+TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    SystemClock clock;
+    SystemRandom random;
+    Cache observer(root, Limits::standard(), clock, random);
+
+    int stops = 0;
+    {
+        ChildProcess counted = startTracedCreator(root);
+        while (resumeToNextSyscallStop(counted)) {
+            ++stops;
+        }
+        ASSERT_EQ(counted.wait(), 0);
+        ASSERT_GT(stops, 10) << "tracing saw no system calls";
+        ManualClock later(realNow() + 1e6);
+        Cache(root, Limits::standard(), later, random).sweep();
+        ASSERT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
+    }
+
+    int sawStaging = 0;
+    int sawEntry = 0;
+    for (int killAt = 1; killAt <= stops; ++killAt) {
+        ChildProcess child = startTracedCreator(root);
+        // The number of calls can vary from run to run (allocators map memory when they
+        // like); a child that finishes before its stop simply completed its create.
+        bool finished = false;
+        for (int stop = 0; stop < killAt && !finished; ++stop) {
+            finished = !resumeToNextSyscallStop(child);
+        }
+        if (finished) {
+            EXPECT_EQ(child.wait(), 0);
+        } else {
+            child.kill(SIGKILL);
+            EXPECT_EQ(child.wait(), 128 + SIGKILL);
+        }
+
+        int staging = 0;
+        for (const std::string& name : testing::namesIn(observer.entriesDirectory())) {
+            if (isStagingName(name)) {
+                ++staging;
+            } else {
+                EXPECT_TRUE(isEntryName(name)) << name;
+                EXPECT_TRUE(isCompleteEntry(observer.entriesDirectory() + "/" + name, name))
+                    << "half an entry visible after a kill at stop " << killAt;
+                ++sawEntry;
+            }
+        }
+        sawStaging += staging;
+        // A young staging directory is left alone; once old enough a sweep takes it.
+        const SweepReport now = observer.sweep();
+        EXPECT_EQ(now.temporariesDeleted, 0);
+        EXPECT_EQ(now.owned, 0) << "a dead process still owns its entry";
+        ManualClock later(realNow() + Limits::standard().temporaryMaxAge + 2);
+        Cache sweeper(root, Limits::standard(), later, random);
+        EXPECT_EQ(sweeper.sweep().temporariesDeleted, staging) << "kill at stop " << killAt;
+        EXPECT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
+        if (finished) {
+            break;
+        }
+    }
+    // The kills really landed both inside staging and after publication.
+    EXPECT_GT(sawStaging, 0);
+    EXPECT_GT(sawEntry, 0);
+}
+
+}  // namespace
+}  // namespace quenra
