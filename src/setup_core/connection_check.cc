@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,15 +16,14 @@
 #include <system_error>
 #include <thread>
 
+#include "bridge_core/files.h"
 #include "bridge_core/framing.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/limits.h"
-#include "platform/system_files.h"
+#include "bridge_core/subprocess.h"
 #include "setup_core/setup_failure.h"
 #include "setup_core/uuid.h"
-
-extern char** environ;
 
 namespace quenra {
 namespace {
@@ -39,36 +37,6 @@ constexpr std::size_t maxHelperOutputBytes = 1 << 20;
 [[noreturn]] void throwSystemError(int code, const std::string& operation) {
     throw std::system_error(code, std::generic_category(), operation);
 }
-
-class Pipe {
-  public:
-    Pipe() {
-        if (!SystemFiles::openPipe(ends_)) {
-            throwSystemError(errno, "pipe");
-        }
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    ~Pipe() {
-        closeReading();
-        closeWriting();
-    }
-    int reading() const { return ends_[0]; }
-    int writing() const { return ends_[1]; }
-    void closeReading() { closeEnd(0); }
-    int closeWriting() { return closeEnd(1); }
-
-  private:
-    int closeEnd(int which) {
-        int result = 0;
-        if (ends_[which] >= 0) {
-            result = ::close(ends_[which]);
-            ends_[which] = -1;
-        }
-        return result;
-    }
-    int ends_[2] = {-1, -1};
-};
 
 // A started helper. Whatever path leaves the test, the process is gone and reaped afterwards.
 class Child {
@@ -128,17 +96,10 @@ void writeInput(int fd, const std::string& input) {
     sigpending(&pending);
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     int failure = 0;
-    std::size_t offset = 0;
-    while (offset < input.size()) {
-        const ssize_t written = ::write(fd, input.data() + offset, input.size() - offset);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failure = errno;
-            break;
-        }
-        offset += static_cast<std::size_t>(written);
+    try {
+        Files::writeAll(fd, bytesOf(input));
+    } catch (const FileFailure& failed) {
+        failure = failed.errorNumber();
     }
     sigpending(&pending);
     if (!wasPending && sigismember(&pending, SIGPIPE) == 1) {
@@ -149,45 +110,6 @@ void writeInput(int fd, const std::string& input) {
     if (failure != 0) {
         throwSystemError(failure, "write to the native helper");
     }
-}
-
-pid_t launch(const std::string& program, const std::vector<std::string>& arguments, Pipe& input,
-             Pipe& output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input.reading(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output.writing(), STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-    // The helper starts with default signal handling whatever this process ignores or blocks.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD}) {
-        sigaddset(&defaults, signal);
-    }
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int result =
-        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (result != 0) {
-        throwSystemError(result, "launch " + program);
-    }
-    return pid;
 }
 
 bool isString(const boost::json::object& object, std::string_view key, std::string_view text) {
@@ -205,16 +127,19 @@ std::string ConnectionCheck::runHelper(const std::string& program,
                                        const std::vector<std::string>& arguments,
                                        const std::optional<std::string>& input,
                                        std::chrono::milliseconds timeLimit) {
-    Pipe standardInput;
-    Pipe standardOutput;
-    Child child(launch(program, arguments, standardInput, standardOutput));
-    standardInput.closeReading();
-    standardOutput.closeWriting();
+    Files::Pipe standardInput = Files::openPipe();
+    Files::Pipe standardOutput = Files::openPipe();
+    // Its standard error goes nowhere: only its answer on standard output is judged.
+    Child child(Subprocess::start(
+        program, arguments, std::nullopt,
+        {.input = standardInput.reading.get(), .output = standardOutput.writing.get()}));
+    standardInput.reading.reset();
+    standardOutput.writing.reset();
 
     if (input) {
-        writeInput(standardInput.writing(), *input);
+        writeInput(standardInput.writing.get(), *input);
     }
-    if (standardInput.closeWriting() != 0) {
+    if (!standardInput.writing.close()) {
         throwSystemError(errno, "close the native helper's input");
     }
 
@@ -235,7 +160,7 @@ std::string ConnectionCheck::runHelper(const std::string& program,
             std::this_thread::sleep_for(std::min(remaining, std::chrono::milliseconds(20)));
             continue;
         }
-        pollfd readable{.fd = standardOutput.reading(), .events = POLLIN, .revents = 0};
+        pollfd readable{.fd = standardOutput.reading.get(), .events = POLLIN, .revents = 0};
         const int ready =
             ::poll(&readable, 1, static_cast<int>(std::min<std::int64_t>(remaining.count(), 20)));
         if (ready < 0 && errno != EINTR) {
@@ -244,7 +169,7 @@ std::string ConnectionCheck::runHelper(const std::string& program,
         if (ready <= 0) {
             continue;
         }
-        const ssize_t count = ::read(standardOutput.reading(), chunk.data(), chunk.size());
+        const ssize_t count = ::read(standardOutput.reading.get(), chunk.data(), chunk.size());
         if (count < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;

@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "test_peer/host_process.h"
 
 namespace quenra::test {
 namespace {
@@ -32,20 +33,8 @@ exit "$status"
 
 }  // namespace
 
-SetupSandbox::SetupSandbox() {
-    std::string pattern = (fs::temp_directory_path() / "quenra-setup-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-    }
-    root_ = fs::canonical(pattern);
-    home_ = root_ / "home";
+SetupSandbox::SetupSandbox() : home_(fs::path(root_.path()) / "home") {
     fs::create_directories(executables());
-}
-
-SetupSandbox::~SetupSandbox() {
-    std::error_code error;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(root_, error);
 }
 
 void SetupSandbox::installFakeHelper() const {
@@ -93,42 +82,13 @@ void SetupSandbox::answerCorrectly() const {
 
 ProgramRun runProgram(const fs::path& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment) {
-    char outName[] = "/tmp/quenra-run-out-XXXXXX";
-    char errName[] = "/tmp/quenra-run-err-XXXXXX";
-    const int out = ::mkostemp(outName, O_CLOEXEC);
-    const int err = ::mkostemp(errName, O_CLOEXEC);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& entry : environment) {
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    }
-    envp.push_back(nullptr);
+    // Far beyond the connection test's own two time limits.
+    const TestPeer::Completed completed =
+        TestPeer::run(program.string(), arguments, environment, {}, std::chrono::seconds(60));
     ProgramRun run;
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-        ADD_FAILURE() << "cannot start " << program;
-    } else {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out);
-    ::close(err);
-    run.out = readFile(outName);
-    run.err = readFile(errName);
-    ::unlink(outName);
-    ::unlink(errName);
+    run.status = completed.status.exited ? completed.status.code : -1;
+    run.out = completed.output;
+    run.err = completed.error;
     return run;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temporary_directory.h"
+
 namespace quenra::test {
 
 class SetupSandbox {
@@ -14,7 +16,6 @@ class SetupSandbox {
     SetupSandbox();
     SetupSandbox(const SetupSandbox&) = delete;
     SetupSandbox& operator=(const SetupSandbox&) = delete;
-    ~SetupSandbox();
 
     // The home folder, links resolved, so paths compare exactly with the Integration's.
     const std::filesystem::path& home() const { return home_; }
@@ -41,7 +42,7 @@ class SetupSandbox {
     void answerCorrectly() const;
 
   private:
-    std::filesystem::path root_;
+    testing::TemporaryDirectory root_;
     std::filesystem::path home_;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/linux/drag_board.h"
+#include "support/temporary_directory.h"
 #include "test_peer/host_process.h"
 
 namespace quenra {
@@ -32,20 +33,14 @@ SimRun runSim(const std::vector<std::string>& arguments,
 
 class DragSimTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "drag-sim-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        environment_ = {"XDG_RUNTIME_DIR=" + root_, "HOME=/nonexistent"};
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
+    void SetUp() override { environment_ = {"XDG_RUNTIME_DIR=" + root_, "HOME=/nonexistent"}; }
 
     SimRun sim(const std::vector<std::string>& arguments) {
         return runSim(arguments, environment_);
     }
 
-    std::string root_;
+    testing::TemporaryDirectory temporary_;
+    std::string root_ = temporary_.path();
     std::vector<std::string> environment_;
 };
 

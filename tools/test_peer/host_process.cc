@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +15,8 @@
 #include <thread>
 #include <utility>
 
-#include "platform/system_files.h"
+#include "bridge_core/files.h"
+#include "bridge_core/subprocess.h"
 
 #ifndef QUENRA_BUNDLE_EXECUTABLES
 #define QUENRA_BUNDLE_EXECUTABLES ""
@@ -35,12 +35,6 @@ using Clock = std::chrono::steady_clock;
     throw std::runtime_error(what + " failed: " + std::strerror(errno));
 }
 
-void closeDescriptor(int& descriptor) {
-    if (descriptor >= 0)
-        ::close(descriptor);
-    descriptor = -1;
-}
-
 int remainingMilliseconds(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
@@ -51,11 +45,6 @@ int remainingMilliseconds(Clock::time_point deadline) {
 // close-on-exec; a child that another thread started between the two steps would inherit the
 // ends and keep a host's input open after the peer closed it.
 std::mutex spawnLock;
-
-void openCloseOnExecPipe(int ends[2]) {
-    if (!SystemFiles::openPipe(ends))
-        fail("pipe");
-}
 
 ExitStatus decodeStatus(int status) {
     if (WIFEXITED(status))
@@ -106,63 +95,34 @@ HostProcess HostProcess::spawn(const std::string& program,
     ::signal(SIGPIPE, SIG_IGN);
 
     const std::lock_guard<std::mutex> spawning(spawnLock);
-    int input[2], output[2], error[2];
-    openCloseOnExecPipe(input);
-    openCloseOnExecPipe(output);
-    openCloseOnExecPipe(error);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
-    pid_t pid = -1;
-    int result =
-        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(input[0]);
-    ::close(output[1]);
-    ::close(error[1]);
-    if (result != 0) {
-        ::close(input[1]);
-        ::close(output[0]);
-        ::close(error[0]);
-        errno = result;
-        fail("spawn " + program);
+    Files::Pipe input = Files::openPipe();
+    Files::Pipe output = Files::openPipe();
+    Files::Pipe error = Files::openPipe();
+    int pid = -1;
+    try {
+        pid = Subprocess::start(program, arguments, environment,
+                                {input.reading.get(), output.writing.get(), error.writing.get()});
+    } catch (const std::system_error& failure) {
+        throw std::runtime_error("spawn " + program + " failed: " + failure.code().message());
     }
-    ::fcntl(error[0], F_SETFL, O_NONBLOCK);
-    return HostProcess(pid, input[1], output[0], error[0], outputKind);
+    ::fcntl(error.reading.get(), F_SETFL, O_NONBLOCK);
+    return HostProcess(pid, std::move(input.writing), std::move(output.reading),
+                       std::move(error.reading), outputKind);
 }
 
-HostProcess::HostProcess(pid_t pid, int input, int output, int error, OutputKind outputKind)
-    : pid_(pid), input_(input), output_(output), error_(error), outputKind_(outputKind) {}
+HostProcess::HostProcess(pid_t pid, Descriptor input, Descriptor output, Descriptor error,
+                         OutputKind outputKind)
+    : pid_(pid),
+      input_(std::move(input)),
+      output_(std::move(output)),
+      error_(std::move(error)),
+      outputKind_(outputKind) {}
 
 HostProcess::HostProcess(HostProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
-      input_(std::exchange(other.input_, -1)),
-      output_(std::exchange(other.output_, -1)),
-      error_(std::exchange(other.error_, -1)),
+      input_(std::move(other.input_)),
+      output_(std::move(other.output_)),
+      error_(std::move(other.error_)),
       outputKind_(other.outputKind_),
       exit_(other.exit_),
       decoder_(std::move(other.decoder_)),
@@ -178,24 +138,18 @@ HostProcess::~HostProcess() {
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    closeDescriptor(input_);
-    closeDescriptor(output_);
-    closeDescriptor(error_);
 }
 
 bool HostProcess::write(std::span<const std::uint8_t> bytes) {
-    std::size_t position = 0;
-    while (position < bytes.size()) {
-        if (input_ < 0)
-            return false;
-        ssize_t written = ::write(input_, bytes.data() + position, bytes.size() - position);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        position += static_cast<std::size_t>(written);
+    if (!input_.isOpen()) {
+        return bytes.empty();
     }
-    return true;
+    try {
+        Files::writeAll(input_.get(), bytes);
+        return true;
+    } catch (const FileFailure&) {
+        return false;
+    }
 }
 
 bool HostProcess::write(std::string_view bytes) {
@@ -207,11 +161,11 @@ bool HostProcess::send(std::string_view payload) {
 }
 
 void HostProcess::closeInput() {
-    closeDescriptor(input_);
+    input_.reset();
 }
 
 void HostProcess::closeOutput() {
-    closeDescriptor(output_);
+    output_.reset();
     outputEnded_ = true;
 }
 
@@ -221,7 +175,7 @@ bool HostProcess::pump(milliseconds timeout) {
     Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
         drainError();
-        pollfd descriptors[1] = {{output_, POLLIN, 0}};
+        pollfd descriptors[1] = {{output_.get(), POLLIN, 0}};
         int ready = ::poll(descriptors, 1, remainingMilliseconds(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -230,7 +184,7 @@ bool HostProcess::pump(milliseconds timeout) {
         if (ready == 0)
             return true;
         char chunk[65536];
-        ssize_t count = ::read(output_, chunk, sizeof chunk);
+        ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0) {
@@ -304,9 +258,9 @@ std::optional<ExitStatus> HostProcess::wait(milliseconds timeout) {
 }
 
 void HostProcess::drainError() {
-    while (error_ >= 0) {
+    while (error_.isOpen()) {
         char chunk[4096];
-        ssize_t count = ::read(error_, chunk, sizeof chunk);
+        ssize_t count = ::read(error_.get(), chunk, sizeof chunk);
         if (count < 0 && errno == EINTR)
             continue;
         if (count > 0) {
@@ -315,15 +269,15 @@ void HostProcess::drainError() {
         }
         // End of the pipe: every writer, the child included, has gone.
         if (count == 0)
-            closeDescriptor(error_);
+            error_.reset();
         return;
     }
 }
 
 const std::string& HostProcess::standardError() {
-    if (exit_ && error_ >= 0) {
+    if (exit_ && error_.isOpen()) {
         // The child has gone, so the pipe ends as soon as what it wrote is read.
-        ::fcntl(error_, F_SETFL, 0);
+        ::fcntl(error_.get(), F_SETFL, 0);
     }
     drainError();
     return standardError_;

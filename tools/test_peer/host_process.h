@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge_core/files.h"
 #include "bridge_core/framing.h"
 
 namespace quenra::TestPeer {
@@ -84,15 +85,16 @@ class HostProcess {
     const std::string& standardError();
 
   private:
-    HostProcess(pid_t pid, int input, int output, int error, OutputKind outputKind);
+    HostProcess(pid_t pid, Descriptor input, Descriptor output, Descriptor error,
+                OutputKind outputKind);
     void drainError();
     // Reads what is there within timeout into the decoder; false at end of output.
     bool pump(milliseconds timeout);
 
     pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    int error_ = -1;
+    Descriptor input_;
+    Descriptor output_;
+    Descriptor error_;
     OutputKind outputKind_;
     std::optional<ExitStatus> exit_;
     FrameDecoder decoder_;

@@ -10,28 +10,22 @@
 #include <system_error>
 
 #include "platform/linux/file_url.h"
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
 
 class DragBoardTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "drag-board-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        folderPath_ = root_ + "/tech.ostrell.quenra.dragboard";
-        folder_ = std::make_shared<const DragBoardFolder>(folderPath_);
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
+    void SetUp() override { folder_ = std::make_shared<const DragBoardFolder>(folderPath_); }
 
     void writeFile(const std::string& name, const std::string& bytes) {
         std::ofstream(folderPath_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
     }
 
-    std::string root_;
-    std::string folderPath_;
+    testing::TemporaryDirectory temporary_;
+    std::string root_ = temporary_.path();
+    std::string folderPath_ = root_ + "/tech.ostrell.quenra.dragboard";
     std::shared_ptr<const DragBoardFolder> folder_;
 };
 
