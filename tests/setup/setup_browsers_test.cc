@@ -13,8 +13,8 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ProgramRun;
-using test::SetupSandbox;
+using testing::ProgramRun;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
 struct Home {
@@ -27,7 +27,7 @@ struct Home {
     }
     fs::path program() const { return sandbox.executables() / "quenra-bridge-setup"; }
     ProgramRun run(const std::vector<std::string>& arguments) const {
-        return test::runProgram(
+        return testing::runProgram(
             program(), arguments,
             {"HOME=" + sandbox.home().string(), "LANG=C", "PATH=/usr/bin:/bin"});
     }
@@ -38,13 +38,13 @@ struct Home {
     // The browser has run once: it wrote "Local State" into its user-data folder.
     void install(const std::string& id) const {
         fs::create_directories(integration(id).userDataDirectory());
-        test::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
+        testing::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
     }
     std::string placeForeignManifest(const std::string& id) const {
         HostRegistration other = integration(id).expected();
         other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
         fs::create_directories(integration(id).hostDirectory());
-        test::writeFile(integration(id).manifestPath(), other.encode());
+        testing::writeFile(integration(id).manifestPath(), other.encode());
         return other.encode();
     }
 };
@@ -162,7 +162,7 @@ TEST(SetupBrowsers, RegistersTheOthersWhenOneBrowserFails) {
               "Brave: " + std::string(SetupFailure::description(Kind::conflict)) + "\n");
     EXPECT_TRUE(home.integration("chrome").isRegistered());
     EXPECT_TRUE(home.integration("edge").isRegistered());
-    EXPECT_EQ(test::readFile(home.integration("brave").manifestPath()), foreign);
+    EXPECT_EQ(testing::readFile(home.integration("brave").manifestPath()), foreign);
 
     const ProgramRun replaced = home.run({"--register", "--browser", "all", "--replace"});
     EXPECT_EQ(replaced.status, 0);

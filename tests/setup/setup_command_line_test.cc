@@ -13,8 +13,8 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ProgramRun;
-using test::SetupSandbox;
+using testing::ProgramRun;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
 const std::string usageLine =
@@ -57,7 +57,7 @@ struct InstalledCopy {
             arguments.push_back("--chrome-user-data-dir");
             arguments.push_back(sandbox.chromeData().string());
         }
-        return test::runProgram(
+        return testing::runProgram(
             program(), arguments,
             {"HOME=" + sandbox.home().string(), "LANG=C", "PATH=/usr/bin:/bin"});
     }
@@ -69,7 +69,7 @@ struct InstalledCopy {
         HostRegistration other = integration().expected();
         other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
         fs::create_directories(integration().hostDirectory());
-        test::writeFile(integration().manifestPath(), other.encode());
+        testing::writeFile(integration().manifestPath(), other.encode());
     }
 };
 
@@ -145,7 +145,7 @@ TEST(SetupCommandLine, TakesTheCommandAndItsOptionsInAnyOrder) {
     };
     const Integration chrome = integration("chrome", std::nullopt, ExtensionBuild::release);
     fs::create_directories(chrome.userDataDirectory());
-    test::writeFile(fs::path(chrome.userDataDirectory()) / "Local State", "{}");
+    testing::writeFile(fs::path(chrome.userDataDirectory()) / "Local State", "{}");
     const std::string chromium =
         statusLine(integration("chromium", std::nullopt, ExtensionBuild::release), "chromium");
     const std::string given =
@@ -240,12 +240,13 @@ TEST(SetupCommandLine, ReportsTheStatusOfACopyOutsideTheInstallRoots) {
     fs::copy_file(fs::path(QUENRA_BUNDLE_EXECUTABLES) / "quenra-bridge-setup",
                   bundle / "Contents" / "MacOS" / "quenra-bridge-setup");
     const ProgramRun status =
-        test::runProgram(bundle / "Contents" / "MacOS" / "quenra-bridge-setup", {"--status"},
-                         {"HOME=" + sandbox.home().string()});
+        testing::runProgram(bundle / "Contents" / "MacOS" / "quenra-bridge-setup", {"--status"},
+                            {"HOME=" + sandbox.home().string()});
     EXPECT_EQ(status.status, 0);
     EXPECT_NE(status.out.find("\"registered\":false"), std::string::npos);
-    const ProgramRun test = test::runProgram(bundle / "Contents" / "MacOS" / "quenra-bridge-setup",
-                                             {"--test"}, {"HOME=" + sandbox.home().string()});
+    const ProgramRun test =
+        testing::runProgram(bundle / "Contents" / "MacOS" / "quenra-bridge-setup", {"--test"},
+                            {"HOME=" + sandbox.home().string()});
     EXPECT_EQ(test.status, 1);
     EXPECT_EQ(test.err, std::string(SetupFailure::description(Kind::unsafeLocation)) + "\n");
 }
@@ -278,13 +279,13 @@ TEST(SetupCommandLine, ReplacesAForeignRegistrationOnlyWhenAsked) {
     const Integration integration = setup.integration();
     const std::string passed = ConnectionCheck::successText() + "\n";
     setup.placeForeignManifest();
-    const std::string foreign = test::readFile(integration.manifestPath());
+    const std::string foreign = testing::readFile(integration.manifestPath());
 
     const ProgramRun refused = setup.run({"--register"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, passed);
     EXPECT_EQ(refused.err, std::string(SetupFailure::description(Kind::conflict)) + "\n");
-    EXPECT_EQ(test::readFile(integration.manifestPath()), foreign);
+    EXPECT_EQ(testing::readFile(integration.manifestPath()), foreign);
 
     const ProgramRun kept = setup.run({"--unregister"});
     EXPECT_EQ(kept.status, 1);
@@ -299,7 +300,7 @@ TEST(SetupCommandLine, ReplacesAForeignRegistrationOnlyWhenAsked) {
     const std::string backup =
         replaced.out.substr(prefix.size(), replaced.out.size() - prefix.size() - 1);
     EXPECT_EQ(fs::path(backup).parent_path(), fs::path(integration.hostDirectory()));
-    EXPECT_EQ(test::readFile(backup), foreign);
+    EXPECT_EQ(testing::readFile(backup), foreign);
     EXPECT_TRUE(integration.isRegistered());
 }
 
@@ -333,7 +334,7 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
     for (const std::string& bytes :
          {std::string("{\"name\": tech.ostrell"), std::string("[]"), std::string("{}")}) {
         SCOPED_TRACE(bytes);
-        test::writeFile(manifest, bytes);
+        testing::writeFile(manifest, bytes);
         for (const char* command : {"--status", "--unregister"}) {
             const ProgramRun run = setup.run({command});
             EXPECT_EQ(run.status, 1);
@@ -343,7 +344,7 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
         const ProgramRun kept = setup.run({"--register"});
         EXPECT_EQ(kept.status, 1);
         EXPECT_EQ(kept.err, std::string(SetupFailure::description(Kind::conflict)) + "\n");
-        EXPECT_EQ(test::readFile(manifest), bytes);
+        EXPECT_EQ(testing::readFile(manifest), bytes);
     }
     const ProgramRun replaced = setup.run({"--register", "--replace"});
     EXPECT_EQ(replaced.status, 0);
@@ -363,7 +364,7 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
 
     // A user-data folder named by a file: nothing can be created below it.
     const fs::path file = setup.sandbox.home() / "a-file";
-    test::writeFile(file, "not a folder");
+    testing::writeFile(file, "not a folder");
     const std::vector<std::string> options = {"--chrome-user-data-dir", file.string()};
     const ProgramRun fileStatus = setup.run({"--status", options[0], options[1]}, false);
     EXPECT_EQ(fileStatus.status, 0);
@@ -374,7 +375,7 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
     EXPECT_EQ(fileRegister.err, "Could not create the folder " + file.string() +
                                     "/NativeMessagingHosts: a part of that path is a file, not "
                                     "a folder.\n");
-    EXPECT_EQ(test::readFile(file), "not a folder");
+    EXPECT_EQ(testing::readFile(file), "not a folder");
 }
 
 // ~/.config linked into a dotfiles folder: the refusal stays, and a second line names the link and
@@ -428,7 +429,7 @@ TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
                                   ExtensionBuild::development);
     const std::string passed = ConnectionCheck::successText() + "\n";
     ASSERT_EQ(setup.run({"--register"}).status, 0);
-    const std::string releaseBytes = test::readFile(release.manifestPath());
+    const std::string releaseBytes = testing::readFile(release.manifestPath());
     const fs::file_time_type past = fs::file_time_type::clock::now() - std::chrono::hours(24);
     fs::last_write_time(release.manifestPath(), past);
 
@@ -437,7 +438,7 @@ TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
     EXPECT_EQ(registered.out, passed + "Registered: " + development.manifestPath() + "\n");
     EXPECT_EQ(setup.sandbox.receivedArguments("hello"),
               "chrome-extension://dgldcbgpnkooljhfhcjpkojcdnfkepnb/\n");
-    EXPECT_EQ(test::readFile(development.manifestPath()), development.expected().encode());
+    EXPECT_EQ(testing::readFile(development.manifestPath()), development.expected().encode());
 
     const ProgramRun status = setup.run({"--status", "--development"});
     EXPECT_EQ(status.status, 0);
@@ -451,7 +452,7 @@ TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
               "This app's Chrome development integration was removed. MIDI files were "
               "retained.\n");
     EXPECT_FALSE(fs::exists(development.manifestPath()));
-    EXPECT_EQ(test::readFile(release.manifestPath()), releaseBytes);
+    EXPECT_EQ(testing::readFile(release.manifestPath()), releaseBytes);
     EXPECT_EQ(fs::last_write_time(release.manifestPath()), past);
     EXPECT_TRUE(release.isRegistered());
 }
@@ -459,7 +460,7 @@ TEST(SetupCommandLine, RegistersTheDevelopmentBuildBesideTheRelease) {
 TEST(SetupCommandLine, SaysSoInOneLineWhenThereIsNoDisplay) {
     InstalledCopy setup;
     const ProgramRun window =
-        test::runProgram(setup.program(), {}, {"HOME=" + setup.sandbox.home().string()});
+        testing::runProgram(setup.program(), {}, {"HOME=" + setup.sandbox.home().string()});
     EXPECT_EQ(window.status, 1);
     EXPECT_EQ(window.out, "");
     ASSERT_FALSE(window.err.empty());

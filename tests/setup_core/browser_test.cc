@@ -124,7 +124,7 @@ TEST(Browsers, SayWhereABrowserOfTheOtherSystemRuns) {
 }
 
 TEST(Browsers, CountOnlyBrowsersThatHaveRun) {
-    test::SetupSandbox sandbox;
+    testing::SetupSandbox sandbox;
     const fs::path& home = sandbox.home();
     const auto folder = [&](const std::string& id) {
         return home / Browsers::find(id)->userDataRelativePath;
@@ -147,12 +147,12 @@ TEST(Browsers, CountOnlyBrowsersThatHaveRun) {
 
     for (const char* id : {"chromium", "chrome", "edge"}) {
         fs::create_directories(folder(id));
-        test::writeFile(folder(id) / "Local State", "{}");
+        testing::writeFile(folder(id) / "Local State", "{}");
     }
     fs::create_directories(folder("brave") / "Local State");  // not the browser's file
-    test::writeFile(folder("opera").parent_path() / "opera", "not a folder");
+    testing::writeFile(folder("opera").parent_path() / "opera", "not a folder");
     fs::create_directories(home / "elsewhere");
-    test::writeFile(home / "elsewhere" / "Local State", "{}");
+    testing::writeFile(home / "elsewhere" / "Local State", "{}");
     fs::create_symlink(home / "elsewhere", folder("vivaldi"));
 
     // A linked folder counts: registering there then refuses the link, with the browser's name.

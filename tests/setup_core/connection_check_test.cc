@@ -16,7 +16,7 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::SetupSandbox;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
 const std::string selfTestReport = R"({"cache":"ok","dragBoard":"ok","helperVersion":"0.1.0"})";
@@ -42,9 +42,9 @@ bool processExists(int pid) {
 }
 
 std::string helloWith(const std::string& replacement, const std::string& original) {
-    std::string body = test::helloBodyOfSize(200);
+    std::string body = testing::helloBodyOfSize(200);
     body.replace(body.find(original), original.size(), replacement);
-    return test::frame(body);
+    return testing::frame(body);
 }
 
 TEST(ConnectionCheck, PassesWithAHealthyHelperAndSendsOneHelloFrame) {
@@ -97,7 +97,7 @@ TEST(ConnectionCheck, StartsTheHelperAsTheBrowserWouldForEachBuildOfTheExtension
 TEST(ConnectionCheck, JudgesTheAnswersInOrder) {
     const std::string invalid = SetupFailure::description(Kind::invalidReply);
     const std::string passed = ConnectionCheck::successText();
-    const std::string wellFormed = test::frame(test::helloBodyOfSize(200));
+    const std::string wellFormed = testing::frame(testing::helloBodyOfSize(200));
     struct Case {
         const char* name;
         std::string selfTest;
@@ -121,12 +121,12 @@ TEST(ConnectionCheck, JudgesTheAnswersInOrder) {
         {"trailing byte", selfTestReport, 0, wellFormed + "\n", 0, invalid},
         {"second frame", selfTestReport, 0, wellFormed + wellFormed, 0, invalid},
         {"cut short", selfTestReport, 0, wellFormed.substr(0, wellFormed.size() - 1), 0, invalid},
-        {"body of 65536 bytes", selfTestReport, 0, test::frame(test::helloBodyOfSize(65536)), 0,
-         passed},
-        {"body of 65537 bytes", selfTestReport, 0, test::frame(test::helloBodyOfSize(65537)), 0,
-         invalid},
-        {"body not JSON", selfTestReport, 0, test::frame("HELLO_OK"), 0, "json error"},
-        {"body not an object", selfTestReport, 0, test::frame("[]"), 0, invalid},
+        {"body of 65536 bytes", selfTestReport, 0, testing::frame(testing::helloBodyOfSize(65536)),
+         0, passed},
+        {"body of 65537 bytes", selfTestReport, 0, testing::frame(testing::helloBodyOfSize(65537)),
+         0, invalid},
+        {"body not JSON", selfTestReport, 0, testing::frame("HELLO_OK"), 0, "json error"},
+        {"body not an object", selfTestReport, 0, testing::frame("[]"), 0, invalid},
         {"error reply", selfTestReport, 0, helloWith(R"("type":"ERROR")", R"("type":"HELLO_OK")"),
          0, invalid},
         {"other request id", selfTestReport, 0,

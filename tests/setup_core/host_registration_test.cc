@@ -14,7 +14,7 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::SetupSandbox;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
 const char* const applicationsManifest =
@@ -41,7 +41,7 @@ struct Fixture {
     fs::path manifest() const { return integration.manifestPath(); }
     void place(const std::string& bytes) const {
         fs::create_directories(integration.hostDirectory());
-        test::writeFile(manifest(), bytes);
+        testing::writeFile(manifest(), bytes);
     }
     std::string foreign() const {
         HostRegistration other = integration.expected();
@@ -166,15 +166,16 @@ TEST(HostRegistration, FollowsTheManifestStateTable) {
         if (row.after == State::absent) {
             EXPECT_FALSE(fs::exists(fixture.manifest()));
         } else if (row.after == State::mine) {
-            EXPECT_EQ(test::readFile(fixture.manifest()), fixture.integration.expected().encode());
+            EXPECT_EQ(testing::readFile(fixture.manifest()),
+                      fixture.integration.expected().encode());
             EXPECT_TRUE(fixture.integration.isRegistered());
         } else {
-            EXPECT_EQ(test::readFile(fixture.manifest()), original);
+            EXPECT_EQ(testing::readFile(fixture.manifest()), original);
         }
         EXPECT_EQ(backup.has_value(), row.backup);
         EXPECT_EQ(fixture.backups().size(), row.backup ? 1u : 0u);
         if (backup) {
-            EXPECT_EQ(test::readFile(*backup), original);
+            EXPECT_EQ(testing::readFile(*backup), original);
         }
     }
 }
@@ -191,7 +192,7 @@ TEST(HostRegistration, NamesTheBackupAfterTheHostWithAFreshUUID) {
     for (const std::string& path : {*first, *second}) {
         EXPECT_EQ(fs::path(path).parent_path(), fs::path(fixture.integration.hostDirectory()));
         EXPECT_TRUE(std::regex_match(fs::path(path).filename().string(), name)) << path;
-        EXPECT_EQ(test::readFile(path), fixture.foreign());
+        EXPECT_EQ(testing::readFile(path), fixture.foreign());
     }
     EXPECT_NE(*first, *second);
 }
@@ -226,20 +227,20 @@ TEST(HostRegistration, KeepsTheDevelopmentRegistrationBesideTheReleaseOne) {
     EXPECT_FALSE(fixture.integration.isRegistered());
     development.unregister();
     EXPECT_FALSE(fs::exists(development.manifestPath()));
-    EXPECT_EQ(test::readFile(fixture.manifest()), fixture.foreign());
+    EXPECT_EQ(testing::readFile(fixture.manifest()), fixture.foreign());
     EXPECT_EQ(fs::last_write_time(fixture.manifest()), past);
 
     // A foreign development manifest is backed up under the development name.
     HostRegistration other = development.expected();
     other.path = "/Applications/Old Copy.app/Contents/MacOS/quenra-native-host";
-    test::writeFile(development.manifestPath(), other.encode());
+    testing::writeFile(development.manifestPath(), other.encode());
     const std::optional<std::string> backup = development.registerHost(true);
     ASSERT_TRUE(backup);
     EXPECT_TRUE(
         fs::path(*backup).filename().string().starts_with("tech.ostrell.quenra.bridge_dev.backup-"))
         << *backup;
-    EXPECT_EQ(test::readFile(*backup), other.encode());
-    EXPECT_EQ(test::readFile(fixture.manifest()), fixture.foreign());
+    EXPECT_EQ(testing::readFile(*backup), other.encode());
+    EXPECT_EQ(testing::readFile(fixture.manifest()), fixture.foreign());
 }
 
 TEST(HostRegistration, WritesAFreshProfileWithMode0644WhateverTheUmask) {
@@ -251,7 +252,7 @@ TEST(HostRegistration, WritesAFreshProfileWithMode0644WhateverTheUmask) {
     struct stat status {};
     ASSERT_EQ(::stat(fixture.manifest().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0644u);
-    const std::string bytes = test::readFile(fixture.manifest());
+    const std::string bytes = testing::readFile(fixture.manifest());
     EXPECT_EQ(bytes.back(), '\n');
     EXPECT_EQ(bytes.find("\\/"), std::string::npos);
     EXPECT_NE(bytes.find("\"path\" : \"" + fixture.integration.helperPath() + "\""),
@@ -281,7 +282,7 @@ TEST(HostRegistration, ComparesEverythingButTheDescription) {
     fixture.place(worded.encode());
     EXPECT_TRUE(fixture.integration.isRegistered());
     EXPECT_FALSE(fixture.integration.registerHost(false));
-    EXPECT_EQ(test::readFile(fixture.manifest()), worded.encode());
+    EXPECT_EQ(testing::readFile(fixture.manifest()), worded.encode());
 
     const auto foreignWith = [&](auto change) {
         HostRegistration other = fixture.integration.expected();

@@ -11,7 +11,7 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::SetupSandbox;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
 std::optional<Kind> locationFailure(const Integration& integration) {
@@ -35,7 +35,7 @@ std::optional<Kind> pathFailure(const Integration& integration) {
 void makeBundle(const fs::path& bundle) {
     const fs::path executables = bundle / "Contents" / "MacOS";
     fs::create_directories(executables);
-    test::writeFile(executables / "quenra-native-host", "#!/bin/sh\n");
+    testing::writeFile(executables / "quenra-native-host", "#!/bin/sh\n");
     fs::permissions(executables / "quenra-native-host", fs::perms::owner_all);
 }
 
@@ -192,7 +192,7 @@ TEST(Integration, RefusesALinkAnywhereOnTheRegistrationPath) {
         {"a plain manifest",
          [](const SetupSandbox& sandbox) {
              fs::create_directories(sandbox.chromeData() / "NativeMessagingHosts");
-             test::writeFile(
+             testing::writeFile(
                  sandbox.chromeData() / "NativeMessagingHosts" / "tech.ostrell.quenra.bridge.json",
                  "{}");
          },
@@ -214,7 +214,7 @@ TEST(Integration, RefusesALinkAnywhereOnTheRegistrationPath) {
         {"a linked manifest",
          [](const SetupSandbox& sandbox) {
              fs::create_directories(sandbox.chromeData() / "NativeMessagingHosts");
-             test::writeFile(sandbox.home() / "other.json", "{}");
+             testing::writeFile(sandbox.home() / "other.json", "{}");
              fs::create_symlink(
                  sandbox.home() / "other.json",
                  sandbox.chromeData() / "NativeMessagingHosts" / "tech.ostrell.quenra.bridge.json");

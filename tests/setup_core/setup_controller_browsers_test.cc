@@ -13,8 +13,8 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ScriptedView;
-using test::SetupSandbox;
+using testing::ScriptedView;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 using Events = std::vector<std::string>;
 
@@ -28,7 +28,7 @@ struct Window {
         // Each browser has run once: its user-data folder holds "Local State".
         for (const std::string& id : ids) {
             fs::create_directories(integration(id).userDataDirectory());
-            test::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
+            testing::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
         }
     }
     Integration integration(const std::string& id) const {
@@ -44,7 +44,7 @@ struct Window {
         HostRegistration other = integration(id).expected();
         other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
         fs::create_directories(integration(id).hostDirectory());
-        test::writeFile(integration(id).manifestPath(), other.encode());
+        testing::writeFile(integration(id).manifestPath(), other.encode());
     }
 };
 
@@ -81,7 +81,8 @@ TEST(SetupControllerBrowsers, AsksAboutEachForeignRegistrationByName) {
     Window window({"chrome", "chromium", "vivaldi"});
     window.placeForeignManifest("chromium");
     window.placeForeignManifest("vivaldi");
-    const std::string vivaldiBefore = test::readFile(window.integration("vivaldi").manifestPath());
+    const std::string vivaldiBefore =
+        testing::readFile(window.integration("vivaldi").manifestPath());
     SetupController controller = window.controller();
 
     window.view.answers = {true, false};
@@ -92,7 +93,7 @@ TEST(SetupControllerBrowsers, AsksAboutEachForeignRegistrationByName) {
                       "status: Chrome: integration installed for this Mac user.\n"
                       "Chromium: integration installed for this Mac user.\n"
                       "Vivaldi: not registered to this app yet."}));
-    EXPECT_EQ(test::readFile(window.integration("vivaldi").manifestPath()), vivaldiBefore);
+    EXPECT_EQ(testing::readFile(window.integration("vivaldi").manifestPath()), vivaldiBefore);
 
     // Declining the one question left still repairs the others, as a registered browser alone
     // would be; declining when nothing else is to be done shows nothing at all.

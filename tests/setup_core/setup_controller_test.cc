@@ -12,8 +12,8 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ScriptedView;
-using test::SetupSandbox;
+using testing::ScriptedView;
+using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 using Events = std::vector<std::string>;
 
@@ -34,9 +34,9 @@ struct Window {
         HostRegistration other = integration.expected();
         other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
         fs::create_directories(integration.hostDirectory());
-        test::writeFile(integration.manifestPath(), other.encode());
+        testing::writeFile(integration.manifestPath(), other.encode());
     }
-    std::string manifest() const { return test::readFile(integration.manifestPath()); }
+    std::string manifest() const { return testing::readFile(integration.manifestPath()); }
 };
 
 const SetupTexts& en = SetupTexts::english();
@@ -109,7 +109,7 @@ TEST(SetupController, AsksBeforeReplacingAnotherCopysRegistration) {
     EXPECT_EQ(window.manifest(), window.integration.expected().encode());
     std::size_t backups = 0;
     for (const auto& entry : fs::directory_iterator(window.integration.hostDirectory())) {
-        backups += entry.path().extension() == ".bak" && test::readFile(entry.path()) == foreign;
+        backups += entry.path().extension() == ".bak" && testing::readFile(entry.path()) == foreign;
     }
     EXPECT_EQ(backups, 1u);
 }
@@ -165,7 +165,7 @@ TEST(SetupController, RemovesOnlyAfterConfirmationAndOnlyItsOwn) {
 TEST(SetupController, NamesAnUnreadableRegistrationAndHowToReplaceIt) {
     Window window;
     fs::create_directories(window.integration.hostDirectory());
-    test::writeFile(window.integration.manifestPath(), "{\"name\": tech.ostrell");
+    testing::writeFile(window.integration.manifestPath(), "{\"name\": tech.ostrell");
     const std::string unreadable = "The registration file " + window.integration.manifestPath() +
                                    " is not a host manifest this program can read; Install / "
                                    "Repair integration backs it up and replaces it.";

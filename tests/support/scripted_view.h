@@ -10,7 +10,7 @@
 
 #include "setup_core/setup_controller.h"
 
-namespace quenra::test {
+namespace quenra::testing {
 
 class ScriptedView : public SetupView {
   public:
@@ -42,4 +42,4 @@ class ScriptedView : public SetupView {
     }
 };
 
-}  // namespace quenra::test
+}  // namespace quenra::testing

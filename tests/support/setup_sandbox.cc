@@ -11,7 +11,7 @@
 
 #include "test_peer/host_process.h"
 
-namespace quenra::test {
+namespace quenra::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -124,4 +124,4 @@ std::string helloBodyOfSize(std::size_t size) {
     return head + std::string(size - head.size() - tail.size(), 'x') + tail;
 }
 
-}  // namespace quenra::test
+}  // namespace quenra::testing

@@ -9,7 +9,7 @@
 
 #include "support/temporary_directory.h"
 
-namespace quenra::test {
+namespace quenra::testing {
 
 class SetupSandbox {
   public:
@@ -42,7 +42,7 @@ class SetupSandbox {
     void answerCorrectly() const;
 
   private:
-    testing::TemporaryDirectory root_;
+    TemporaryDirectory root_;
     std::filesystem::path home_;
 };
 
@@ -65,4 +65,4 @@ std::string frame(const std::string& body);
 // A HELLO_OK body padded with a filler key to exactly size bytes (size must be >= ~120).
 std::string helloBodyOfSize(std::size_t size);
 
-}  // namespace quenra::test
+}  // namespace quenra::testing
