@@ -6,7 +6,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -32,10 +31,6 @@ using testing::writeFileText;
 
 const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
 const std::string digest(64, 'c');
-
-double realNow() {
-    return static_cast<double>(std::time(nullptr));
-}
 
 // Boost.JSON 1.81 may read a 17-digit time back one unit in the last place off.
 bool sameRecord(const std::optional<EntryRecord>& read, const EntryRecord& written) {
@@ -111,7 +106,7 @@ TEST(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
 TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
     TemporaryDirectory temporary;
     const std::string root = temporary.join("cache");
-    ManualClock clock(realNow());
+    ManualClock clock = ManualClock::secondsFromNow(0);
     clock.setMonotonicStep(0.25);  // the 2 s wait runs out after eight polls
     SystemRandom random;
     Cache cache(root, Limits::standard(), clock, random);
@@ -217,7 +212,7 @@ TEST(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEnt
     std::vector<ChildProcess> sweeperProcesses;
     for (int index = 0; index < sweepers; ++index) {
         sweeperProcesses.push_back(ChildProcess::start([&, index] {
-            ManualClock future(realNow() + 1e7);
+            ManualClock future = ManualClock::secondsFromNow(1e7);
             Cache cache(root, Limits::standard(), future, random);
             std::int64_t deleted = 0;
             while (!std::filesystem::exists(stopFile)) {
@@ -241,7 +236,7 @@ TEST(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEnt
         EXPECT_EQ(child.wait(), 0);
     }
 
-    ManualClock future(realNow() + 1e7);
+    ManualClock future = ManualClock::secondsFromNow(1e7);
     Cache finalSweeper(root, Limits::standard(), future, random);
     const SweepReport last = finalSweeper.sweep();
     std::int64_t relinquished = 0;

@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
 
-import {Browser} from './lib/browser.js';
+import {Browser, expectFoundButForbidden} from './lib/browser.js';
 import {buildDir, releaseHostName, Sandbox} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('browsers');
@@ -18,7 +18,6 @@ sandbox.hostDirectory = path.join(sandbox.userData, 'NativeMessagingHosts');
 const bundle = path.join(sandbox.home, 'Applications', 'Quenra Bridge.app');
 const setupProgram = path.join(bundle, 'Contents', 'MacOS', 'quenra-bridge-setup');
 const manifestPath = path.join(sandbox.hostDirectory, `${releaseHostName}.json`);
-const forbidden = 'Access to the specified native messaging host is forbidden.';
 let browser;
 
 before(() => {
@@ -56,16 +55,7 @@ test(
     async () => {
         assert.ok(fs.existsSync(manifestPath), 'needs the registration of the case before');
         browser = await Browser.launch(sandbox);
-
-        const once = await browser.sendOnce(releaseHostName, {type: 'HELLO'});
-        assert.deepEqual(once, {error: forbidden});
-
-        const port = await browser.connect(releaseHostName);
-        assert.deepEqual(await port.receive(5000), {disconnected: forbidden});
-
-        // A name without a manifest there is not found: the refusal came from our file.
-        const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
-        assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
+        await expectFoundButForbidden(browser, releaseHostName);
     });
 
 test('once Chromium has run, --browser all finds it by the "Local State" it wrote', async () => {

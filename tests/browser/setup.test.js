@@ -7,7 +7,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
 
-import {Browser} from './lib/browser.js';
+import {Browser, expectFoundButForbidden} from './lib/browser.js';
 import {buildDir, releaseHostName, releaseOrigin, Sandbox} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('setup');
@@ -61,16 +61,7 @@ test(
     async () => {
         assert.ok(fs.existsSync(manifestPath), 'needs the registration of the case before');
         browser = await Browser.launch(sandbox);
-
-        const once = await browser.sendOnce(releaseHostName, {type: 'HELLO'});
-        assert.deepEqual(once, {error: forbidden});
-
-        const port = await browser.connect(releaseHostName);
-        assert.deepEqual(await port.receive(5000), {disconnected: forbidden});
-
-        // Without a manifest the same question has another answer: the refusal came from ours.
-        const absent = await browser.sendOnce('tech.ostrell.quenra.bridge_dev', {type: 'HELLO'});
-        assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
+        await expectFoundButForbidden(browser, releaseHostName);
     });
 
 test(

@@ -13,6 +13,7 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::escapedSlashes;
 using testing::ProgramRun;
 using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
@@ -23,13 +24,10 @@ struct Home {
     Home() {
         sandbox.installFakeHelper();
         sandbox.answerCorrectly();
-        fs::copy_file(fs::path(QUENRA_BUNDLE_EXECUTABLES) / "quenra-bridge-setup", program());
+        sandbox.installSetupProgram();
     }
-    fs::path program() const { return sandbox.executables() / "quenra-bridge-setup"; }
     ProgramRun run(const std::vector<std::string>& arguments) const {
-        return testing::runProgram(
-            program(), arguments,
-            {"HOME=" + sandbox.home().string(), "LANG=C", "PATH=/usr/bin:/bin"});
+        return sandbox.runSetup(arguments);
     }
     Integration integration(const std::string& id) const {
         return Integration(sandbox.bundle().string(), sandbox.home().string(), std::nullopt,
@@ -41,24 +39,9 @@ struct Home {
         testing::writeFile(fs::path(integration(id).userDataDirectory()) / "Local State", "{}");
     }
     std::string placeForeignManifest(const std::string& id) const {
-        HostRegistration other = integration(id).expected();
-        other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
-        fs::create_directories(integration(id).hostDirectory());
-        testing::writeFile(integration(id).manifestPath(), other.encode());
-        return other.encode();
+        return testing::placeForeignManifest(integration(id));
     }
 };
-
-std::string escapedSlashes(const std::string& text) {
-    std::string escaped;
-    for (char character : text) {
-        if (character == '/') {
-            escaped += '\\';
-        }
-        escaped += character;
-    }
-    return escaped;
-}
 
 std::string statusLine(const Integration& integration, bool registered) {
     return "{\"browser\":\"" + integration.browser().id + "\",\"helper\":\"" +

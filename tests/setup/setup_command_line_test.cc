@@ -13,6 +13,7 @@ namespace quenra {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::escapedSlashes;
 using testing::ProgramRun;
 using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
@@ -47,42 +48,22 @@ struct InstalledCopy {
     InstalledCopy() {
         sandbox.installFakeHelper();
         sandbox.answerCorrectly();
-        fs::create_directories(program().parent_path());
-        fs::copy_file(fs::path(QUENRA_BUNDLE_EXECUTABLES) / "quenra-bridge-setup", program(),
-                      fs::copy_options::overwrite_existing);
+        sandbox.installSetupProgram();
     }
-    fs::path program() const { return sandbox.executables() / "quenra-bridge-setup"; }
+    fs::path program() const { return sandbox.setupProgram(); }
     ProgramRun run(std::vector<std::string> arguments, bool withChromeData = true) const {
         if (withChromeData) {
             arguments.push_back("--chrome-user-data-dir");
             arguments.push_back(sandbox.chromeData().string());
         }
-        return testing::runProgram(
-            program(), arguments,
-            {"HOME=" + sandbox.home().string(), "LANG=C", "PATH=/usr/bin:/bin"});
+        return sandbox.runSetup(arguments);
     }
     Integration integration() const {
         return Integration(sandbox.bundle().string(), sandbox.home().string(),
                            sandbox.chromeData().string());
     }
-    void placeForeignManifest() const {
-        HostRegistration other = integration().expected();
-        other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
-        fs::create_directories(integration().hostDirectory());
-        testing::writeFile(integration().manifestPath(), other.encode());
-    }
+    void placeForeignManifest() const { testing::placeForeignManifest(integration()); }
 };
-
-std::string escapedSlashes(const std::string& text) {
-    std::string escaped;
-    for (char character : text) {
-        if (character == '/') {
-            escaped += '\\';
-        }
-        escaped += character;
-    }
-    return escaped;
-}
 
 TEST(SetupCommandLine, RefusesBadArgumentsBeforeTouchingAnything) {
     const std::string absolute = "--chrome-user-data-dir requires an absolute path.\n";

@@ -1,6 +1,8 @@
 // A clock that tests set by hand, so expiry and lock deadlines are driven without waiting.
 #pragma once
 
+#include <ctime>
+
 #include "bridge_core/services.h"
 
 namespace quenra::testing {
@@ -17,6 +19,12 @@ class ManualClock final : public BridgeClock {
         const double now = monotonic_;
         monotonic_ += monotonicStep_;
         return now;
+    }
+
+    // A clock whose wall time stands seconds after the real time now (whole seconds): for the
+    // tests whose other processes read the real clock.
+    static ManualClock secondsFromNow(double seconds) {
+        return ManualClock(static_cast<double>(std::time(nullptr)) + seconds);
     }
 
     void setWall(double wall) { wall_ = wall; }

@@ -92,6 +92,35 @@ ProgramRun runProgram(const fs::path& program, const std::vector<std::string>& a
     return run;
 }
 
+void SetupSandbox::installSetupProgram() const {
+    fs::copy_file(fs::path(QUENRA_BUNDLE_EXECUTABLES) / "quenra-bridge-setup", setupProgram(),
+                  fs::copy_options::overwrite_existing);
+}
+
+ProgramRun SetupSandbox::runSetup(const std::vector<std::string>& arguments) const {
+    return runProgram(setupProgram(), arguments,
+                      {"HOME=" + home().string(), "LANG=C", "PATH=/usr/bin:/bin"});
+}
+
+std::string placeForeignManifest(const Integration& integration) {
+    HostRegistration other = integration.expected();
+    other.path = "/Applications/Other.app/Contents/MacOS/quenra-native-host";
+    fs::create_directories(integration.hostDirectory());
+    writeFile(integration.manifestPath(), other.encode());
+    return other.encode();
+}
+
+std::string escapedSlashes(const std::string& text) {
+    std::string escaped;
+    for (const char character : text) {
+        if (character == '/') {
+            escaped += '\\';
+        }
+        escaped += character;
+    }
+    return escaped;
+}
+
 void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
     stream << bytes;

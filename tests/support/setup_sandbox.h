@@ -7,9 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "setup_core/integration.h"
 #include "support/temporary_directory.h"
 
 namespace quenra::testing {
+
+struct ProgramRun {
+    int status = -1;  // the exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
 
 class SetupSandbox {
   public:
@@ -41,15 +48,15 @@ class SetupSandbox {
     // A valid self-test report and HELLO_OK frame for the fake to give back.
     void answerCorrectly() const;
 
+    // Copies the built setup program into the bundle beside the helper, and runs that copy with
+    // arguments in this home ("LANG=C", no other environment of ours).
+    std::filesystem::path setupProgram() const { return executables() / "quenra-bridge-setup"; }
+    void installSetupProgram() const;
+    ProgramRun runSetup(const std::vector<std::string>& arguments) const;
+
   private:
     TemporaryDirectory root_;
     std::filesystem::path home_;
-};
-
-struct ProgramRun {
-    int status = -1;  // the exit status, or -1 when the program did not exit normally
-    std::string out;
-    std::string err;
 };
 
 // Runs program with arguments and exactly the given environment ("NAME=value" entries), with
@@ -57,6 +64,11 @@ struct ProgramRun {
 ProgramRun runProgram(const std::filesystem::path& program,
                       const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment);
+
+// A registration of another copy of the app at the integration's manifest path; its bytes.
+std::string placeForeignManifest(const Integration& integration);
+// Text with every "/" written as "\/", as the setup program's status line writes paths.
+std::string escapedSlashes(const std::string& text);
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -31,10 +30,6 @@ using testing::TemporaryDirectory;
 
 const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
 const std::string digest(64, 'c');
-
-double realNow() {
-    return static_cast<double>(std::time(nullptr));
-}
 
 bool isEntryName(const std::string& name) {
     return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -117,7 +112,7 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         }
         ASSERT_EQ(counted.wait(), 0);
         ASSERT_GT(stops, 10) << "tracing saw no system calls";
-        ManualClock later(realNow() + 1e6);
+        ManualClock later = ManualClock::secondsFromNow(1e6);
         Cache(root, Limits::standard(), later, random).sweep();
         ASSERT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
     }
@@ -155,7 +150,7 @@ TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry)
         const SweepReport now = observer.sweep();
         EXPECT_EQ(now.temporariesDeleted, 0);
         EXPECT_EQ(now.owned, 0) << "a dead process still owns its entry";
-        ManualClock later(realNow() + Limits::standard().temporaryMaxAge + 2);
+        ManualClock later = ManualClock::secondsFromNow(Limits::standard().temporaryMaxAge + 2);
         Cache sweeper(root, Limits::standard(), later, random);
         EXPECT_EQ(sweeper.sweep().temporariesDeleted, staging) << "kill at stop " << killAt;
         EXPECT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());

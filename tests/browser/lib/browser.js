@@ -4,6 +4,7 @@
 import {createHash} from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
+import assert from 'node:assert/strict';
 import {chromium} from 'playwright-core';
 
 import {here} from './sandbox.js';
@@ -136,4 +137,16 @@ export class NativePort {
     queued() { return this.browser.evaluate((id) => globalThis.peer.queued(id), this.id); }
 
     disconnect() { return this.browser.evaluate((id) => globalThis.peer.disconnect(id), this.id); }
+}
+
+// What the test extension gets from a Chromium that found hostName's manifest, whose
+// allowed_origins leave it out: a refusal on a one-off message and on a port alike. A name with
+// no manifest gets another answer, so the refusal came from the manifest that was found.
+export async function expectFoundButForbidden(browser, hostName) {
+    const forbidden = 'Access to the specified native messaging host is forbidden.';
+    assert.deepEqual(await browser.sendOnce(hostName, {type: 'HELLO'}), {error: forbidden});
+    const port = await browser.connect(hostName);
+    assert.deepEqual(await port.receive(5000), {disconnected: forbidden});
+    const absent = await browser.sendOnce('tech.ostrell.quenra.no_such_host', {type: 'HELLO'});
+    assert.deepEqual(absent, {error: 'Specified native messaging host not found.'});
 }
