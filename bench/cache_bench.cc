@@ -62,7 +62,23 @@ struct FilledCache {
     std::string scratch;
 };
 
-void report(benchmark::State& state, double floorSeconds, double measuredSeconds) {
+// Each iteration times the floor, then measured (the iteration's manual time) and then
+// afterwards, untimed; reports the floor and the ratio of the two.
+template <typename Measured, typename Afterwards>
+void timeAgainstTheFloor(benchmark::State& state, const FilledCache& filled, Measured measured,
+                         Afterwards afterwards) {
+    double floorSeconds = 0;
+    double measuredSeconds = 0;
+    int round = 0;
+    for (auto _ : state) {
+        floorSeconds += measureFloor(filled.scratch, round++);
+        const auto start = Clock::now();
+        auto result = measured();
+        const double seconds = secondsSince(start);
+        measuredSeconds += seconds;
+        state.SetIterationTime(seconds);
+        afterwards(result);
+    }
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["floor_ms"] = 1e3 * floorSeconds / iterations;
     state.counters["ratio"] = measuredSeconds / floorSeconds;
@@ -70,20 +86,9 @@ void report(benchmark::State& state, double floorSeconds, double measuredSeconds
 
 void createWithEntriesPresent(benchmark::State& state) {
     FilledCache filled(state.range(0));
-    Cache& cache = filled.cache;
-    double floorSeconds = 0;
-    double createSeconds = 0;
-    int round = 0;
-    for (auto _ : state) {
-        floorSeconds += measureFloor(filled.scratch, round++);
-        const auto start = Clock::now();
-        OwnedEntry entry = cache.create(clip, "Bench.mid", digest);
-        const double seconds = secondsSince(start);
-        createSeconds += seconds;
-        state.SetIterationTime(seconds);
-        cache.deleteEntry(entry);
-    }
-    report(state, floorSeconds, createSeconds);
+    timeAgainstTheFloor(
+        state, filled, [&] { return filled.cache.create(clip, "Bench.mid", digest); },
+        [&](OwnedEntry& entry) { filled.cache.deleteEntry(entry); });
 }
 BENCHMARK(createWithEntriesPresent)
     ->Arg(0)
@@ -104,21 +109,13 @@ BENCHMARK(usageScan)->Arg(1023)->Unit(benchmark::kMillisecond);
 // A sweep that judges 1024 unowned entries and keeps them all (nothing has expired).
 void sweepOverEntries(benchmark::State& state) {
     FilledCache filled(state.range(0));
-    double floorSeconds = 0;
-    double sweepSeconds = 0;
-    int round = 0;
-    for (auto _ : state) {
-        floorSeconds += measureFloor(filled.scratch, round++);
-        const auto start = Clock::now();
-        const SweepReport swept = filled.cache.sweep();
-        const double seconds = secondsSince(start);
-        sweepSeconds += seconds;
-        state.SetIterationTime(seconds);
-        if (swept.kept != state.range(0)) {
-            state.SkipWithError("the sweep did not judge every entry");
-        }
-    }
-    report(state, floorSeconds, sweepSeconds);
+    timeAgainstTheFloor(
+        state, filled, [&] { return filled.cache.sweep(); },
+        [&](const SweepReport& swept) {
+            if (swept.kept != state.range(0)) {
+                state.SkipWithError("the sweep did not judge every entry");
+            }
+        });
 }
 BENCHMARK(sweepOverEntries)->Arg(1024)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "bridge_core/cache.h"
@@ -31,6 +32,21 @@ using testing::writeFileText;
 
 const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
 const std::string digest(64, 'c');
+
+// Another process that takes the cache lock of root, says so through locked, and keeps it
+// until whileHolding returns.
+ChildProcess holdCacheLock(const std::string& root, ProcessSignal& locked,
+                           const std::function<void()>& whileHolding) {
+    return ChildProcess::start([&] {
+        const Descriptor lock = Files::openLockFile(root + "/cache.lock", true);
+        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
+            return 1;
+        }
+        locked.notify();
+        whileHolding();
+        return 0;
+    });
+}
 
 // Boost.JSON 1.81 may read a 17-digit time back one unit in the last place off.
 bool sameRecord(const std::optional<EntryRecord>& read, const EntryRecord& written) {
@@ -113,15 +129,7 @@ TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
 
     ProcessSignal locked;
     ProcessSignal release;
-    ChildProcess holder = ChildProcess::start([&] {
-        const Descriptor lock = Files::openLockFile(root + "/cache.lock", true);
-        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
-            return 1;
-        }
-        locked.notify();
-        release.wait();
-        return 0;
-    });
+    ChildProcess holder = holdCacheLock(root, locked, [&] { release.wait(); });
     ASSERT_TRUE(locked.wait());
 
     EXPECT_EQ(cache.sweep(), SweepReport{.skipped = true});
@@ -149,15 +157,7 @@ TEST(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
     SystemRandom random;
     Cache cache(root, Limits::standard(), clock, random);
     ProcessSignal locked;
-    ChildProcess holder = ChildProcess::start([&] {
-        const Descriptor lock = Files::openLockFile(root + "/cache.lock", true);
-        if (!lock.isOpen() || !Files::tryLockExclusive(lock)) {
-            return 1;
-        }
-        locked.notify();
-        ::usleep(60000);
-        return 0;
-    });
+    ChildProcess holder = holdCacheLock(root, locked, [] { ::usleep(60000); });
     ASSERT_TRUE(locked.wait());
     OwnedEntry entry = cache.create(clip, "Song.mid", digest);
     EXPECT_TRUE(cache.isIntact(entry));

@@ -20,6 +20,7 @@
 #include "support/cache_printers.h"
 #include "support/deterministic_random.h"
 #include "support/directory_listing.h"
+#include "support/failure_of.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
 
@@ -295,14 +296,7 @@ TEST_F(CacheTest, EntryLimitSweepsOnlyWhenFullAndThenFails) {
     // Full again with nothing expired.
     EXPECT_EQ(
 
-        [&] {
-            try {
-                cache().create(clip, "c.mid", digest);
-            } catch (const CacheFailure& failure) {
-                return failure;
-            }
-            return CacheFailure::io("created");
-        }(),
+        testing::failureOf<CacheFailure>([&] { cache().create(clip, "c.mid", digest); }),
         CacheFailure::full());
     EXPECT_EQ(cache().usage().entries, 3);
 }
@@ -324,16 +318,8 @@ TEST_F(CacheTest, HostileLengthsSaturateInsteadOfMakingRoom) {
     plant(idText(2), recordJson("armed", startWall, INT64_MAX, startWall + 1e6));
     plant(idText(3), recordJson("armed", startWall, INT64_MAX, startWall + 1e6));
     EXPECT_EQ(cache().usage(), (CacheUsage{3, INT64_MAX}));
-    EXPECT_EQ(
-        [&] {
-            try {
-                cache().create(clip, "a.mid", digest);
-            } catch (const CacheFailure& failure) {
-                return failure;
-            }
-            return CacheFailure::io("created");
-        }(),
-        CacheFailure::full());
+    EXPECT_EQ(testing::failureOf<CacheFailure>([&] { cache().create(clip, "a.mid", digest); }),
+              CacheFailure::full());
 }
 
 TEST_F(CacheTest, OwnedEntriesCountAndAreNeverSweptEvenWhenExpired) {

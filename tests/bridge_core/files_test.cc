@@ -11,6 +11,7 @@
 
 #include "platform/system_files.h"
 #include "support/directory_listing.h"
+#include "support/failure_of.h"
 #include "support/temporary_directory.h"
 
 namespace quenra {
@@ -27,14 +28,8 @@ mode_t modeOf(const std::string& path) {
 }
 
 template <typename Operation>
-FileFailure failureOf(Operation operation) {
-    try {
-        operation();
-    } catch (const FileFailure& failure) {
-        return failure;
-    }
-    ADD_FAILURE() << "no FileFailure thrown";
-    return FileFailure("none", 0);
+std::optional<FileFailure> failureOf(Operation operation) {
+    return testing::failureOf<FileFailure>(operation);
 }
 
 TEST(FileFailure, ReadsAsOperationAndErrno) {

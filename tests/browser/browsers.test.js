@@ -9,22 +9,17 @@ import path from 'node:path';
 import {after, before, test} from 'node:test';
 
 import {Browser, expectFoundButForbidden} from './lib/browser.js';
-import {buildDir, releaseHostName, Sandbox} from './lib/sandbox.js';
+import {releaseHostName, Sandbox} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('browsers');
 // Chromium's default for this HOME on Linux; Playwright needs it passed explicitly.
 sandbox.userData = path.join(sandbox.home, '.config', 'chromium');
 sandbox.hostDirectory = path.join(sandbox.userData, 'NativeMessagingHosts');
-const bundle = path.join(sandbox.home, 'Applications', 'Quenra Bridge.app');
-const setupProgram = path.join(bundle, 'Contents', 'MacOS', 'quenra-bridge-setup');
+const setupProgram = sandbox.installedSetupProgram;
 const manifestPath = path.join(sandbox.hostDirectory, `${releaseHostName}.json`);
 let browser;
 
-before(() => {
-    const install = sandbox.run('cmake', ['--install', buildDir, '--prefix', sandbox.home]);
-    assert.equal(install.status, 0, install.stderr);
-    assert.ok(fs.existsSync(setupProgram), `not installed: ${setupProgram}`);
-});
+before(() => sandbox.installBundle());
 
 after(async () => {
     await browser?.close();

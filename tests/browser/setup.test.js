@@ -8,22 +8,17 @@ import path from 'node:path';
 import {after, before, test} from 'node:test';
 
 import {Browser, expectFoundButForbidden} from './lib/browser.js';
-import {buildDir, releaseHostName, releaseOrigin, Sandbox} from './lib/sandbox.js';
+import {releaseHostName, releaseOrigin, Sandbox} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('setup');
-const bundle = path.join(sandbox.home, 'Applications', 'Quenra Bridge.app');
-const helper = path.join(bundle, 'Contents', 'MacOS', 'quenra-native-host');
-const setupProgram = path.join(bundle, 'Contents', 'MacOS', 'quenra-bridge-setup');
+const helper = sandbox.installedHelper;
+const setupProgram = sandbox.installedSetupProgram;
 const manifestPath = path.join(sandbox.hostDirectory, `${releaseHostName}.json`);
 const forbidden = 'Access to the specified native messaging host is forbidden.';
 let browser;
 
-before(() => {
-    // The setup program registers only a copy in an install root, ~/Applications among them.
-    const install = sandbox.run('cmake', ['--install', buildDir, '--prefix', sandbox.home]);
-    assert.equal(install.status, 0, install.stderr);
-    assert.ok(fs.existsSync(setupProgram), `not installed: ${setupProgram}`);
-});
+// The setup program registers only a copy in an install root, ~/Applications among them.
+before(() => sandbox.installBundle());
 
 after(async () => {
     await browser?.close();

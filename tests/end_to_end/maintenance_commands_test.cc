@@ -52,16 +52,21 @@ void blockCache(const TemporaryDirectory& home, bool atRoot) {
     }
 }
 
-TEST_F(MaintenanceTest, SelfTestWithAFileWhereTheCacheBelongsReportsInFullAndFails) {
+// The self-test reports in full and fails; the sweep logs and writes nothing.
+TEST_F(MaintenanceTest, AFileWhereTheCacheBelongsFailsEachCommandInItsOwnWay) {
     for (bool atRoot : {false, true}) {
         SCOPED_TRACE(atRoot ? "file at the root" : "file at the caches folder");
         TemporaryDirectory otherHome;
         environment = TestPeer::isolatedEnvironment(otherHome.path());
         blockCache(otherHome, atRoot);
-        TestPeer::Completed done = runHost({"--self-test"});
-        EXPECT_EQ(done.output, selfTestLine("unavailable", "ok"));
-        EXPECT_EQ(done.status, ExitStatus::exitedWith(1));
-        EXPECT_EQ(done.error, "");
+        const TestPeer::Completed selfTest = runHost({"--self-test"});
+        EXPECT_EQ(selfTest.output, selfTestLine("unavailable", "ok"));
+        EXPECT_EQ(selfTest.status, ExitStatus::exitedWith(1));
+        EXPECT_EQ(selfTest.error, "");
+        const TestPeer::Completed sweep = runHost({"--sweep"});
+        EXPECT_EQ(sweep.output, "");
+        EXPECT_EQ(sweep.error, "quenra-native-host: cache-unavailable\n");
+        EXPECT_EQ(sweep.status, ExitStatus::exitedWith(1));
     }
 }
 
@@ -84,19 +89,6 @@ TEST_F(MaintenanceTest, SweepOfAnEmptyCacheReportsZeros) {
         "{\"deleted\":0,\"kept\":0,\"owned\":0,\"skipped\":false,\"temporariesDeleted\":0}\n");
     EXPECT_EQ(done.status, ExitStatus::exitedWith(0));
     EXPECT_EQ(done.error, "");
-}
-
-TEST_F(MaintenanceTest, SweepWithAnUnusableCacheLogsAndWritesNothing) {
-    for (bool atRoot : {false, true}) {
-        SCOPED_TRACE(atRoot ? "file at the root" : "file at the caches folder");
-        TemporaryDirectory otherHome;
-        environment = TestPeer::isolatedEnvironment(otherHome.path());
-        blockCache(otherHome, atRoot);
-        TestPeer::Completed done = runHost({"--sweep"});
-        EXPECT_EQ(done.output, "");
-        EXPECT_EQ(done.error, "quenra-native-host: cache-unavailable\n");
-        EXPECT_EQ(done.status, ExitStatus::exitedWith(1));
-    }
 }
 
 TEST_F(MaintenanceTest, SweepBesideAServingHostSparesItsEntryAndRemovesAStaleStaging) {

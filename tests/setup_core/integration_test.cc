@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "support/failure_of.h"
 #include "support/setup_sandbox.h"
 
 namespace quenra {
@@ -14,22 +15,17 @@ namespace fs = std::filesystem;
 using testing::SetupSandbox;
 using Kind = SetupFailure::Kind;
 
+std::optional<Kind> kindOf(const std::optional<SetupFailure>& failure) {
+    return failure ? std::optional<Kind>(failure->kind()) : std::nullopt;
+}
+
 std::optional<Kind> locationFailure(const Integration& integration) {
-    try {
-        integration.validateLocation();
-        return std::nullopt;
-    } catch (const SetupFailure& failure) {
-        return failure.kind();
-    }
+    return kindOf(testing::failureOf<SetupFailure>([&] { integration.validateLocation(); }));
 }
 
 std::optional<Kind> pathFailure(const Integration& integration) {
-    try {
-        integration.validateRegistrationPath();
-        return std::nullopt;
-    } catch (const SetupFailure& failure) {
-        return failure.kind();
-    }
+    return kindOf(
+        testing::failureOf<SetupFailure>([&] { integration.validateRegistrationPath(); }));
 }
 
 void makeBundle(const fs::path& bundle) {

@@ -133,6 +133,23 @@ export class Sandbox {
     }
 
     // Runs a program of the build with this sandbox's environment; returns its output and status.
+    // The built bundle installed under this home's Applications folder, an install root the setup
+    // program registers from, and the paths of its two programs there.
+    installBundle() {
+        const install = this.run('cmake', ['--install', buildDir, '--prefix', this.home]);
+        if (install.status !== 0 || !fs.existsSync(this.installedSetupProgram)) {
+            throw new Error(`cmake --install failed: ${install.stderr}`);
+        }
+    }
+
+    get installedExecutables() {
+        return path.join(this.home, 'Applications', 'Quenra Bridge.app', 'Contents', 'MacOS');
+    }
+
+    get installedSetupProgram() { return path.join(this.installedExecutables, 'quenra-bridge-setup'); }
+
+    get installedHelper() { return path.join(this.installedExecutables, 'quenra-native-host'); }
+
     run(program, args) {
         const result = spawnSync(
             program, args, {env: this.env(), encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe']});
