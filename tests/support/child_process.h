@@ -2,8 +2,6 @@
 // its return value becomes the child's exit status; the child never returns into the test.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 
 #include "bridge_core/files.h"
@@ -22,7 +20,7 @@ class ChildProcess {
     // Kills and reaps a child that is still running.
     ~ChildProcess();
 
-    pid_t pid() const { return pid_; }
+    int pid() const { return pid_; }
     void kill(int signal);
     // The exit status, or 128 + the signal that ended the child. Waits at most once.
     int wait();
@@ -30,9 +28,9 @@ class ChildProcess {
     void reaped(int rawStatus);
 
   private:
-    explicit ChildProcess(pid_t pid) : pid_(pid) {}
+    explicit ChildProcess(int pid) : pid_(pid) {}
 
-    pid_t pid_ = -1;
+    int pid_ = -1;
     int status_ = -1;
 };
 

@@ -110,7 +110,7 @@ HostProcess HostProcess::spawn(const std::string& program,
                        std::move(error.reading), outputKind);
 }
 
-HostProcess::HostProcess(pid_t pid, Descriptor input, Descriptor output, Descriptor error,
+HostProcess::HostProcess(int pid, Descriptor input, Descriptor output, Descriptor error,
                          OutputKind outputKind)
     : pid_(pid),
       input_(std::move(input)),

@@ -3,8 +3,6 @@
 // standard error and exit status to look at afterwards.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -58,7 +56,7 @@ class HostProcess {
     // Kills and reaps a child still running.
     ~HostProcess();
 
-    pid_t pid() const { return pid_; }
+    int pid() const { return pid_; }
 
     // Raw bytes to the child's standard input; false once that pipe is broken or closed.
     bool write(std::span<const std::uint8_t> bytes);
@@ -85,13 +83,13 @@ class HostProcess {
     const std::string& standardError();
 
   private:
-    HostProcess(pid_t pid, Descriptor input, Descriptor output, Descriptor error,
+    HostProcess(int pid, Descriptor input, Descriptor output, Descriptor error,
                 OutputKind outputKind);
     void drainError();
     // Reads what is there within timeout into the decoder; false at end of output.
     bool pump(milliseconds timeout);
 
-    pid_t pid_ = -1;
+    int pid_ = -1;
     Descriptor input_;
     Descriptor output_;
     Descriptor error_;
