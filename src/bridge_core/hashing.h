@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -18,5 +19,26 @@ std::string sha256Hex(std::span<const std::uint8_t> data);
 
 // The digest as 64 lowercase hexadecimal digits.
 std::string hex(const Digest& digest);
+
+// SHA-256 of data that arrives in pieces: the same digest as sha256 of the pieces joined.
+// Construction starts a digest, update adds a piece (empty ones too), final ends it; a digest
+// that has ended takes no more pieces.
+class IncrementalSHA256 {
+  public:
+    IncrementalSHA256();
+    ~IncrementalSHA256();
+    IncrementalSHA256(IncrementalSHA256&& other) noexcept;
+    IncrementalSHA256& operator=(IncrementalSHA256&& other) noexcept;
+    IncrementalSHA256(const IncrementalSHA256&) = delete;
+    IncrementalSHA256& operator=(const IncrementalSHA256&) = delete;
+
+    void update(std::span<const std::uint8_t> piece);
+    Digest final();
+
+  private:
+    // The platform library's digest state.
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace quenra::Hashing

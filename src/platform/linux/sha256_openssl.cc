@@ -36,4 +36,45 @@ Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
     return digest;
 }
 
+// As above, every failed call stops the process, and so does a piece after the end: OpenSSL
+// would refuse it only by a return value.
+struct Hashing::IncrementalSHA256::State {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ended = false;
+
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() { EVP_MD_CTX_free(context); }
+};
+
+Hashing::IncrementalSHA256::IncrementalSHA256() : state_(std::make_unique<State>()) {
+    if (state_->context == nullptr ||
+        EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
+        std::abort();
+    }
+}
+
+Hashing::IncrementalSHA256::~IncrementalSHA256() = default;
+Hashing::IncrementalSHA256::IncrementalSHA256(IncrementalSHA256&&) noexcept = default;
+Hashing::IncrementalSHA256& Hashing::IncrementalSHA256::operator=(IncrementalSHA256&&) noexcept =
+    default;
+
+void Hashing::IncrementalSHA256::update(std::span<const std::uint8_t> piece) {
+    if (state_->ended || EVP_DigestUpdate(state_->context, piece.data(), piece.size()) != 1) {
+        std::abort();
+    }
+}
+
+Hashing::Digest Hashing::IncrementalSHA256::final() {
+    Digest digest{};
+    unsigned int size = 0;
+    if (state_->ended || EVP_DigestFinal_ex(state_->context, digest.data(), &size) != 1 ||
+        size != digest.size()) {
+        std::abort();
+    }
+    state_->ended = true;
+    return digest;
+}
+
 }  // namespace quenra

@@ -8,26 +8,55 @@
 
 namespace quenra {
 
-Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
-    static_assert(CC_SHA256_DIGEST_LENGTH == std::tuple_size_v<Digest>);
-    constexpr std::size_t piece = std::size_t{1} << 30;
+// The calls report failure only for a broken library, and a piece after the end would go
+// unnoticed by CommonCrypto; both stop the process, as a wrong digest would be worse.
+struct Hashing::IncrementalSHA256::State {
     CC_SHA256_CTX context;
-    // The calls report failure only for a broken library; a wrong digest would be worse than
-    // stopping.
-    if (CC_SHA256_Init(&context) != 1) {
+    bool ended = false;
+};
+
+Hashing::IncrementalSHA256::IncrementalSHA256() : state_(std::make_unique<State>()) {
+    if (CC_SHA256_Init(&state_->context) != 1) {
         std::abort();
     }
-    for (std::size_t offset = 0; offset < data.size(); offset += piece) {
-        const std::size_t length = std::min(piece, data.size() - offset);
-        if (CC_SHA256_Update(&context, data.data() + offset, static_cast<CC_LONG>(length)) != 1) {
+}
+
+Hashing::IncrementalSHA256::~IncrementalSHA256() = default;
+Hashing::IncrementalSHA256::IncrementalSHA256(IncrementalSHA256&&) noexcept = default;
+Hashing::IncrementalSHA256& Hashing::IncrementalSHA256::operator=(IncrementalSHA256&&) noexcept =
+    default;
+
+void Hashing::IncrementalSHA256::update(std::span<const std::uint8_t> piece) {
+    if (state_->ended) {
+        std::abort();
+    }
+    constexpr std::size_t largestCall = std::size_t{1} << 30;
+    for (std::size_t offset = 0; offset < piece.size(); offset += largestCall) {
+        const std::size_t length = std::min(largestCall, piece.size() - offset);
+        if (CC_SHA256_Update(&state_->context, piece.data() + offset,
+                             static_cast<CC_LONG>(length)) != 1) {
             std::abort();
         }
     }
-    Digest digest{};
-    if (CC_SHA256_Final(digest.data(), &context) != 1) {
+}
+
+Hashing::Digest Hashing::IncrementalSHA256::final() {
+    static_assert(CC_SHA256_DIGEST_LENGTH == std::tuple_size_v<Digest>);
+    if (state_->ended) {
         std::abort();
     }
+    Digest digest{};
+    if (CC_SHA256_Final(digest.data(), &state_->context) != 1) {
+        std::abort();
+    }
+    state_->ended = true;
     return digest;
+}
+
+Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
+    IncrementalSHA256 digest;
+    digest.update(data);
+    return digest.final();
 }
 
 }  // namespace quenra
