@@ -30,6 +30,9 @@ class SessionAdapter final : public ServedSession {
     std::vector<Payload> receive(FrameDecoder::Item item) override {
         return session_.receive(std::move(item));
     }
+    std::vector<Payload> receive(ReadRequest request) override {
+        return session_.receive(std::move(request));
+    }
     std::vector<Payload> tick() override { return session_.tick(); }
     bool isWatching() override { return session_.isWatching(); }
     void sweep() override { (void)session_.sweep(); }
