@@ -7,7 +7,7 @@
 
 namespace quenra {
 
-std::vector<ServedSession::Payload> ServedSession::receive(ReadRequest) {
+std::vector<ServedSession::Payload> ServedSession::receiveRequest(ReadRequest) {
     throw std::logic_error("this session takes decoded items only");
 }
 
@@ -31,7 +31,7 @@ void Connection::handle(FrameDecoder::Item item) {
 }
 
 void Connection::handle(ReadRequest request) {
-    send(session_.receive(std::move(request)));
+    send(session_.receiveRequest(std::move(request)));
     updateWatchTimer();
 }
 

@@ -31,7 +31,7 @@ class ServedSession {
     // The same for a frame the reader thread has already read. The program's reader hands
     // every frame over this way; a substitute that is only ever given items may leave it out,
     // and then refuses such a frame with std::logic_error.
-    virtual std::vector<Payload> receive(ReadRequest request);
+    virtual std::vector<Payload> receiveRequest(ReadRequest request);
     virtual std::vector<Payload> tick() = 0;
     virtual bool isWatching() = 0;
     virtual void sweep() = 0;

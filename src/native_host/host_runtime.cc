@@ -30,7 +30,7 @@ class SessionAdapter final : public ServedSession {
     std::vector<Payload> receive(FrameDecoder::Item item) override {
         return session_.receive(std::move(item));
     }
-    std::vector<Payload> receive(ReadRequest request) override {
+    std::vector<Payload> receiveRequest(ReadRequest request) override {
         return session_.receive(std::move(request));
     }
     std::vector<Payload> tick() override { return session_.tick(); }
