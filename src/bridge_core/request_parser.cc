@@ -144,13 +144,13 @@ ArmRequest readArm(const object& request) {
     return arm;
 }
 
-RequestBody readBody(const object& request, std::optional<Base64Payload>& payload) {
+RequestBody readBody(const object& request, std::optional<Base64Payload>& read) {
     const auto type = stringMember(request, "type");
     if (type == "HELLO") {
         return HelloRequest{versionMember(request, "extensionVersion")};
     }
     if (type == "PREPARE") {
-        return readPrepare(request, payload);
+        return readPrepare(request, read);
     }
     if (type == "ARM") {
         return readArm(request);
@@ -225,7 +225,7 @@ boost::json::value RequestParser::json(std::span<const std::uint8_t> data) {
 }
 
 HostRequest RequestParser::parse(const boost::json::value& parsed,
-                                 std::optional<Base64Payload> payload) {
+                                 std::optional<Base64Payload> read) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -243,7 +243,7 @@ HostRequest RequestParser::parse(const boost::json::value& parsed,
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request, payload);
+    result.body = readBody(request, read);
     return result;
 }
 
