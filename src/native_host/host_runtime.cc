@@ -14,7 +14,6 @@
 #include "native_host/event_loop.h"
 #include "native_host/host_cache.h"
 #include "native_host/input_reader.h"
-#include "native_host/input_tuning.h"
 #include "native_host/output.h"
 #include "platform/system_clock.h"
 #include "platform/system_drag.h"
@@ -100,7 +99,6 @@ void start() {
     process.connection->startSweepTimer();
 
     // The session exists before the first item can arrive.
-    InputTuning::widenPipe(STDIN_FILENO);
     InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
 }
 
