@@ -26,19 +26,17 @@ std::string hex(const Digest& digest);
 class IncrementalSHA256 {
   public:
     IncrementalSHA256();
-    ~IncrementalSHA256();
-    IncrementalSHA256(IncrementalSHA256&& other) noexcept;
-    IncrementalSHA256& operator=(IncrementalSHA256&& other) noexcept;
-    IncrementalSHA256(const IncrementalSHA256&) = delete;
-    IncrementalSHA256& operator=(const IncrementalSHA256&) = delete;
 
     void update(std::span<const std::uint8_t> piece);
     Digest final();
 
   private:
-    // The platform library's digest state.
+    // The platform library's digest state, and how it is freed.
     struct State;
-    std::unique_ptr<State> state_;
+    struct Free {
+        void operator()(State* state) const;
+    };
+    std::unique_ptr<State, Free> state_;
 };
 
 }  // namespace quenra::Hashing

@@ -48,17 +48,16 @@ struct Hashing::IncrementalSHA256::State {
     ~State() { EVP_MD_CTX_free(context); }
 };
 
-Hashing::IncrementalSHA256::IncrementalSHA256() : state_(std::make_unique<State>()) {
+void Hashing::IncrementalSHA256::Free::operator()(State* state) const {
+    delete state;
+}
+
+Hashing::IncrementalSHA256::IncrementalSHA256() : state_(new State) {
     if (state_->context == nullptr ||
         EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
         std::abort();
     }
 }
-
-Hashing::IncrementalSHA256::~IncrementalSHA256() = default;
-Hashing::IncrementalSHA256::IncrementalSHA256(IncrementalSHA256&&) noexcept = default;
-Hashing::IncrementalSHA256& Hashing::IncrementalSHA256::operator=(IncrementalSHA256&&) noexcept =
-    default;
 
 void Hashing::IncrementalSHA256::update(std::span<const std::uint8_t> piece) {
     if (state_->ended || EVP_DigestUpdate(state_->context, piece.data(), piece.size()) != 1) {

@@ -15,16 +15,15 @@ struct Hashing::IncrementalSHA256::State {
     bool ended = false;
 };
 
-Hashing::IncrementalSHA256::IncrementalSHA256() : state_(std::make_unique<State>()) {
+void Hashing::IncrementalSHA256::Free::operator()(State* state) const {
+    delete state;
+}
+
+Hashing::IncrementalSHA256::IncrementalSHA256() : state_(new State) {
     if (CC_SHA256_Init(&state_->context) != 1) {
         std::abort();
     }
 }
-
-Hashing::IncrementalSHA256::~IncrementalSHA256() = default;
-Hashing::IncrementalSHA256::IncrementalSHA256(IncrementalSHA256&&) noexcept = default;
-Hashing::IncrementalSHA256& Hashing::IncrementalSHA256::operator=(IncrementalSHA256&&) noexcept =
-    default;
 
 void Hashing::IncrementalSHA256::update(std::span<const std::uint8_t> piece) {
     if (state_->ended) {
