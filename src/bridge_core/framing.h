@@ -51,7 +51,8 @@ class FrameDecoder {
     // Consumes the whole chunk and returns the items it completes, in stream order.
     std::vector<Item> append(std::span<const std::uint8_t> chunk);
     std::vector<Item> append(std::string_view chunk);
-    // Consumes the whole chunk, handing the consumer what it decodes, in stream order.
+    // Consumes the whole chunk, handing the consumer what it decodes, in stream order. A
+    // decoder is fed through one of the two forms for its whole life.
     void append(std::span<const std::uint8_t> chunk, Consumer& consumer);
 
     // True while the stream stands inside a frame: header or body bytes collected, or bytes of
