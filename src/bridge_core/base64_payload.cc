@@ -1,27 +1,113 @@
 #include "bridge_core/base64_payload.h"
 
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace quenra {
 
+// Hashes the clip on a thread of its own while the decoder goes on: the decoder publishes how
+// far the clip is decoded, and the thread hashes up to there, then sleeps until more is
+// published or the end is. The bytes below the published count are final and never move
+// meanwhile, and the digest is the thread's alone until finish returns.
+class Base64Payload::Reader::Hasher {
+  public:
+    Hasher(const std::uint8_t* clip, Hashing::IncrementalSHA256& digest)
+        : thread_([this, clip, &digest] { run(clip, digest); }) {}
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+    ~Hasher() {
+        if (thread_.joinable()) {
+            finish();
+        }
+    }
+
+    void publish(std::size_t decoded) {
+        progress_.store(decoded, std::memory_order_release);
+        progress_.notify_one();
+    }
+
+    // Returns once everything published is hashed.
+    void finish() {
+        progress_.fetch_or(ended, std::memory_order_release);
+        progress_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    static constexpr std::uint64_t ended = std::uint64_t{1} << 63;
+
+    void run(const std::uint8_t* clip, Hashing::IncrementalSHA256& digest) {
+        std::uint64_t hashed = 0;
+        for (;;) {
+            const std::uint64_t seen = progress_.load(std::memory_order_acquire);
+            const std::uint64_t decoded = seen & ~ended;
+            if (decoded > hashed) {
+                digest.update(std::span(clip + hashed, decoded - hashed));
+                hashed = decoded;
+            } else if ((seen & ended) != 0) {
+                return;
+            } else {
+                progress_.wait(seen, std::memory_order_acquire);
+            }
+        }
+    }
+
+    std::atomic<std::uint64_t> progress_{0};
+    // Last, so that the thread starts with everything above in place.
+    std::thread thread_;
+};
+
 Base64Payload::Reader::Reader(std::size_t reserveBytes) {
     bytes_.reserve(reserveBytes);
+    if (reserveBytes >= hashApartFrom) {
+        try {
+            hasher_ = std::make_unique<Hasher>(bytes_.data(), digest_);
+        } catch (const std::system_error&) {
+            // No thread to be had: the clip is hashed here, piece by piece.
+        }
+    }
+}
+
+Base64Payload::Reader::~Reader() = default;
+
+void Base64Payload::Reader::reserveMore(std::size_t more) {
+    if (hasher_ && bytes_.capacity() - bytes_.size() < more) {
+        hasher_->finish();
+        hasher_.reset();
+    }
 }
 
 void Base64Payload::Reader::append(std::string_view piece) {
+    // The decoder adds at most three bytes for every four characters, a held group included.
+    reserveMore((piece.size() + 3) / 4 * 3);
     const std::size_t before = bytes_.size();
     decoder_.append(piece, bytes_);
-    // Hashed while the piece's bytes are still in the cache.
-    digest_.update(std::span(bytes_).subspan(before));
+    if (hasher_) {
+        hasher_->publish(bytes_.size());
+    } else {
+        // Hashed while the piece's bytes are still in the cache.
+        digest_.update(std::span(bytes_).subspan(before));
+    }
 }
 
 Base64Payload Base64Payload::Reader::finish() && {
     const bool isBase64 = decoder_.keepsToAlphabet();
+    // A padded last group adds up to two bytes.
+    reserveMore(2);
     const std::size_t before = bytes_.size();
-    if (!decoder_.finish(bytes_)) {
+    const bool decodes = decoder_.finish(bytes_);
+    if (hasher_) {
+        hasher_->publish(bytes_.size());
+        hasher_->finish();
+        hasher_.reset();
+    } else {
+        digest_.update(std::span(bytes_).subspan(before));
+    }
+    if (!decodes) {
         return Base64Payload(decoder_.length(), isBase64, false, {}, {});
     }
-    digest_.update(std::span(bytes_).subspan(before));
     return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_), digest_.final());
 }
 

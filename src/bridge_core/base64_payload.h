@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,19 +18,35 @@ namespace quenra {
 class Base64Payload {
   public:
     // Reads a text that arrives in pieces, cut anywhere: each piece is decoded into the clip
-    // and hashed before the next one arrives.
+    // before the next one arrives, and hashed as well, or, for a large clip, hashed on a
+    // thread of its own that follows the decoding.
     class Reader {
       public:
         // Reserves room for reserveBytes decoded bytes, which costs address space only until
-        // they are written; more than that still fits, by growing.
+        // they are written; more than that still fits, by growing. A reservation from
+        // hashApartFrom on hashes on a thread of its own.
         explicit Reader(std::size_t reserveBytes = 0);
+        ~Reader();
+        Reader(const Reader&) = delete;
+        Reader& operator=(const Reader&) = delete;
+
         void append(std::string_view piece);
         Base64Payload finish() &&;
 
+        // Below this the hash takes about a millisecond, and a thread buys nothing measurable.
+        static constexpr std::size_t hashApartFrom = std::size_t{4} << 20;
+
       private:
+        class Hasher;
+        // Makes room for more decoded bytes; when that moves the clip, a hashing thread is
+        // stopped first and the rest is hashed here.
+        void reserveMore(std::size_t more);
+
         Base64::Decoder decoder_;
         std::vector<std::uint8_t> bytes_;
         Hashing::IncrementalSHA256 digest_;
+        // Last, so that it is stopped before the clip and the digest it works on go.
+        std::unique_ptr<Hasher> hasher_;
     };
 
     // The empty text.
