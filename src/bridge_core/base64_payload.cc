@@ -1,5 +1,6 @@
 #include "bridge_core/base64_payload.h"
 
+#include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
@@ -13,8 +14,9 @@ namespace quenra {
 // meanwhile, and the digest is the thread's alone until finish returns.
 class Base64Payload::Reader::Hasher {
   public:
-    Hasher(const std::uint8_t* clip, Hashing::IncrementalSHA256& digest)
-        : thread_([this, clip, &digest] { run(clip, digest); }) {}
+    // The thread takes over the digest with the clip's first from bytes hashed.
+    Hasher(const std::uint8_t* clip, std::size_t from, Hashing::IncrementalSHA256& digest)
+        : progress_(from), thread_([this, clip, from, &digest] { run(clip, from, digest); }) {}
     Hasher(const Hasher&) = delete;
     Hasher& operator=(const Hasher&) = delete;
     ~Hasher() {
@@ -38,8 +40,7 @@ class Base64Payload::Reader::Hasher {
   private:
     static constexpr std::uint64_t ended = std::uint64_t{1} << 63;
 
-    void run(const std::uint8_t* clip, Hashing::IncrementalSHA256& digest) {
-        std::uint64_t hashed = 0;
+    void run(const std::uint8_t* clip, std::uint64_t hashed, Hashing::IncrementalSHA256& digest) {
         for (;;) {
             const std::uint64_t seen = progress_.load(std::memory_order_acquire);
             const std::uint64_t decoded = seen & ~ended;
@@ -54,48 +55,54 @@ class Base64Payload::Reader::Hasher {
         }
     }
 
-    std::atomic<std::uint64_t> progress_{0};
+    std::atomic<std::uint64_t> progress_;
     // Last, so that the thread starts with everything above in place.
     std::thread thread_;
 };
 
-Base64Payload::Reader::Reader(std::size_t reserveBytes) {
-    bytes_.reserve(reserveBytes);
-    if (reserveBytes >= hashApartFrom) {
-        try {
-            hasher_ = std::make_unique<Hasher>(bytes_.data(), digest_);
-        } catch (const std::system_error&) {
-            // No thread to be had: the clip is hashed here, piece by piece.
-        }
-    }
-}
+Base64Payload::Reader::Reader(std::size_t largestBytes) : largestBytes_(largestBytes) {}
 
 Base64Payload::Reader::~Reader() = default;
 
-void Base64Payload::Reader::reserveMore(std::size_t more) {
-    if (hasher_ && bytes_.capacity() - bytes_.size() < more) {
+void Base64Payload::Reader::makeRoom(std::size_t more) {
+    if (bytes_.capacity() - bytes_.size() >= more) {
+        return;
+    }
+    if (hasher_) {
         hasher_->finish();
         hasher_.reset();
+    }
+    // Past the bound, the clip goes on growing geometrically.
+    if (bytes_.size() + more > growAtOnce) {
+        bytes_.reserve(std::max({largestBytes_, bytes_.size() + more, bytes_.capacity() * 2}));
     }
 }
 
 void Base64Payload::Reader::append(std::string_view piece) {
     // The decoder adds at most three bytes for every four characters, a held group included.
-    reserveMore((piece.size() + 3) / 4 * 3);
+    makeRoom((piece.size() + 3) / 4 * 3);
     const std::size_t before = bytes_.size();
     decoder_.append(piece, bytes_);
     if (hasher_) {
         hasher_->publish(bytes_.size());
-    } else {
-        // Hashed while the piece's bytes are still in the cache.
-        digest_.update(std::span(bytes_).subspan(before));
+        return;
+    }
+    // Hashed while the piece's bytes are still in the cache.
+    digest_.update(std::span(bytes_).subspan(before));
+    // A thread is worth it only for a clip this large that has room to go on growing in place.
+    if (bytes_.size() >= hashApartFrom && bytes_.capacity() > bytes_.size()) {
+        try {
+            hasher_ = std::make_unique<Hasher>(bytes_.data(), bytes_.size(), digest_);
+        } catch (const std::system_error&) {
+            // No thread to be had: the clip goes on being hashed here.
+        }
     }
 }
 
 Base64Payload Base64Payload::Reader::finish() && {
     const bool isBase64 = decoder_.keepsToAlphabet();
     // A padded last group adds up to two bytes.
-    reserveMore(2);
+    makeRoom(2);
     const std::size_t before = bytes_.size();
     const bool decodes = decoder_.finish(bytes_);
     if (hasher_) {

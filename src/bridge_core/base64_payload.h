@@ -18,14 +18,15 @@ namespace quenra {
 class Base64Payload {
   public:
     // Reads a text that arrives in pieces, cut anywhere: each piece is decoded into the clip
-    // before the next one arrives, and hashed as well, or, for a large clip, hashed on a
-    // thread of its own that follows the decoding.
+    // before the next one arrives, and hashed as well, or, once the clip is large, hashed on
+    // a thread of its own that follows the decoding. A short text costs neither a large
+    // buffer nor a thread, however many of them a frame holds.
     class Reader {
       public:
-        // Reserves room for reserveBytes decoded bytes, which costs address space only until
-        // they are written; more than that still fits, by growing. A reservation from
-        // hashApartFrom on hashes on a thread of its own.
-        explicit Reader(std::size_t reserveBytes = 0);
+        // largestBytes is what the clip can come to (a bound, not a promise): once it passes
+        // growAtOnce, room for that much is made at once, which costs address space only until
+        // it is written, so a large clip is neither copied nor held twice while it grows.
+        explicit Reader(std::size_t largestBytes = 0);
         ~Reader();
         Reader(const Reader&) = delete;
         Reader& operator=(const Reader&) = delete;
@@ -33,15 +34,18 @@ class Base64Payload {
         void append(std::string_view piece);
         Base64Payload finish() &&;
 
-        // Below this the hash takes about a millisecond, and a thread buys nothing measurable.
-        static constexpr std::size_t hashApartFrom = std::size_t{4} << 20;
+        static constexpr std::size_t growAtOnce = std::size_t{64} << 10;
+        // From here on the rest of a clip is hashed beside its decoding; below, the hash takes
+        // about a millisecond and a thread buys nothing measurable.
+        static constexpr std::size_t hashApartFrom = std::size_t{1} << 20;
 
       private:
         class Hasher;
-        // Makes room for more decoded bytes; when that moves the clip, a hashing thread is
+        // Makes room for more decoded bytes. When that moves the clip, a hashing thread is
         // stopped first and the rest is hashed here.
-        void reserveMore(std::size_t more);
+        void makeRoom(std::size_t more);
 
+        std::size_t largestBytes_;
         Base64::Decoder decoder_;
         std::vector<std::uint8_t> bytes_;
         Hashing::IncrementalSHA256 digest_;

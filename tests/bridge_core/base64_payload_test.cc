@@ -11,12 +11,12 @@ TEST(Base64Payload, AClipHashedBesideItsDecodingIsTheSame) {
         clip[index] = static_cast<std::uint8_t>(index * 131 + (index >> 11));
     }
     const std::string text = Base64::encode(clip);
-    // Hashed piece by piece here; on a thread of its own; and on a thread until the clip
-    // outgrows its reservation, from where it is hashed here.
-    for (const std::size_t reserve :
-         {std::size_t{0}, clip.size(), Base64Payload::Reader::hashApartFrom}) {
-        SCOPED_TRACE(reserve);
-        Base64Payload::Reader reader(reserve);
+    // With room for the whole clip, with room for less and with none: the hashing moves to a
+    // thread once the clip is large, and back here whenever the clip has to move.
+    for (const std::size_t largest :
+         {clip.size(), Base64Payload::Reader::hashApartFrom, std::size_t{0}}) {
+        SCOPED_TRACE(largest);
+        Base64Payload::Reader reader(largest);
         // Pieces that cut base64 groups.
         for (std::size_t offset = 0; offset < text.size(); offset += 65537) {
             reader.append(std::string_view(text).substr(offset, 65537));
@@ -26,9 +26,9 @@ TEST(Base64Payload, AClipHashedBesideItsDecodingIsTheSame) {
         EXPECT_EQ(payload.bytes(), clip);
         EXPECT_EQ(payload.sha256(), Hashing::sha256(clip));
     }
-    // A reader given up halfway stops its thread with it.
+    // A reader given up halfway, its thread running, stops the thread with it.
     Base64Payload::Reader abandoned(clip.size());
-    abandoned.append(std::string_view(text).substr(0, 1 << 20));
+    abandoned.append(std::string_view(text).substr(0, 2 << 20));
 }
 
 }  // namespace
