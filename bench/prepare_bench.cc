@@ -113,6 +113,25 @@ void base64Only(benchmark::State& state) {
     }
 }
 
+// A frame of the largest size made of one member over and over: many "midiBase64" strings
+// must cost about what as many other members cost (Arg 1), not a buffer or a thread each.
+std::string repeatedMembers(std::string_view member) {
+    std::string frame = "{";
+    while (frame.size() + member.size() < 25000000) {
+        frame += member;
+    }
+    return frame + "\"x\":1}";
+}
+
+void manyMembers(benchmark::State& state) {
+    static const std::string payloads = repeatedMembers("\"midiBase64\":\"\",");
+    static const std::string others = repeatedMembers("\"midiBase6\":\"\",");
+    const std::string& frame = state.range(0) == 0 ? payloads : others;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(readInPieces(frame));
+    }
+}
+
 constexpr std::int64_t sizes[] = {1024, 1 << 20, 16 << 20};
 
 // Keeps each run's mean real time so the ratios can be printed after the table.
@@ -142,6 +161,10 @@ int main(int argc, char** argv) {
             ->Arg(size)
             ->Unit(benchmark::kMicrosecond);
     }
+    benchmark::RegisterBenchmark("members", manyMembers)
+        ->Arg(0)
+        ->Arg(1)
+        ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -155,6 +178,12 @@ int main(int argc, char** argv) {
                       << " (real time), " << prepareTime->second.second / floorTime->second.second
                       << " (CPU time)\n";
         }
+    }
+    const auto payloads = reporter.times.find("members/0");
+    const auto others = reporter.times.find("members/1");
+    if (payloads != reporter.times.end() && others != reporter.times.end()) {
+        std::cout << "a frame of empty payloads over one of other members: "
+                  << payloads->second.first / others->second.first << " (real time)\n";
     }
     benchmark::Shutdown();
 }
