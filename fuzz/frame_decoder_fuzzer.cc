@@ -1,5 +1,5 @@
 // Any chunking of one input stream must give the same items, and end in the same mid-frame
-// state, as the whole stream in one append.
+// state, as the whole stream in one append; so must a consumer handed the bodies in pieces.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +35,39 @@ void check(bool condition) {
     }
 }
 
+// Rebuilds the items from what a consumer is handed; a body out of its begin and end, or
+// longer than announced, is a finding.
+class Rebuilding final : public FrameDecoder::Consumer {
+  public:
+    void frameBegins(std::int64_t length) override {
+        check(!open_ && length > 0);
+        open_ = true;
+        announced_ = length;
+    }
+    void frameBytes(std::span<const std::uint8_t> bytes) override {
+        check(open_ && !bytes.empty());
+        body_.insert(body_.end(), bytes.begin(), bytes.end());
+        check(static_cast<std::int64_t>(body_.size()) <= announced_);
+    }
+    void frameEnds() override {
+        check(open_ && static_cast<std::int64_t>(body_.size()) == announced_);
+        items.push_back(FrameDecoder::Item::frame(std::move(body_)));
+        body_.clear();
+        open_ = false;
+    }
+    void item(FrameDecoder::Item item) override {
+        check(!open_);
+        items.push_back(std::move(item));
+    }
+
+    std::vector<FrameDecoder::Item> items;
+
+  private:
+    bool open_ = false;
+    std::int64_t announced_ = 0;
+    std::vector<std::uint8_t> body_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     FrameDecoder chunked(limits);
+    FrameDecoder consumed(limits);
+    Rebuilding consumer;
     std::vector<FrameDecoder::Item> items;
     std::size_t offset = 0;
     while (offset < stream.size()) {
@@ -63,10 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto more = chunked.append(stream.subspan(offset, length));
         items.insert(items.end(), std::make_move_iterator(more.begin()),
                      std::make_move_iterator(more.end()));
+        consumed.append(stream.subspan(offset, length), consumer);
         offset += length;
     }
     check(items == expected);
     check(chunked.isMidFrame() == whole.isMidFrame());
+    check(consumer.items == expected);
+    check(consumed.isMidFrame() == whole.isMidFrame());
 
     if (stream.size() <= 4096) {
         FrameDecoder bytewise(limits);

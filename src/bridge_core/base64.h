@@ -1,7 +1,8 @@
 // Standard base64 (RFC 4648, section 4): encoding, and a strict decoder that requires padding
-// and ignores nothing.
+// and ignores nothing, for a whole text or for one that arrives in pieces.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,5 +19,35 @@ inline std::string encode(const std::vector<std::uint8_t>& bytes) {
 // Nothing when the text is not canonical base64: a length that is not a multiple of 4, a
 // character outside the alphabet, padding anywhere but at the end, or non-zero padding bits.
 std::optional<std::vector<std::uint8_t>> decode(std::string_view text);
+
+// Strict decoding of a text that arrives in pieces, cut anywhere: the same verdict and the same
+// bytes as decode of the whole text. The bytes of each complete group go out as soon as its
+// last character arrives, so a caller can hash them while the text is still arriving; a group
+// with padding waits for finish.
+class Decoder {
+  public:
+    // Appends to out the bytes of every group that the piece completes.
+    void append(std::string_view piece, std::vector<std::uint8_t>& out);
+    // Ends the text: appends the bytes of a padded last group, and tells whether the whole text
+    // was canonical base64. On false, what was appended is not a decoding of anything.
+    bool finish(std::vector<std::uint8_t>& out);
+
+    // The text's length so far, in bytes.
+    std::size_t length() const { return length_; }
+    // Whether the text so far keeps to the alphabet with at most two "=" at its end, whatever
+    // its length (decoding also needs a whole number of groups and zero padding bits).
+    bool keepsToAlphabet() const { return !broken_ && padding_ <= 2; }
+
+  private:
+    std::size_t length_ = 0;
+    // The values of the characters of the group being collected; "=" counts as 64. A padded
+    // group stays here once complete, as it can only be the last.
+    std::array<std::uint8_t, 4> group_{};
+    std::size_t grouped_ = 0;
+    // The run of "=" that ends the text so far.
+    std::size_t padding_ = 0;
+    // A character outside the alphabet, or a letter after an "=".
+    bool broken_ = false;
+};
 
 }  // namespace quenra::Base64

@@ -34,9 +34,38 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::string_view chunk) {
 }
 
 std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_t> chunk) {
+    // Collects each body after the header in pending_.
+    class Collector final : public Consumer {
+      public:
+        Collector(Bytes& body, std::vector<Item>& items) : body_(body), items_(items) {}
+        void frameBegins(std::int64_t length) override {
+            // The body goes into a buffer of its full announced size, so 64 KiB reads never
+            // regrow it.
+            body_.reserve(static_cast<std::size_t>(length));
+        }
+        void frameBytes(std::span<const std::uint8_t> bytes) override {
+            body_.insert(body_.end(), bytes.begin(), bytes.end());
+        }
+        void frameEnds() override {
+            items_.push_back(Item::frame(std::move(body_)));
+            body_ = Bytes();
+            body_.reserve(4);
+        }
+        void item(Item item) override { items_.push_back(std::move(item)); }
+
+      private:
+        Bytes& body_;
+        std::vector<Item>& items_;
+    };
     std::vector<Item> items;
+    Collector collector(pending_, items);
+    append(chunk, collector);
+    return items;
+}
+
+void FrameDecoder::append(std::span<const std::uint8_t> chunk, Consumer& consumer) {
     if (broken_) {
-        return items;
+        return;
     }
     const std::uint8_t* cursor = chunk.data();
     const std::uint8_t* const end = cursor + chunk.size();
@@ -59,39 +88,36 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_
                 (std::int64_t{pending_[2]} << 16) | (std::int64_t{pending_[3]} << 24);
             pending_.clear();
             if (length == 0) {
-                items.push_back(Item::empty());
+                consumer.item(Item::empty());
             } else if (length > corruptAbove) {
                 // No resynchronisation: whatever follows a corrupt length is not trusted.
                 broken_ = true;
-                items.push_back(Item::corrupt(length));
-                return items;
+                consumer.item(Item::corrupt(length));
+                return;
             } else if (length > maxFrameBytes) {
-                items.push_back(Item::tooLarge(length));
                 skipping_ = length;
+                consumer.item(Item::tooLarge(length));
             } else {
                 expected_ = length;
-                // The body goes into a buffer of its full announced size, so 64 KiB reads
-                // never regrow it.
-                pending_.reserve(static_cast<std::size_t>(length));
+                received_ = 0;
+                consumer.frameBegins(length);
             }
         } else {
-            const std::int64_t count =
-                std::min(left, *expected_ - static_cast<std::int64_t>(pending_.size()));
-            pending_.insert(pending_.end(), cursor, cursor + count);
+            const std::int64_t count = std::min(left, *expected_ - received_);
+            received_ += count;
             cursor += count;
-            if (static_cast<std::int64_t>(pending_.size()) == *expected_) {
-                items.push_back(Item::frame(std::move(pending_)));
-                pending_ = Bytes();
-                pending_.reserve(4);
+            consumer.frameBytes(std::span(cursor - count, static_cast<std::size_t>(count)));
+            if (received_ == *expected_) {
                 expected_.reset();
+                received_ = 0;
+                consumer.frameEnds();
             }
         }
     }
-    return items;
 }
 
 bool FrameDecoder::isMidFrame() const {
-    return !pending_.empty() || skipping_ > 0;
+    return !pending_.empty() || received_ > 0 || skipping_ > 0;
 }
 
 Bytes FrameEncoder::frame(std::span<const std::uint8_t> payload) {

@@ -32,11 +32,28 @@ class FrameDecoder {
         bool operator==(const Item&) const = default;
     };
 
+    // Takes the stream as it is decoded: the body of each accepted frame in pieces, as its
+    // bytes arrive, so that no body need be held whole; every other item when it completes.
+    class Consumer {
+      public:
+        virtual ~Consumer() = default;
+        // A frame of length bytes (1 to maxFrameBytes) begins; its bytes follow, in order.
+        virtual void frameBegins(std::int64_t length) = 0;
+        virtual void frameBytes(std::span<const std::uint8_t> bytes) = 0;
+        // Its last byte has arrived.
+        virtual void frameEnds() = 0;
+        // A tooLarge, corrupt or empty item.
+        virtual void item(Item item) = 0;
+    };
+
     explicit FrameDecoder(const Limits& limits = Limits::standard());
 
     // Consumes the whole chunk and returns the items it completes, in stream order.
     std::vector<Item> append(std::span<const std::uint8_t> chunk);
     std::vector<Item> append(std::string_view chunk);
+    // Consumes the whole chunk, handing the consumer what it decodes, in stream order. A
+    // decoder is fed through one of the two forms for its whole life.
+    void append(std::span<const std::uint8_t> chunk, Consumer& consumer);
 
     // True while the stream stands inside a frame: header or body bytes collected, or bytes of
     // a refused body still to be skipped. A complete header with no body byte yet is not.
@@ -46,8 +63,11 @@ class FrameDecoder {
     std::int64_t corruptAbove;
 
   private:
+    // The header bytes collected so far; when items are returned, the body bytes too.
     Bytes pending_;
     std::optional<std::int64_t> expected_;
+    // Body bytes of the expected frame that have arrived.
+    std::int64_t received_ = 0;
     std::int64_t skipping_ = 0;
     bool broken_ = false;
 };

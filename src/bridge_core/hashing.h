@@ -19,4 +19,7 @@ std::string sha256Hex(std::span<const std::uint8_t> data);
 // The digest as 64 lowercase hexadecimal digits.
 std::string hex(const Digest& digest);
 
+// SHA-256 of data that arrives in pieces: the same digest as sha256 of the pieces joined.
+using IncrementalSHA256 = Sha256::Incremental;
+
 }  // namespace quenra::Hashing

@@ -38,15 +38,23 @@ std::vector<HostSession::Payload> HostSession::receive(FrameDecoder::Item&& item
     return answer(item, &body);
 }
 
+std::vector<HostSession::Payload> HostSession::receive(ReadRequest request) {
+    return {handle(std::move(request))};
+}
+
 std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& item,
                                                       Bytes* ownedBody) {
     using Kind = FrameDecoder::Item::Kind;
-    const Bytes& body = ownedBody != nullptr ? *ownedBody : item.body;
     switch (item.kind) {
-        case Kind::frame:
-            return {
-                handle(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()),
-                       ownedBody)};
+        case Kind::frame: {
+            const Bytes& body = ownedBody != nullptr ? *ownedBody : item.body;
+            RequestReader reader(body.size());
+            reader.append(body);
+            if (ownedBody != nullptr) {
+                Bytes().swap(*ownedBody);
+            }
+            return {handle(reader.finish())};
+        }
         case Kind::tooLarge:
             return {failure(ErrorCode::tooLarge, std::nullopt)};
         case Kind::corrupt:
@@ -57,30 +65,12 @@ std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& 
     return {};
 }
 
-HostSession::Payload HostSession::handle(std::string_view data, Bytes* ownedBody) {
-    boost::json::value json;
-    try {
-        json = RequestParser::json(data);
-    } catch (const ProtocolFailure&) {
-        return failure(ErrorCode::badRequest, std::nullopt);
+HostSession::Payload HostSession::handle(ReadRequest read) {
+    if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
+        return failure(refused->failure.code, refused->salvaged.requestId,
+                       refused->salvaged.session);
     }
-    if (ownedBody != nullptr) {
-        Bytes().swap(*ownedBody);
-    }
-
-    std::optional<HostRequest> parsed;
-    try {
-        // A PREPARE's payload stays in the JSON, which lives until the reply is made.
-        parsed = RequestParser::parse(json, RequestParser::Payload::borrowed);
-    } catch (const ProtocolFailure& failed) {
-        const RequestParser::Salvage salvaged = RequestParser::salvage(json);
-        return failure(failed.code, salvaged.requestId, salvaged.session);
-    } catch (const std::exception&) {
-        // The parser reads hostile input; whatever else it throws is still a bad request.
-        const RequestParser::Salvage salvaged = RequestParser::salvage(json);
-        return failure(ErrorCode::badRequest, salvaged.requestId, salvaged.session);
-    }
-    const HostRequest& request = *parsed;
+    HostRequest& request = std::get<HostRequest>(read);
 
     const bool isHello = std::holds_alternative<HelloRequest>(request.body);
     if (isHello) {
@@ -103,9 +93,7 @@ HostSession::Payload HostSession::handle(std::string_view data, Bytes* ownedBody
     return std::visit(
         Overloaded{
             [&](const HelloRequest&) { return hello(requestId); },
-            [&](const PrepareRequest& prepareRequest) {
-                return prepare(prepareRequest, requestId);
-            },
+            [&](PrepareRequest& prepareRequest) { return prepare(prepareRequest, requestId); },
             [&](const ArmRequest& armRequest) { return arm(armRequest, requestId, *bound_); },
             [&](const CancelRequest& cancelRequest) {
                 return cancel(cancelRequest.token, requestId);
@@ -188,8 +176,7 @@ HostSession::Payload HostSession::status(const std::string& requestId) {
                  });
 }
 
-HostSession::Payload HostSession::prepare(const PrepareRequest& request,
-                                          const std::string& requestId) {
+HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::string& requestId) {
     const Limits& limits = environment_.limits;
     const double now = environment_.clock.monotonicNow();
     std::erase_if(recentPrepares_, [&](const PrepareAttempt& attempt) {
@@ -207,12 +194,12 @@ HostSession::Payload HostSession::prepare(const PrepareRequest& request,
     // Counted before the content checks: a refused clip still used up its upload.
     recentPrepares_.push_back({now, request.byteLength});
 
-    std::vector<std::uint8_t> midi;
     try {
-        midi = MIDIPayload::decode(request);
+        MIDIPayload::check(request);
     } catch (const ProtocolFailure& failed) {
         return failure(failed.code, requestId);
     }
+    const std::vector<std::uint8_t> midi = request.midiBase64.takeBytes();
     const std::string fileName = FileNames::safeName(request.suggestedName);
 
     std::shared_ptr<OwnedEntry> entry;

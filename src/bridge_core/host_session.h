@@ -20,6 +20,7 @@
 #include "bridge_core/framing.h"
 #include "bridge_core/outgoing.h"
 #include "bridge_core/request_parser.h"
+#include "bridge_core/request_reader.h"
 #include "bridge_core/session_environment.h"
 #include "bridge_core/takeover.h"
 
@@ -36,12 +37,14 @@ class HostSession {
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
 
-    // The replies to one decoded item: one for every item but a corrupt one.
+    // The replies to one decoded item: one for every item but a corrupt one. A frame's body
+    // is read as RequestReader reads it while a frame arrives.
     std::vector<Payload> receive(const FrameDecoder::Item& item);
-    // The same replies; the body is the session's, and its memory is given back as soon as its
-    // JSON is parsed, so a large request never holds its frame, its parsed text and its
-    // decoded clip at once.
+    // The same replies; the body is the session's, and its memory is given back once it is
+    // read.
     std::vector<Payload> receive(FrameDecoder::Item&& item);
+    // The one reply to a frame that was read as it arrived.
+    std::vector<Payload> receive(ReadRequest request);
     // One poll of the armed drag: no event, or its one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<Payload> tick();
     // Ends an armed drag and gives up every entry this connection holds: prepared ones are
@@ -57,9 +60,9 @@ class HostSession {
     const ArmedDrag* armed() const { return armed_.get(); }
 
   private:
-    // ownedBody, when given, is the item's body, released once it is parsed.
+    // ownedBody, when given, is the item's body, released once it is read.
     std::vector<Payload> answer(const FrameDecoder::Item& item, Bytes* ownedBody);
-    Payload handle(std::string_view data, Bytes* ownedBody);
+    Payload handle(ReadRequest read);
     Payload failure(ErrorCode code, const std::optional<std::string>& requestId,
                     const std::optional<SessionID>& session = std::nullopt);
     Payload reply(std::string_view type, const std::string& requestId, Outgoing::Message body);
@@ -69,7 +72,7 @@ class HostSession {
 
     Payload hello(const std::string& requestId);
     Payload status(const std::string& requestId);
-    Payload prepare(const PrepareRequest& request, const std::string& requestId);
+    Payload prepare(PrepareRequest& request, const std::string& requestId);
     Payload cancel(const std::string& token, const std::string& requestId);
     Payload release(const std::string& preparedId, const std::string& requestId);
     void forget(Preparation& preparation);

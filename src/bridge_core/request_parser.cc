@@ -105,7 +105,7 @@ std::string versionMember(const object& request, std::string_view key) {
     return checkedString(request, key, 16, RequestParser::isVersion);
 }
 
-PrepareRequest readPrepare(const object& request, RequestParser::Payload payloadText) {
+PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& read) {
     const Limits& limits = Limits::standard();
     PrepareRequest prepare;
     prepare.clipId = identifierMember(request, "clipId", 1, 64);
@@ -117,9 +117,13 @@ PrepareRequest readPrepare(const object& request, RequestParser::Payload payload
         fail("the clip is over the limit", ErrorCode::tooLarge);
     }
     const auto payload = stringMember(request, "midiBase64");
+    if (payload) {
+        prepare.midiBase64 = read ? std::move(*read) : Base64Payload(*payload);
+    }
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
     // isBase64 admits ASCII only, so the byte count is the UTF-16 length whenever it holds.
-    if (!payload || payload->size() != expectedUnits || !RequestParser::isBase64(*payload)) {
+    if (!payload || prepare.midiBase64.length() != expectedUnits ||
+        !prepare.midiBase64.isBase64()) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
     const auto name = stringMember(request, "suggestedName");
@@ -130,9 +134,6 @@ PrepareRequest readPrepare(const object& request, RequestParser::Payload payload
     if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
         fail("suggestedName is empty");
     }
-    prepare.midiBase64 = payloadText == RequestParser::Payload::borrowed
-                             ? PayloadText::borrowing(*payload)
-                             : PayloadText(std::string(*payload));
     prepare.suggestedName = std::string(*name);
     return prepare;
 }
@@ -146,13 +147,13 @@ ArmRequest readArm(const object& request) {
     return arm;
 }
 
-RequestBody readBody(const object& request, RequestParser::Payload payload) {
+RequestBody readBody(const object& request, std::optional<Base64Payload>& read) {
     const auto type = stringMember(request, "type");
     if (type == "HELLO") {
         return HelloRequest{versionMember(request, "extensionVersion")};
     }
     if (type == "PREPARE") {
-        return readPrepare(request, payload);
+        return readPrepare(request, read);
     }
     if (type == "ARM") {
         return readArm(request);
@@ -198,15 +199,8 @@ boost::json::value RequestParser::json(std::span<const std::uint8_t> data) {
     return json(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 
-HostRequest RequestParser::parse(std::string_view data) {
-    return parse(json(data));
-}
-
-HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
-    return parse(json(data));
-}
-
-HostRequest RequestParser::parse(const boost::json::value& parsed, Payload payload) {
+HostRequest RequestParser::parse(const boost::json::value& parsed,
+                                 std::optional<Base64Payload> read) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -224,7 +218,7 @@ HostRequest RequestParser::parse(const boost::json::value& parsed, Payload paylo
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request, payload);
+    result.body = readBody(request, read);
     return result;
 }
 

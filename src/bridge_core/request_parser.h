@@ -13,6 +13,7 @@
 #include <utility>
 #include <variant>
 
+#include "bridge_core/base64_payload.h"
 #include "bridge_core/outgoing.h"
 
 namespace quenra {
@@ -37,35 +38,12 @@ struct HelloRequest {
     bool operator==(const HelloRequest&) const = default;
 };
 
-// The base64 text of a PREPARE: a copy of its own, or a view of the parsed JSON it was read
-// from, which must then outlive it. The host borrows, so that a text of up to 22 MB is not
-// copied once more between parsing and decoding.
-class PayloadText {
-  public:
-    PayloadText() = default;
-    PayloadText(std::string text) : owned_(std::move(text)) {}
-    PayloadText(const char* text) : owned_(text) {}
-    static PayloadText borrowing(std::string_view text) {
-        PayloadText borrowed;
-        borrowed.borrowed_ = text;
-        return borrowed;
-    }
-
-    std::string_view view() const { return borrowed_ ? *borrowed_ : std::string_view(owned_); }
-    bool isBorrowed() const { return borrowed_.has_value(); }
-    bool operator==(const PayloadText& other) const { return view() == other.view(); }
-
-  private:
-    std::string owned_;
-    std::optional<std::string_view> borrowed_;
-};
-
 struct PrepareRequest {
     std::string clipId;
     std::int64_t generation = 0;
     std::int64_t byteLength = 0;
     std::string sha256;         // 64 lowercase hex digits
-    PayloadText midiBase64;     // already checked for length and alphabet, not yet decoded
+    Base64Payload midiBase64;   // already checked for length and alphabet; decoded and hashed
     std::string suggestedName;  // exactly as received, not trimmed
     bool operator==(const PrepareRequest&) const = default;
 };
@@ -111,12 +89,15 @@ namespace RequestParser {
 boost::json::value json(std::string_view data);
 boost::json::value json(std::span<const std::uint8_t> data);
 
-// Whether a PREPARE's midiBase64 is copied out of the JSON or borrowed from it.
-enum class Payload { copied, borrowed };
-
+// Reads the bytes with RequestReader, as the host reads a frame: throws (badRequest,
+// "not JSON") or the first failed check.
 HostRequest parse(std::string_view data);
 HostRequest parse(std::span<const std::uint8_t> data);
-HostRequest parse(const boost::json::value& value, Payload payload = Payload::copied);
+// The checks over parsed JSON. A top-level "midiBase64" string is read from the value, unless
+// the payload was read on its own while the frame arrived (RequestReader): then the value holds
+// only a stand-in for it, and read is what was read.
+HostRequest parse(const boost::json::value& value,
+                  std::optional<Base64Payload> read = std::nullopt);
 
 struct Salvage {
     std::optional<std::string> requestId;

@@ -1,10 +1,15 @@
 #include "native_host/connection.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "bridge_core/log.h"
 
 namespace quenra {
+
+std::vector<ServedSession::Payload> ServedSession::receiveRequest(ReadRequest) {
+    throw std::logic_error("this session takes decoded items only");
+}
 
 Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
     : loop_(loop), session_(session), exits_(std::move(exits)) {}
@@ -22,6 +27,11 @@ void Connection::handle(FrameDecoder::Item item) {
         return;
     }
     send(session_.receive(std::move(item)));
+    updateWatchTimer();
+}
+
+void Connection::handle(ReadRequest request) {
+    send(session_.receiveRequest(std::move(request)));
     updateWatchTimer();
 }
 

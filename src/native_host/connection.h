@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge_core/framing.h"
+#include "bridge_core/request_reader.h"
 #include "native_host/event_loop.h"
 
 namespace quenra {
@@ -27,6 +28,10 @@ class ServedSession {
 
     // The payloads to send, in order. The item is the session's to consume.
     virtual std::vector<Payload> receive(FrameDecoder::Item item) = 0;
+    // The same for a frame the reader thread has already read. The program's reader hands
+    // every frame over this way; a substitute that is only ever given items may leave it out,
+    // and then refuses such a frame with std::logic_error.
+    virtual std::vector<Payload> receiveRequest(ReadRequest request);
     virtual std::vector<Payload> tick() = 0;
     virtual bool isWatching() = 0;
     virtual void sweep() = 0;
@@ -56,6 +61,8 @@ class Connection {
     // One decoded item: corrupt ends the process (status 1, nothing written), every other
     // item is answered.
     void handle(FrameDecoder::Item item);
+    // One frame, read as it arrived: answered.
+    void handle(ReadRequest request);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
 

@@ -17,7 +17,6 @@
 #include "native_host/host_cache.h"
 #include "native_host/input_reader.h"
 #include "native_host/output.h"
-#include "platform/input_tuning.h"
 #include "platform/platform.h"
 #include "platform/system_clock.h"
 #include "platform/system_drag.h"
@@ -32,6 +31,9 @@ class SessionAdapter final : public ServedSession {
 
     std::vector<Payload> receive(FrameDecoder::Item item) override {
         return session_.receive(std::move(item));
+    }
+    std::vector<Payload> receiveRequest(ReadRequest request) override {
+        return session_.receive(std::move(request));
     }
     std::vector<Payload> tick() override { return session_.tick(); }
     bool isWatching() override { return session_.isWatching(); }
@@ -100,7 +102,6 @@ void start() {
     process.connection->startSweepTimer();
 
     // The session exists before the first item can arrive.
-    InputTuning::widenPipe(STDIN_FILENO);
     InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
 }
 

@@ -1,6 +1,7 @@
 // The reader thread of a served connection: reads standard input in chunks of up to 64 KiB,
-// decodes frames, and hands each item to the main thread, waiting until it has been handled
-// and answered, so at most one item is in flight and replies leave in request order.
+// decodes frames, reads each frame's request as its bytes arrive (RequestReader), and hands
+// each request or other item to the main thread, waiting until it has been handled and
+// answered, so at most one is in flight and replies leave in request order.
 #pragma once
 
 #include "bridge_core/limits.h"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bridge_core/request_parser.h"
+
 namespace quenra {
 namespace {
 
@@ -44,6 +46,61 @@ TEST(Base64, EveryByteValueRoundTrips) {
         const std::vector<std::uint8_t> prefix(all.begin(),
                                                all.begin() + static_cast<long>(length));
         EXPECT_EQ(Base64::decode(Base64::encode(prefix)), prefix) << length;
+    }
+}
+
+TEST(Base64, ADecoderFedInPiecesGivesWhatDecodeGives) {
+    // Texts that decode, and texts that fail in each way a strict decoder can tell, some long
+    // enough to take the whole-group path between their pieces' ends.
+    const std::vector<std::string> texts = {
+        "",
+        "Zg==",
+        "Zm8=",
+        "Zm9v",
+        "Zm9vYmFyZm9vYmFyZm9vYmFy",
+        "+/8=",
+        "Zm9vYmFyZm9vYmFyZm9vYg==",
+        "Zg",
+        "Zg=",
+        "Zg===",
+        "Z===",
+        "====",
+        "=Zg=",
+        "Zg=a",
+        "Zm9v\n",
+        "Zh==",
+        "Zm9=",
+        "Zm8=Zm8=",
+        "Z\xC3\xA9=",
+        "=",
+        "==",
+        "===",
+        "AB=",
+        "ABC==",
+        "Zm9vYmFy-m9vYmFy",
+        "Zm9vYmFyZm9vYmF=Zm9v",
+        "Zm9vYmFyZm9vYmFyZ===",
+    };
+    for (const std::string& text : texts) {
+        const auto whole = Base64::decode(text);
+        for (std::size_t first = 0; first <= text.size(); ++first) {
+            for (std::size_t second = first; second <= text.size(); ++second) {
+                SCOPED_TRACE(text + " cut at " + std::to_string(first) + " and " +
+                             std::to_string(second));
+                Base64::Decoder decoder;
+                std::vector<std::uint8_t> out;
+                decoder.append(std::string_view(text).substr(0, first), out);
+                decoder.append(std::string_view(text).substr(first, second - first), out);
+                decoder.append(std::string_view(text).substr(second), out);
+                EXPECT_EQ(decoder.length(), text.size());
+                EXPECT_EQ(decoder.keepsToAlphabet(), RequestParser::isBase64(text));
+                const bool decodes = decoder.finish(out);
+                ASSERT_EQ(decodes, whole.has_value());
+                if (decodes) {
+                    EXPECT_EQ(out, *whole);
+                }
+            }
+        }
     }
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "bridge_core/limits.h"
 
 namespace quenra {
@@ -132,6 +136,66 @@ TEST(FrameDecoder, OneByteAtATimeGivesTheSameItemsAtTheSamePlaces) {
         }
         EXPECT_EQ(collected, whole.append(test.stream));
     }
+}
+
+// Rebuilds the items from what a consumer is handed, checking that every body arrives between
+// its begin and its end, in order, and as long as announced.
+class Rebuilding final : public FrameDecoder::Consumer {
+  public:
+    void frameBegins(std::int64_t length) override {
+        EXPECT_FALSE(announced_.has_value());
+        announced_ = length;
+    }
+    void frameBytes(std::span<const std::uint8_t> bytes) override {
+        ASSERT_TRUE(announced_.has_value());
+        EXPECT_FALSE(bytes.empty());
+        body_.insert(body_.end(), bytes.begin(), bytes.end());
+        ++pieces;
+    }
+    void frameEnds() override {
+        ASSERT_TRUE(announced_.has_value());
+        EXPECT_EQ(static_cast<std::int64_t>(body_.size()), *announced_);
+        items.push_back(Item::frame(std::exchange(body_, {})));
+        announced_.reset();
+    }
+    void item(Item item) override {
+        EXPECT_FALSE(announced_.has_value());
+        items.push_back(std::move(item));
+    }
+
+    std::vector<Item> items;
+    int pieces = 0;
+
+  private:
+    std::optional<std::int64_t> announced_;
+    Bytes body_;
+};
+
+TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
+    for (const StreamCase& test : streamCases()) {
+        for (const std::size_t cut : {std::size_t{1}, std::size_t{3}, test.stream.size()}) {
+            SCOPED_TRACE(std::string(test.name) + ", pieces of " + std::to_string(cut));
+            FrameDecoder decoder(test.limits);
+            Rebuilding consumer;
+            for (std::size_t offset = 0; offset < test.stream.size(); offset += cut) {
+                decoder.append(std::span(test.stream)
+                                   .subspan(offset, std::min(cut, test.stream.size() - offset)),
+                               consumer);
+            }
+            EXPECT_EQ(consumer.items, test.items);
+        }
+    }
+    // A body is handed on in the pieces it arrives in, and the stream stands inside its frame
+    // until the last one.
+    FrameDecoder decoder(smallLimits());
+    Rebuilding consumer;
+    decoder.append(concat({header(10), Bytes{1, 2, 3}}), consumer);
+    EXPECT_TRUE(decoder.isMidFrame());
+    decoder.append(Bytes(4, 4), consumer);
+    decoder.append(concat({Bytes(3, 7), header(1)}), consumer);
+    EXPECT_EQ(consumer.pieces, 3);
+    EXPECT_EQ(consumer.items, std::vector<Item>{Item::frame(Bytes{1, 2, 3, 4, 4, 4, 4, 7, 7, 7})});
+    EXPECT_FALSE(decoder.isMidFrame());
 }
 
 TEST(FrameDecoder, AFrameFedBytewiseCompletesOnlyOnItsLastByte) {

@@ -130,5 +130,25 @@ TEST(Hashing, Sha256HexIsLowercaseFips180) {
     EXPECT_EQ(Hashing::hex(Hashing::sha256(minimal)), hex);
 }
 
+TEST(Hashing, AnIncrementalDigestIsTheWholeOne) {
+    Bytes data(1000);
+    for (std::size_t index = 0; index < data.size(); ++index) {
+        data[index] = static_cast<std::uint8_t>(index * 7 + 3);
+    }
+    // Pieces that end inside, at and across the 64-byte blocks, and empty ones between.
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, data.size()}) {
+        SCOPED_TRACE(piece);
+        Hashing::IncrementalSHA256 digest;
+        for (std::size_t offset = 0; offset < data.size(); offset += piece) {
+            digest.update({});
+            digest.update(std::span(data).subspan(offset, std::min(piece, data.size() - offset)));
+        }
+        EXPECT_EQ(digest.final(), Hashing::sha256(data));
+    }
+    Hashing::IncrementalSHA256 nothing;
+    EXPECT_EQ(Hashing::hex(nothing.final()), Hashing::sha256Hex({}));
+}
+
 }  // namespace
 }  // namespace quenra

@@ -439,28 +439,6 @@ TEST(RequestParser, AcceptedRequests) {
     }
 }
 
-TEST(RequestParser, ABorrowedPayloadIsAViewOfTheJSONAndACopiedOneIsNot) {
-    const boost::json::value json = prepare();
-    const std::string_view inJSON(json.as_object().at("midiBase64").as_string());
-    const HostRequest copied = RequestParser::parse(json);
-    const HostRequest borrowed = RequestParser::parse(json, RequestParser::Payload::borrowed);
-    // The same request either way: only where the text lives differs.
-    EXPECT_EQ(copied, borrowed);
-    const PayloadText& copiedText = std::get<PrepareRequest>(copied.body).midiBase64;
-    const PayloadText& borrowedText = std::get<PrepareRequest>(borrowed.body).midiBase64;
-    EXPECT_FALSE(copiedText.isBorrowed());
-    EXPECT_NE(copiedText.view().data(), inJSON.data());
-    EXPECT_TRUE(borrowedText.isBorrowed());
-    EXPECT_EQ(borrowedText.view().data(), inJSON.data());
-    EXPECT_EQ(borrowedText.view(), "AAECAw==");
-
-    // A copy outlives its JSON and keeps its text through copies and moves.
-    HostRequest kept = RequestParser::parse(std::string_view(boost::json::serialize(json)));
-    HostRequest moved = std::move(kept);
-    const HostRequest again = moved;
-    EXPECT_EQ(std::get<PrepareRequest>(again.body).midiBase64.view(), "AAECAw==");
-}
-
 TEST(RequestParser, SalvageKeepsWhatCanBeRead) {
     const SessionID session{"session_ABCDEF-0123", 3};
     struct Case {

@@ -35,4 +35,44 @@ Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
     return digest;
 }
 
+// As above, every failed call stops the process, and so does a piece after the end: OpenSSL
+// would refuse it only by a return value.
+struct Sha256::Incremental::State {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ended = false;
+
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() { EVP_MD_CTX_free(context); }
+};
+
+void Sha256::Incremental::Free::operator()(State* state) const {
+    delete state;
+}
+
+Sha256::Incremental::Incremental() : state_(new State) {
+    if (state_->context == nullptr ||
+        EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
+        std::abort();
+    }
+}
+
+void Sha256::Incremental::update(std::span<const std::uint8_t> piece) {
+    if (state_->ended || EVP_DigestUpdate(state_->context, piece.data(), piece.size()) != 1) {
+        std::abort();
+    }
+}
+
+Sha256::Digest Sha256::Incremental::final() {
+    Digest digest{};
+    unsigned int size = 0;
+    if (state_->ended || EVP_DigestFinal_ex(state_->context, digest.data(), &size) != 1 ||
+        size != digest.size()) {
+        std::abort();
+    }
+    state_->ended = true;
+    return digest;
+}
+
 }  // namespace quenra

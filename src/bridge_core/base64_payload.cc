@@ -1,0 +1,141 @@
+#include "bridge_core/base64_payload.h"
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace quenra {
+
+// Hashes the clip on a thread of its own while the decoder goes on: the decoder publishes how
+// far the clip is decoded, and the thread hashes up to there, then sleeps until more is
+// published or the end is. The bytes below the published count are final and never move
+// meanwhile, and the digest is the thread's alone until finish returns.
+class Base64Payload::Reader::Hasher {
+  public:
+    // The thread takes over the digest with the clip's first from bytes hashed.
+    Hasher(const std::uint8_t* clip, std::size_t from, Hashing::IncrementalSHA256& digest)
+        : progress_(from), thread_([this, clip, from, &digest] { run(clip, from, digest); }) {}
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+    ~Hasher() {
+        if (thread_.joinable()) {
+            finish();
+        }
+    }
+
+    void publish(std::size_t decoded) {
+        progress_.store(decoded, std::memory_order_release);
+        progress_.notify_one();
+    }
+
+    // Returns once everything published is hashed.
+    void finish() {
+        progress_.fetch_or(ended, std::memory_order_release);
+        progress_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    static constexpr std::uint64_t ended = std::uint64_t{1} << 63;
+
+    void run(const std::uint8_t* clip, std::uint64_t hashed, Hashing::IncrementalSHA256& digest) {
+        for (;;) {
+            const std::uint64_t seen = progress_.load(std::memory_order_acquire);
+            const std::uint64_t decoded = seen & ~ended;
+            if (decoded > hashed) {
+                digest.update(std::span(clip + hashed, decoded - hashed));
+                hashed = decoded;
+            } else if ((seen & ended) != 0) {
+                return;
+            } else {
+                progress_.wait(seen, std::memory_order_acquire);
+            }
+        }
+    }
+
+    std::atomic<std::uint64_t> progress_;
+    // Last, so that the thread starts with everything above in place.
+    std::thread thread_;
+};
+
+Base64Payload::Reader::Reader(std::size_t largestBytes) : largestBytes_(largestBytes) {}
+
+Base64Payload::Reader::~Reader() = default;
+
+void Base64Payload::Reader::makeRoom(std::size_t more) {
+    if (bytes_.capacity() - bytes_.size() >= more) {
+        return;
+    }
+    if (hasher_) {
+        hasher_->finish();
+        hasher_.reset();
+    }
+    // Past the bound, the clip goes on growing geometrically.
+    if (bytes_.size() + more > growAtOnce) {
+        bytes_.reserve(std::max({largestBytes_, bytes_.size() + more, bytes_.capacity() * 2}));
+    }
+}
+
+void Base64Payload::Reader::append(std::string_view piece) {
+    // The decoder adds at most three bytes for every four characters, a held group included.
+    makeRoom((piece.size() + 3) / 4 * 3);
+    const std::size_t before = bytes_.size();
+    decoder_.append(piece, bytes_);
+    if (hasher_) {
+        hasher_->publish(bytes_.size());
+        return;
+    }
+    // Hashed while the piece's bytes are still in the cache.
+    digest_.update(std::span(bytes_).subspan(before));
+    // A thread is worth it only for a clip this large that has room to go on growing in place.
+    if (bytes_.size() >= hashApartFrom && bytes_.capacity() > bytes_.size()) {
+        try {
+            hasher_ = std::make_unique<Hasher>(bytes_.data(), bytes_.size(), digest_);
+        } catch (const std::system_error&) {
+            // No thread to be had: the clip goes on being hashed here.
+        }
+    }
+}
+
+Base64Payload Base64Payload::Reader::finish() && {
+    const bool isBase64 = decoder_.keepsToAlphabet();
+    // A padded last group adds up to two bytes.
+    makeRoom(2);
+    const std::size_t before = bytes_.size();
+    const bool decodes = decoder_.finish(bytes_);
+    if (hasher_) {
+        hasher_->publish(bytes_.size());
+        hasher_->finish();
+        hasher_.reset();
+    } else {
+        digest_.update(std::span(bytes_).subspan(before));
+    }
+    if (!decodes) {
+        return Base64Payload(decoder_.length(), isBase64, false, {}, {});
+    }
+    return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_), digest_.final());
+}
+
+Base64Payload::Base64Payload() : Base64Payload(std::string_view()) {}
+
+Base64Payload::Base64Payload(std::string_view text) {
+    Reader reader(text.size() / 4 * 3);
+    reader.append(text);
+    *this = std::move(reader).finish();
+}
+
+Base64Payload::Base64Payload(std::size_t length, bool isBase64, bool decodes,
+                             std::vector<std::uint8_t> bytes, const Hashing::Digest& sha256)
+    : length_(length),
+      isBase64_(isBase64),
+      decodes_(decodes),
+      bytes_(std::move(bytes)),
+      sha256_(sha256) {}
+
+std::vector<std::uint8_t> Base64Payload::takeBytes() {
+    return std::exchange(bytes_, {});
+}
+
+}  // namespace quenra

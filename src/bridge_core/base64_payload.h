@@ -1,0 +1,88 @@
+// A PREPARE's "midiBase64" as the request checks and the payload decoder need it, gathered in
+// one pass while the text arrives, so that the text itself is never kept: its length, whether
+// it keeps to the base64 alphabet, and, when it is canonical base64, the decoded clip and its
+// SHA-256.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge_core/base64.h"
+#include "bridge_core/hashing.h"
+
+namespace quenra {
+
+class Base64Payload {
+  public:
+    // Reads a text that arrives in pieces, cut anywhere: each piece is decoded into the clip
+    // before the next one arrives, and hashed as well, or, once the clip is large, hashed on
+    // a thread of its own that follows the decoding. A short text costs neither a large
+    // buffer nor a thread, however many of them a frame holds.
+    class Reader {
+      public:
+        // largestBytes is what the clip can come to (a bound, not a promise): once it passes
+        // growAtOnce, room for that much is made at once, which costs address space only until
+        // it is written, so a large clip is neither copied nor held twice while it grows.
+        explicit Reader(std::size_t largestBytes = 0);
+        ~Reader();
+        Reader(const Reader&) = delete;
+        Reader& operator=(const Reader&) = delete;
+
+        void append(std::string_view piece);
+        Base64Payload finish() &&;
+
+        static constexpr std::size_t growAtOnce = std::size_t{64} << 10;
+        // From here on the rest of a clip is hashed beside its decoding; below, the hash takes
+        // about a millisecond and a thread buys nothing measurable.
+        static constexpr std::size_t hashApartFrom = std::size_t{1} << 20;
+
+      private:
+        class Hasher;
+        // Makes room for more decoded bytes. When that moves the clip, a hashing thread is
+        // stopped first and the rest is hashed here.
+        void makeRoom(std::size_t more);
+
+        std::size_t largestBytes_;
+        Base64::Decoder decoder_;
+        std::vector<std::uint8_t> bytes_;
+        Hashing::IncrementalSHA256 digest_;
+        // Last, so that it is stopped before the clip and the digest it works on go.
+        std::unique_ptr<Hasher> hasher_;
+    };
+
+    // The empty text.
+    Base64Payload();
+    // A whole text at once.
+    Base64Payload(std::string_view text);
+    Base64Payload(const std::string& text) : Base64Payload(std::string_view(text)) {}
+    Base64Payload(const char* text) : Base64Payload(std::string_view(text)) {}
+
+    // In bytes of UTF-8, which is also its length in UTF-16 units whenever isBase64 holds.
+    std::size_t length() const { return length_; }
+    // Only base64 characters, with at most two "=" at the end: RequestParser::isBase64.
+    bool isBase64() const { return isBase64_; }
+    // Canonical base64, as Base64::decode takes it.
+    bool decodes() const { return decodes_; }
+    // The decoded clip and its digest; empty and all zero unless it decodes.
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    const Hashing::Digest& sha256() const { return sha256_; }
+    // Hands the decoded clip over and keeps none of it.
+    std::vector<std::uint8_t> takeBytes();
+
+    bool operator==(const Base64Payload&) const = default;
+
+  private:
+    Base64Payload(std::size_t length, bool isBase64, bool decodes, std::vector<std::uint8_t> bytes,
+                  const Hashing::Digest& sha256);
+
+    std::size_t length_ = 0;
+    bool isBase64_ = true;
+    bool decodes_ = true;
+    std::vector<std::uint8_t> bytes_;
+    Hashing::Digest sha256_{};
+};
+
+}  // namespace quenra
