@@ -1,15 +1,10 @@
 #include "native_host/connection.h"
 
-#include <stdexcept>
 #include <utility>
 
 #include "bridge_core/log.h"
 
 namespace quenra {
-
-std::vector<ServedSession::Payload> ServedSession::receiveRequest(ReadRequest) {
-    throw std::logic_error("this session takes decoded items only");
-}
 
 Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
     : loop_(loop), session_(session), exits_(std::move(exits)) {}

@@ -28,10 +28,9 @@ class ServedSession {
 
     // The payloads to send, in order. The item is the session's to consume.
     virtual std::vector<Payload> receive(FrameDecoder::Item item) = 0;
-    // The same for a frame the reader thread has already read. The program's reader hands
-    // every frame over this way; a substitute that is only ever given items may leave it out,
-    // and then refuses such a frame with std::logic_error.
-    virtual std::vector<Payload> receiveRequest(ReadRequest request);
+    // The same for a frame the reader thread has already read, as the program's reader hands
+    // every frame over.
+    virtual std::vector<Payload> receiveRequest(ReadRequest request) = 0;
     virtual std::vector<Payload> tick() = 0;
     virtual bool isWatching() = 0;
     virtual void sweep() = 0;

@@ -23,6 +23,10 @@ class ScriptedSession final : public ServedSession {
             watching = std::string(item.body.begin(), item.body.end()) == "arm";
         return replies;
     }
+    std::vector<Payload> receiveRequest(ReadRequest) override {
+        calls.push_back("receiveRequest");
+        return replies;
+    }
     std::vector<Payload> tick() override {
         calls.push_back("tick");
         ++ticks;
