@@ -97,7 +97,7 @@ std::string request(const char* type, const char* requestId, boost::json::object
     return JsonWriter::write(body).value();
 }
 
-Bytes framed(const std::string& payload) {
+ByteBuffer framed(const std::string& payload) {
     return FrameEncoder::frame(payload);
 }
 
@@ -180,7 +180,7 @@ class Host {
         ::close(output_);
     }
 
-    void send(const Bytes& frame) { writeAll(input_, frame.data(), frame.size()); }
+    void send(const ByteBuffer& frame) { writeAll(input_, frame.data(), frame.size()); }
 
     boost::json::object next() {
         while (frames_.empty()) {
@@ -261,7 +261,7 @@ void writeFlushed(const std::string& path, const std::uint8_t* data, std::size_t
 
 // The least any host must do for this request: take its bytes through a pipe, decode the
 // base64 once, hash the clip, and store clip and record durably the way the cache does.
-double floorSeconds(const Bytes& frame, const std::string& base64, const Home& home,
+double floorSeconds(const ByteBuffer& frame, const std::string& base64, const Home& home,
                     std::vector<std::uint8_t>& readBuffer) {
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
@@ -311,7 +311,7 @@ void Prepare(benchmark::State& state) {
     Home home;
     const std::vector<std::uint8_t> clip = clipOfSize(size);
     const std::string payload = prepareRequest(clip);
-    const Bytes frame = framed(payload);
+    const ByteBuffer frame = framed(payload);
     const std::string base64 = Base64::encode(clip);
     std::vector<std::uint8_t> readBuffer(frame.size(), 1);
     std::vector<double> hostTimes, floorTimes, startTimes;

@@ -104,7 +104,7 @@ struct ArmedHost {
         }
         const std::string text = boost::json::serialize(request);
         const std::vector<std::string> replies =
-            session->receive(FrameDecoder::Item::frame(Bytes(text.begin(), text.end())));
+            session->receive(FrameDecoder::Item::frame(ByteBuffer(text.begin(), text.end())));
         return boost::json::parse(replies.at(0)).as_object();
     }
 

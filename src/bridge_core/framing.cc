@@ -8,7 +8,7 @@
 
 namespace quenra {
 
-FrameDecoder::Item FrameDecoder::Item::frame(Bytes body) {
+FrameDecoder::Item FrameDecoder::Item::frame(ByteBuffer body) {
     return Item{Kind::frame, std::move(body), 0};
 }
 
@@ -37,7 +37,7 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_
     // Collects each body after the header in pending_.
     class Collector final : public Consumer {
       public:
-        Collector(Bytes& body, std::vector<Item>& items) : body_(body), items_(items) {}
+        Collector(ByteBuffer& body, std::vector<Item>& items) : body_(body), items_(items) {}
         void frameBegins(std::int64_t length) override {
             // The body goes into a buffer of its full announced size, so 64 KiB reads never
             // regrow it.
@@ -48,13 +48,13 @@ std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_
         }
         void frameEnds() override {
             items_.push_back(Item::frame(std::move(body_)));
-            body_ = Bytes();
+            body_ = ByteBuffer();
             body_.reserve(4);
         }
         void item(Item item) override { items_.push_back(std::move(item)); }
 
       private:
-        Bytes& body_;
+        ByteBuffer& body_;
         std::vector<Item>& items_;
     };
     std::vector<Item> items;
@@ -120,12 +120,12 @@ bool FrameDecoder::isMidFrame() const {
     return !pending_.empty() || received_ > 0 || skipping_ > 0;
 }
 
-Bytes FrameEncoder::frame(std::span<const std::uint8_t> payload) {
+ByteBuffer FrameEncoder::frame(std::span<const std::uint8_t> payload) {
     if (payload.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("frame payload longer than a 32-bit length");
     }
     const auto length = static_cast<std::uint32_t>(payload.size());
-    Bytes framed;
+    ByteBuffer framed;
     framed.reserve(payload.size() + 4);
     framed.push_back(static_cast<std::uint8_t>(length));
     framed.push_back(static_cast<std::uint8_t>(length >> 8));
@@ -135,7 +135,7 @@ Bytes FrameEncoder::frame(std::span<const std::uint8_t> payload) {
     return framed;
 }
 
-Bytes FrameEncoder::frame(std::string_view payload) {
+ByteBuffer FrameEncoder::frame(std::string_view payload) {
     return frame(std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
 }
 

@@ -9,11 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge_core/bytes.h"
 #include "bridge_core/limits.h"
 
 namespace quenra {
-
-using Bytes = std::vector<std::uint8_t>;
 
 class FrameDecoder {
   public:
@@ -21,10 +20,10 @@ class FrameDecoder {
         enum class Kind { frame, tooLarge, corrupt, empty };
 
         Kind kind = Kind::empty;
-        Bytes body;               // frame: the complete body (1 to maxFrameBytes bytes)
+        ByteBuffer body;          // frame: the complete body (1 to maxFrameBytes bytes)
         std::int64_t length = 0;  // tooLarge, corrupt: the announced length
 
-        static Item frame(Bytes body);
+        static Item frame(ByteBuffer body);
         static Item tooLarge(std::int64_t length);
         static Item corrupt(std::int64_t length);
         static Item empty();
@@ -64,7 +63,7 @@ class FrameDecoder {
 
   private:
     // The header bytes collected so far; when items are returned, the body bytes too.
-    Bytes pending_;
+    ByteBuffer pending_;
     std::optional<std::int64_t> expected_;
     // Body bytes of the expected frame that have arrived.
     std::int64_t received_ = 0;
@@ -76,8 +75,8 @@ namespace FrameEncoder {
 
 // The payload's length as 4 little-endian bytes, then the payload. The payload must be
 // shorter than 2^32 bytes; every caller bounds it far below that.
-Bytes frame(std::span<const std::uint8_t> payload);
-Bytes frame(std::string_view payload);
+ByteBuffer frame(std::span<const std::uint8_t> payload);
+ByteBuffer frame(std::string_view payload);
 
 }  // namespace FrameEncoder
 

@@ -33,8 +33,8 @@ std::vector<HostSession::Payload> HostSession::receive(const FrameDecoder::Item&
 
 std::vector<HostSession::Payload> HostSession::receive(FrameDecoder::Item&& item) {
     // Taken out of the item, so that nothing the caller holds keeps it alive.
-    Bytes body = std::move(item.body);
-    item.body = Bytes();
+    ByteBuffer body = std::move(item.body);
+    item.body = ByteBuffer();
     return answer(item, &body);
 }
 
@@ -43,15 +43,15 @@ std::vector<HostSession::Payload> HostSession::receive(ReadRequest request) {
 }
 
 std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& item,
-                                                      Bytes* ownedBody) {
+                                                      ByteBuffer* ownedBody) {
     using Kind = FrameDecoder::Item::Kind;
     switch (item.kind) {
         case Kind::frame: {
-            const Bytes& body = ownedBody != nullptr ? *ownedBody : item.body;
+            const ByteBuffer& body = ownedBody != nullptr ? *ownedBody : item.body;
             RequestReader reader(body.size());
             reader.append(body);
             if (ownedBody != nullptr) {
-                Bytes().swap(*ownedBody);
+                ByteBuffer().swap(*ownedBody);
             }
             return {handle(reader.finish())};
         }

@@ -61,7 +61,7 @@ class HostSession {
 
   private:
     // ownedBody, when given, is the item's body, released once it is read.
-    std::vector<Payload> answer(const FrameDecoder::Item& item, Bytes* ownedBody);
+    std::vector<Payload> answer(const FrameDecoder::Item& item, ByteBuffer* ownedBody);
     Payload handle(ReadRequest read);
     Payload failure(ErrorCode code, const std::optional<std::string>& requestId,
                     const std::optional<SessionID>& session = std::nullopt);

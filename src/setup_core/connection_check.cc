@@ -208,7 +208,7 @@ std::string ConnectionCheck::connectionRequest() {
         {"extensionVersion", Identity::helperVersion},
         {"session", {{"id", "setup-" + UUID::random()}, {"epoch", 1}}},
     };
-    const Bytes frame = FrameEncoder::frame(*JsonWriter::write(body));
+    const ByteBuffer frame = FrameEncoder::frame(*JsonWriter::write(body));
     return std::string(frame.begin(), frame.end());
 }
 

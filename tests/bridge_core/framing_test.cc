@@ -13,18 +13,18 @@ namespace {
 
 using Item = FrameDecoder::Item;
 
-Bytes header(std::uint32_t length) {
+ByteBuffer header(std::uint32_t length) {
     return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
             static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
 }
 
-Bytes bytesOf(std::string_view text) {
+ByteBuffer bytesOf(std::string_view text) {
     return {text.begin(), text.end()};
 }
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) {
+ByteBuffer concat(std::initializer_list<ByteBuffer> parts) {
+    ByteBuffer all;
+    for (const ByteBuffer& part : parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
@@ -39,12 +39,12 @@ Limits smallLimits() {
 }
 
 TEST(FrameEncoder, PutsTheLittleEndianLengthFirst) {
-    EXPECT_EQ(FrameEncoder::frame(std::string_view()), Bytes({0, 0, 0, 0}));
-    EXPECT_EQ(FrameEncoder::frame(std::string_view("{}")), Bytes({2, 0, 0, 0, 0x7B, 0x7D}));
-    const Bytes payload(65536 + 258, 'x');
-    const Bytes framed = FrameEncoder::frame(payload);
-    EXPECT_EQ(Bytes(framed.begin(), framed.begin() + 4), Bytes({0x02, 0x01, 0x01, 0x00}));
-    EXPECT_EQ(Bytes(framed.begin() + 4, framed.end()), payload);
+    EXPECT_EQ(FrameEncoder::frame(std::string_view()), ByteBuffer({0, 0, 0, 0}));
+    EXPECT_EQ(FrameEncoder::frame(std::string_view("{}")), ByteBuffer({2, 0, 0, 0, 0x7B, 0x7D}));
+    const ByteBuffer payload(65536 + 258, 'x');
+    const ByteBuffer framed = FrameEncoder::frame(payload);
+    EXPECT_EQ(ByteBuffer(framed.begin(), framed.begin() + 4), ByteBuffer({0x02, 0x01, 0x01, 0x00}));
+    EXPECT_EQ(ByteBuffer(framed.begin() + 4, framed.end()), payload);
 }
 
 TEST(FrameDecoder, TakesItsLimitsFromTheGivenRecord) {
@@ -59,12 +59,12 @@ TEST(FrameDecoder, TakesItsLimitsFromTheGivenRecord) {
 struct StreamCase {
     const char* name;
     Limits limits;
-    Bytes stream;
+    ByteBuffer stream;
     std::vector<Item> items;
 };
 
 std::vector<StreamCase> streamCases() {
-    const Bytes ten(10, 'a');
+    const ByteBuffer ten(10, 'a');
     return {
         {"one frame",
          Limits::standard(),
@@ -82,11 +82,11 @@ std::vector<StreamCase> streamCases() {
         {"at the frame limit", smallLimits(), concat({header(10), ten}), {Item::frame(ten)}},
         {"one over the frame limit is skipped exactly",
          smallLimits(),
-         concat({header(11), Bytes(11, 0xEE), FrameEncoder::frame(std::string_view("ok"))}),
+         concat({header(11), ByteBuffer(11, 0xEE), FrameEncoder::frame(std::string_view("ok"))}),
          {Item::tooLarge(11), Item::frame(bytesOf("ok"))}},
         {"at the corrupt limit is only too large",
          smallLimits(),
-         concat({header(20), Bytes(20, 0), header(0)}),
+         concat({header(20), ByteBuffer(20, 0), header(0)}),
          {Item::tooLarge(20), Item::empty()}},
         {"one over the corrupt limit breaks for good",
          smallLimits(),
@@ -168,7 +168,7 @@ class Rebuilding final : public FrameDecoder::Consumer {
 
   private:
     std::optional<std::int64_t> announced_;
-    Bytes body_;
+    ByteBuffer body_;
 };
 
 TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
@@ -189,17 +189,18 @@ TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
     // until the last one.
     FrameDecoder decoder(smallLimits());
     Rebuilding consumer;
-    decoder.append(concat({header(10), Bytes{1, 2, 3}}), consumer);
+    decoder.append(concat({header(10), ByteBuffer{1, 2, 3}}), consumer);
     EXPECT_TRUE(decoder.isMidFrame());
-    decoder.append(Bytes(4, 4), consumer);
-    decoder.append(concat({Bytes(3, 7), header(1)}), consumer);
+    decoder.append(ByteBuffer(4, 4), consumer);
+    decoder.append(concat({ByteBuffer(3, 7), header(1)}), consumer);
     EXPECT_EQ(consumer.pieces, 3);
-    EXPECT_EQ(consumer.items, std::vector<Item>{Item::frame(Bytes{1, 2, 3, 4, 4, 4, 4, 7, 7, 7})});
+    EXPECT_EQ(consumer.items,
+              std::vector<Item>{Item::frame(ByteBuffer{1, 2, 3, 4, 4, 4, 4, 7, 7, 7})});
     EXPECT_FALSE(decoder.isMidFrame());
 }
 
 TEST(FrameDecoder, AFrameFedBytewiseCompletesOnlyOnItsLastByte) {
-    const Bytes stream = FrameEncoder::frame(std::string_view("{\"type\":\"HELLO\"}"));
+    const ByteBuffer stream = FrameEncoder::frame(std::string_view("{\"type\":\"HELLO\"}"));
     FrameDecoder decoder;
     for (std::size_t index = 0; index + 1 < stream.size(); ++index) {
         EXPECT_TRUE(decoder.append(std::span(&stream[index], 1)).empty());
@@ -209,7 +210,7 @@ TEST(FrameDecoder, AFrameFedBytewiseCompletesOnlyOnItsLastByte) {
 }
 
 TEST(FrameDecoder, AHeaderSplitAcrossChunksCompletesInTheNext) {
-    const Bytes stream = concat(
+    const ByteBuffer stream = concat(
         {FrameEncoder::frame(std::string_view("ab")), FrameEncoder::frame(std::string_view("cd"))});
     FrameDecoder decoder;
     EXPECT_EQ(decoder.append(std::span(stream.data(), 8)),
@@ -229,43 +230,43 @@ TEST(FrameDecoder, BrokenDropsEverythingAfterward) {
 TEST(FrameDecoder, ReportsWhetherTheStreamStandsInsideAFrame) {
     FrameDecoder decoder(smallLimits());
     EXPECT_FALSE(decoder.isMidFrame());
-    decoder.append(Bytes{10, 0});
+    decoder.append(ByteBuffer{10, 0});
     EXPECT_TRUE(decoder.isMidFrame()) << "half a header";
-    decoder.append(Bytes{0, 0});
+    decoder.append(ByteBuffer{0, 0});
     EXPECT_FALSE(decoder.isMidFrame()) << "a whole header, no body byte";
-    decoder.append(Bytes{1, 2, 3});
+    decoder.append(ByteBuffer{1, 2, 3});
     EXPECT_TRUE(decoder.isMidFrame()) << "3 of 10 body bytes";
-    decoder.append(Bytes(7, 4));
+    decoder.append(ByteBuffer(7, 4));
     EXPECT_FALSE(decoder.isMidFrame()) << "the frame completed";
 
     decoder.append(header(12));
     EXPECT_TRUE(decoder.isMidFrame()) << "skipping";
-    decoder.append(Bytes(11, 0));
+    decoder.append(ByteBuffer(11, 0));
     EXPECT_TRUE(decoder.isMidFrame()) << "one byte left to skip";
-    decoder.append(Bytes(1, 0));
+    decoder.append(ByteBuffer(1, 0));
     EXPECT_FALSE(decoder.isMidFrame()) << "skip done";
 }
 
 TEST(FrameDecoder, ASkippedBodyIsNeverStored) {
     FrameDecoder decoder;
     EXPECT_EQ(decoder.append(header(30000000)), std::vector<Item>{Item::tooLarge(30000000)});
-    const Bytes chunk(65536, 0x5A);
+    const ByteBuffer chunk(65536, 0x5A);
     std::int64_t fed = 0;
     while (fed + static_cast<std::int64_t>(chunk.size()) <= 30000000) {
         ASSERT_TRUE(decoder.append(chunk).empty());
         fed += static_cast<std::int64_t>(chunk.size());
     }
     // The rest of the skipped body and a whole frame in one chunk: only the frame comes out.
-    Bytes tail(static_cast<std::size_t>(30000000 - fed), 0x5A);
-    const Bytes next = FrameEncoder::frame(std::string_view("{}"));
+    ByteBuffer tail(static_cast<std::size_t>(30000000 - fed), 0x5A);
+    const ByteBuffer next = FrameEncoder::frame(std::string_view("{}"));
     tail.insert(tail.end(), next.begin(), next.end());
     EXPECT_EQ(decoder.append(tail), std::vector<Item>{Item::frame(bytesOf("{}"))});
 }
 
 TEST(FrameDecoder, ABodyIsCollectedInOneBufferOfItsAnnouncedSize) {
     FrameDecoder decoder;
-    const Bytes body(200000, 0x31);
-    const Bytes stream = FrameEncoder::frame(body);
+    const ByteBuffer body(200000, 0x31);
+    const ByteBuffer stream = FrameEncoder::frame(body);
     std::vector<Item> items;
     for (std::size_t offset = 0; offset < stream.size(); offset += 65536) {
         auto more = decoder.append(std::span(stream.data() + offset,

@@ -119,7 +119,7 @@ TEST(HostSessionReceive, AnItemHandedOverGetsTheSameRepliesAndGivesUpItsBody) {
     };
     std::vector<FrameDecoder::Item> items;
     for (const std::string& body : bodies) {
-        items.push_back(FrameDecoder::Item::frame(Bytes(body.begin(), body.end())));
+        items.push_back(FrameDecoder::Item::frame(ByteBuffer(body.begin(), body.end())));
     }
     items.push_back(FrameDecoder::Item::empty());
     items.push_back(FrameDecoder::Item::tooLarge(25165825));

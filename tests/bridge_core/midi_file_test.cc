@@ -7,17 +7,17 @@
 namespace quenra {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ByteBuffer = std::vector<std::uint8_t>;
 
-Bytes be32(std::uint32_t value) {
+ByteBuffer be32(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
             static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
 }
 
-Bytes headerChunk(std::uint16_t format, std::uint16_t tracks, std::uint16_t division,
-                  std::uint32_t length = 6) {
-    Bytes bytes{'M', 'T', 'h', 'd'};
-    const Bytes size = be32(length);
+ByteBuffer headerChunk(std::uint16_t format, std::uint16_t tracks, std::uint16_t division,
+                       std::uint32_t length = 6) {
+    ByteBuffer bytes{'M', 'T', 'h', 'd'};
+    const ByteBuffer size = be32(length);
     bytes.insert(bytes.end(), size.begin(), size.end());
     for (const std::uint16_t field : {format, tracks, division}) {
         bytes.push_back(static_cast<std::uint8_t>(field >> 8));
@@ -26,29 +26,30 @@ Bytes headerChunk(std::uint16_t format, std::uint16_t tracks, std::uint16_t divi
     return bytes;
 }
 
-Bytes chunk(std::string_view type, const Bytes& data, std::optional<std::uint32_t> length = {}) {
-    Bytes bytes(type.begin(), type.end());
-    const Bytes size = be32(length.value_or(static_cast<std::uint32_t>(data.size())));
+ByteBuffer chunk(std::string_view type, const ByteBuffer& data,
+                 std::optional<std::uint32_t> length = {}) {
+    ByteBuffer bytes(type.begin(), type.end());
+    const ByteBuffer size = be32(length.value_or(static_cast<std::uint32_t>(data.size())));
     bytes.insert(bytes.end(), size.begin(), size.end());
     bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
 
-Bytes operator+(Bytes left, const Bytes& right) {
+ByteBuffer operator+(ByteBuffer left, const ByteBuffer& right) {
     left.insert(left.end(), right.begin(), right.end());
     return left;
 }
 
-const Bytes endOfTrack{0x00, 0xFF, 0x2F, 0x00};
-const Bytes minimal = headerChunk(0, 1, 96) + chunk("MTrk", endOfTrack);
+const ByteBuffer endOfTrack{0x00, 0xFF, 0x2F, 0x00};
+const ByteBuffer minimal = headerChunk(0, 1, 96) + chunk("MTrk", endOfTrack);
 
 TEST(MIDIFile, StructuralCases) {
     struct Case {
         const char* name;
-        Bytes data;
+        ByteBuffer data;
         bool valid;
     };
-    Bytes headerSeven = headerChunk(0, 1, 96, 7);
+    ByteBuffer headerSeven = headerChunk(0, 1, 96, 7);
     headerSeven.push_back(0);
     const std::vector<Case> cases = {
         {"minimal", minimal, true},
@@ -57,10 +58,10 @@ TEST(MIDIFile, StructuralCases) {
         {"SMPTE division", headerChunk(0, 1, 0xE728) + chunk("MTrk", endOfTrack), true},
         {"format 2 with two tracks",
          headerChunk(2, 2, 96) + chunk("MTrk", endOfTrack) + chunk("MTrk", endOfTrack), true},
-        {"13 bytes", Bytes(minimal.begin(), minimal.begin() + 13), false},
+        {"13 bytes", ByteBuffer(minimal.begin(), minimal.begin() + 13), false},
         {"header only", headerChunk(0, 1, 96), false},
-        {"wrong type", Bytes{'M', 'T', 'h', 'e'} + Bytes(minimal.begin() + 4, minimal.end()),
-         false},
+        {"wrong type",
+         ByteBuffer{'M', 'T', 'h', 'e'} + ByteBuffer(minimal.begin() + 4, minimal.end()), false},
         {"header length 7", headerSeven + chunk("MTrk", endOfTrack), false},
         {"format 3", headerChunk(3, 1, 96) + chunk("MTrk", endOfTrack), false},
         {"0 tracks", headerChunk(1, 0, 96), false},
@@ -91,7 +92,7 @@ TEST(MIDIFile, StructuralCases) {
 TEST(MIDIFile, TrailingBytesThatAreNotWholeChunksAreInvalid) {
     for (std::size_t extra = 1; extra <= 7; ++extra) {
         SCOPED_TRACE(extra);
-        EXPECT_FALSE(MIDIFile::isValid(minimal + Bytes(extra, 0), 16777216));
+        EXPECT_FALSE(MIDIFile::isValid(minimal + ByteBuffer(extra, 0), 16777216));
     }
 }
 
@@ -100,16 +101,16 @@ TEST(MIDIFile, TheSizeLimitIsInclusive) {
     EXPECT_TRUE(MIDIFile::isValid(minimal, size));
     EXPECT_FALSE(MIDIFile::isValid(minimal, size - 1));
     // A file of exactly the standard limit passes; one byte more does not, whatever it holds.
-    const Bytes padding(16777216 - minimal.size() - 8, 0);
-    const Bytes atLimit = minimal + chunk("JUNK", padding);
+    const ByteBuffer padding(16777216 - minimal.size() - 8, 0);
+    const ByteBuffer atLimit = minimal + chunk("JUNK", padding);
     ASSERT_EQ(atLimit.size(), 16777216u);
     EXPECT_TRUE(MIDIFile::isValid(atLimit, 16777216));
     EXPECT_FALSE(
-        MIDIFile::isValid(minimal + chunk("JUNK", Bytes(padding.size() + 1, 0)), 16777216));
+        MIDIFile::isValid(minimal + chunk("JUNK", ByteBuffer(padding.size() + 1, 0)), 16777216));
 }
 
 TEST(MIDIFile, BigEndian32ReadsMostSignificantFirst) {
-    const Bytes bytes{0x00, 0x12, 0x34, 0x56, 0x78};
+    const ByteBuffer bytes{0x00, 0x12, 0x34, 0x56, 0x78};
     EXPECT_EQ(MIDIFile::bigEndian32(bytes, 1), 0x12345678u);
 }
 
@@ -131,7 +132,7 @@ TEST(Hashing, Sha256HexIsLowercaseFips180) {
 }
 
 TEST(Hashing, AnIncrementalDigestIsTheWholeOne) {
-    Bytes data(1000);
+    ByteBuffer data(1000);
     for (std::size_t index = 0; index < data.size(); ++index) {
         data[index] = static_cast<std::uint8_t>(index * 7 + 3);
     }

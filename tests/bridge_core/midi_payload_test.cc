@@ -8,12 +8,12 @@
 namespace quenra {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ByteBuffer = std::vector<std::uint8_t>;
 
-const Bytes clip{'M', 'T', 'h', 'd', 0,   0, 0, 6, 0, 0, 0,    1,    0,
-                 96,  'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
+const ByteBuffer clip{'M', 'T', 'h', 'd', 0,   0, 0, 6, 0, 0, 0,    1,    0,
+                      96,  'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
 
-PrepareRequest requestFor(const Bytes& bytes) {
+PrepareRequest requestFor(const ByteBuffer& bytes) {
     return PrepareRequest{"clip",
                           1,
                           static_cast<std::int64_t>(bytes.size()),
@@ -32,7 +32,7 @@ TEST(MIDIPayload, ChecksInOrder) {
         std::function<void(PrepareRequest&)> edit;
         ProtocolFailure expected;
     };
-    const Bytes notMIDI(26, 0x42);
+    const ByteBuffer notMIDI(26, 0x42);
     const std::vector<Case> cases = {
         {"non-canonical padding bits", [](PrepareRequest& r) { r.midiBase64 = "Zh=="; },
          ProtocolFailure(ErrorCode::badRequest, "midiBase64 isn't base64")},

@@ -96,13 +96,13 @@ struct Harness {
 };
 
 std::string framed(const std::string& payload) {
-    Bytes bytes = FrameEncoder::frame(payload);
+    ByteBuffer bytes = FrameEncoder::frame(payload);
     return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(ConnectionTest, RepliesAreFramedAndWrittenInOrder) {
     Harness harness;
-    Item item = Item::frame(Bytes{'x'});
+    Item item = Item::frame(ByteBuffer{'x'});
     harness.connection.handle(item);
     EXPECT_EQ(harness.written,
               (std::vector<std::string>{framed("{\"a\":1}"), framed("{\"b\":2}")}));
@@ -169,8 +169,8 @@ TEST(ConnectionTest, TheWatchTimerExistsExactlyWhileTheSessionWatches) {
     harness.connection.startSweepTimer();
     EXPECT_EQ(harness.loop.timerCount(), 1u);
 
-    Item arm = Item::frame(Bytes{'a', 'r', 'm'});
-    Item other = Item::frame(Bytes{'o'});
+    Item arm = Item::frame(ByteBuffer{'a', 'r', 'm'});
+    Item other = Item::frame(ByteBuffer{'o'});
     harness.connection.handle(arm);
     EXPECT_EQ(harness.loop.timerCount(), 2u);
     // More items while watching never add a second watch timer.
@@ -186,7 +186,7 @@ TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {
     // No sweep timer: the run then ends exactly when the watch timer goes, once the tick that
     // ended watching has been fully handled.
     Harness harness;
-    Item arm = Item::frame(Bytes{'a', 'r', 'm'});
+    Item arm = Item::frame(ByteBuffer{'a', 'r', 'm'});
     harness.session.stopWatchingAtTick = 5;
     harness.connection.handle(arm);
     harness.loop.run();

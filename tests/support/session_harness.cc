@@ -36,7 +36,8 @@ SessionHarness::SessionHarness(const Limits& limits, const Platform& platform)
       }) {}
 
 std::vector<std::string> SessionHarness::sendRaw(const std::string& frameBody) {
-    return session.receive(FrameDecoder::Item::frame(Bytes(frameBody.begin(), frameBody.end())));
+    return session.receive(
+        FrameDecoder::Item::frame(ByteBuffer(frameBody.begin(), frameBody.end())));
 }
 
 boost::json::object SessionHarness::send(const boost::json::object& request) {

@@ -30,7 +30,7 @@ struct BoardSession {
     boost::json::object send(const boost::json::object& request) {
         const std::string text = boost::json::serialize(request);
         const std::vector<std::string> replies =
-            session.receive(FrameDecoder::Item::frame(Bytes(text.begin(), text.end())));
+            session.receive(FrameDecoder::Item::frame(ByteBuffer(text.begin(), text.end())));
         EXPECT_EQ(replies.size(), 1u);
         return boost::json::parse(replies.at(0)).as_object();
     }
