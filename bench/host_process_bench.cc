@@ -29,7 +29,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,10 +48,13 @@
 #include <vector>
 
 #include "bridge_core/base64.h"
+#include "bridge_core/files.h"
 #include "bridge_core/framing.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/json_writer.h"
+#include "bridge_core/subprocess.h"
 #include "platform/linux/drag_board.h"
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
@@ -101,91 +103,51 @@ ByteBuffer framed(const std::string& payload) {
     return FrameEncoder::frame(payload);
 }
 
-void writeAll(int descriptor, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(descriptor, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            fail("write");
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-}
-
-int openDirectory(const std::string& path) {
-    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0)
-        fail("open " + path);
-    return directory;
-}
-
 // A home of its own for the benchmark's hosts and its floor files.
 struct Home {
-    Home() {
-        std::string pattern = "/tmp/quenra-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            fail("mkdtemp");
-        path = pattern;
-        ::mkdir((path + "/run").c_str(), 0700);
-    }
-    ~Home() { std::filesystem::remove_all(path); }
+    Home() { ::mkdir((path + "/run").c_str(), 0700); }
 
     // Commits what earlier iterations left pending (a host's exit removes its entry, the
     // floor removes its copy), so that neither timed part pays for the other's metadata in
     // its first flush.
     void settle() const {
-        int directory = openDirectory(path);
-        ::syncfs(directory);
-        ::close(directory);
+        const Descriptor directory = Files::openOwnDirectory(path);
+        if (!directory.isOpen())
+            fail("open " + path);
+        ::syncfs(directory.get());
     }
 
-    std::string path;
+    testing::TemporaryDirectory temporary;
+    std::string path = temporary.path();
 };
 
 // One host process over pipes, as Chrome starts it.
 class Host {
   public:
     explicit Host(const Home& home) {
-        int input[2], output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
-            fail("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        // The host's log lines would only clutter the figures.
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::string homeVariable = "HOME=" + home.path;
-        std::string runtimeVariable = "XDG_RUNTIME_DIR=" + home.path + "/run";
-        char* envp[] = {homeVariable.data(), runtimeVariable.data(), nullptr};
-        char* argv[] = {const_cast<char*>(hostPath.c_str()), const_cast<char*>(origin), nullptr};
-        int result = posix_spawn(&pid_, hostPath.c_str(), &actions, nullptr, argv, envp);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(input[0]);
-        ::close(output[1]);
-        if (result != 0) {
-            errno = result;
-            fail("spawn " + hostPath);
-        }
-        input_ = input[1];
-        output_ = output[0];
+        Files::Pipe input = Files::openPipe();
+        Files::Pipe output = Files::openPipe();
+        // The host's log lines would only clutter the figures: standard error is left out.
+        pid_ = Subprocess::start(
+            hostPath, {origin},
+            std::vector<std::string>{"HOME=" + home.path, "XDG_RUNTIME_DIR=" + home.path + "/run"},
+            {.input = input.reading.get(), .output = output.writing.get()});
+        input_ = std::move(input.writing);
+        output_ = std::move(output.reading);
     }
     ~Host() {
-        if (input_ >= 0)
-            ::close(input_);
+        input_.reset();
         int status = 0;
         if (pid_ > 0)
             ::waitpid(pid_, &status, 0);
-        ::close(output_);
     }
 
-    void send(const ByteBuffer& frame) { writeAll(input_, frame.data(), frame.size()); }
+    void send(const ByteBuffer& frame) { Files::writeAll(input_.get(), frame); }
 
     boost::json::object next() {
         while (frames_.empty()) {
             std::uint8_t chunk[65536];
-            ssize_t count = ::read(output_, chunk, sizeof chunk);
+            ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0)
@@ -226,9 +188,9 @@ class Host {
         throw std::runtime_error("no " + name + " for the host");
     }
 
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
+    int pid_ = -1;
+    Descriptor input_;
+    Descriptor output_;
     FrameDecoder decoder_;
     std::vector<std::string> frames_;
 };
@@ -243,42 +205,24 @@ std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
                     {"suggestedName", "Bench Clip"}});
 }
 
-void flushDirectory(const std::string& path) {
-    int directory = openDirectory(path);
-    ::fsync(directory);
-    ::close(directory);
-}
-
-void writeFlushed(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (file < 0)
-        fail("open " + path);
-    writeAll(file, data, size);
-    if (::fsync(file) != 0)
-        fail("fsync");
-    ::close(file);
-}
-
 // The least any host must do for this request: take its bytes through a pipe, decode the
 // base64 once, hash the clip, and store clip and record durably the way the cache does.
 double floorSeconds(const ByteBuffer& frame, const std::string& base64, const Home& home,
                     std::vector<std::uint8_t>& readBuffer) {
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0)
-        fail("pipe");
-    (void)::fcntl(pipe[1], F_SETPIPE_SZ, 1 << 20);
+    Files::Pipe pipe = Files::openPipe();
+    (void)::fcntl(pipe.writing.get(), F_SETPIPE_SZ, 1 << 20);
     std::string staging = home.path + "/floor-staging";
     std::string published = home.path + "/floor-entry";
     std::string record(200, 'r');
 
     Clock::time_point start = Clock::now();
     std::thread writer([&] {
-        writeAll(pipe[1], frame.data(), frame.size());
-        ::close(pipe[1]);
+        Files::writeAll(pipe.writing.get(), frame);
+        pipe.writing.reset();
     });
     std::size_t filled = 0;
     for (;;) {
-        ssize_t count = ::read(pipe[0], readBuffer.data() + filled,
+        ssize_t count = ::read(pipe.reading.get(), readBuffer.data() + filled,
                                std::min<std::size_t>(65536, readBuffer.size() - filled));
         if (count < 0 && errno == EINTR)
             continue;
@@ -292,16 +236,14 @@ double floorSeconds(const ByteBuffer& frame, const std::string& base64, const Ho
     benchmark::DoNotOptimize(digest);
     if (::mkdir(staging.c_str(), 0700) != 0)
         fail("mkdir");
-    writeFlushed(staging + "/clip.mid", clip->data(), clip->size());
-    writeFlushed(staging + "/entry.json", reinterpret_cast<const std::uint8_t*>(record.data()),
-                 record.size());
-    flushDirectory(staging);
+    Files::writeNew(staging + "/clip.mid", *clip);
+    Files::writeNew(staging + "/entry.json", bytesOf(record));
+    Files::flushDirectory(staging);
     if (::rename(staging.c_str(), published.c_str()) != 0)
         fail("rename");
-    flushDirectory(home.path);
+    Files::flushDirectory(home.path);
     double elapsed = seconds(Clock::now() - start);
 
-    ::close(pipe[0]);
     std::filesystem::remove_all(published);
     return elapsed;
 }
