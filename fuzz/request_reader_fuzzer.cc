@@ -18,6 +18,7 @@
 
 #include "bridge_core/hashing.h"
 #include "bridge_core/identity.h"
+#include "bridge_core/limits.h"
 #include "bridge_core/midi_file.h"
 #include "bridge_core/midi_payload.h"
 #include "bridge_core/request_reader.h"
