@@ -12,8 +12,8 @@ bool renameWithoutReplacing(const char* from, const char* to);
 extern const int leaveAccessTimeFlag;
 
 // A pipe whose two ends are close-on-exec, so no program started later inherits them. Where the
-// system has no pipe2 (macOS) the ends are marked just after the pipe is made: a caller that
-// starts programs from several threads keeps them from starting in between.
+// system cannot make such a pipe in one call (macOS), the ends are marked just after the pipe is
+// made: a caller that starts programs from several threads keeps them from starting in between.
 bool openPipe(int ends[2]);
 
 }  // namespace quenra::SystemFiles

@@ -41,9 +41,9 @@ int remainingMilliseconds(Clock::time_point deadline) {
 }
 
 // Every spawn of this peer holds this lock while it makes its pipes and starts the child. Where
-// the system has no pipe2 (macOS), the platform makes a pipe and then marks its ends
-// close-on-exec; a child that another thread started between the two steps would inherit the
-// ends and keep a host's input open after the peer closed it.
+// the system cannot make a close-on-exec pipe in one call (macOS), the platform makes a pipe and
+// then marks its ends; a child that another thread started between the two steps would inherit
+// the ends and keep a host's input open after the peer closed it.
 std::mutex spawnLock;
 
 ExitStatus decodeStatus(int status) {

@@ -47,7 +47,7 @@ std::optional<std::string> SystemLocations::executablePath() {
         if (!path) {
             return std::nullopt;
         }
-        // Links resolved, as /proc/self/exe gives it on Linux.
+        // Links resolved, as the Linux layer reports it.
         char* resolved = ::realpath(path->c_str(), nullptr);
         if (resolved == nullptr) {
             return std::nullopt;
