@@ -49,11 +49,24 @@ void visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
     }
 }
 
-// The record of the entry directory name inside the open entries folder, if it can be read.
-std::optional<EntryRecord> recordAt(int entries, const std::string& name) {
-    const auto bytes = Files::readSmallAt(entries, name + "/entry.json", Cache::maxRecordBytes,
-                                          Files::AccessTime::leave);
-    return bytes ? EntryRecord::decode(*bytes) : std::nullopt;
+// The record of the entry directory name inside the open entries folder: nothing when it is
+// missing or unreadable, and not known at all when it could not be opened for a reason that
+// says nothing about the entry (no descriptor or memory left, say).
+struct RecordRead {
+    std::optional<EntryRecord> record;
+    bool known = true;
+};
+
+RecordRead readRecordAt(int entries, const std::string& name) {
+    try {
+        return {EntryRecord::decode(Files::readBoundedAt(
+            entries, name + "/entry.json", Cache::maxRecordBytes, Files::AccessTime::leave))};
+    } catch (const FileFailure& failure) {
+        const int code = failure.errorNumber();
+        const bool aboutTheEntry = failure.operation() != "open" || code == ENOENT ||
+                                   code == ELOOP || code == EACCES || code == EPERM;
+        return {std::nullopt, aboutTheEntry};
+    }
 }
 
 // The clip file must land inside the staging directory under a name that the entry's own
@@ -140,7 +153,7 @@ CacheUsage Cache::scanUsage() const {
             return;
         }
         usage.entries = saturatingAdd(usage.entries, 1);
-        if (const auto record = recordAt(entries, name)) {
+        if (const auto record = readRecordAt(entries, name).record) {
             // A negative or absurd length from a tampered record must never make room.
             usage.bytes = saturatingAdd(usage.bytes, record->byteLength);
         }
@@ -294,14 +307,22 @@ SweepReport Cache::sweepWhileLocked() {
             }
             return;
         }
-        // Our own lock, when we get it, keeps the entry ours while we judge and remove it.
+        // Our own lock, when we get it, keeps the entry ours while we judge and remove it. Only
+        // a lock file that is not there lets the record decide: one that could not be opened
+        // (no descriptor left while another thread used the last, say) may well be held.
         const Descriptor ownerLock = Files::openLockFile(directory + "/owner.lock", false);
-        if (ownerLock.isOpen() && !Files::tryLockExclusive(ownerLock)) {
+        const bool lockMissing = !ownerLock.isOpen() && errno == ENOENT;
+        if (ownerLock.isOpen() ? !Files::tryLockExclusive(ownerLock) : !lockMissing) {
             ++report.owned;
             return;
         }
+        const RecordRead read = readRecordAt(entries, name);
+        if (!read.known) {
+            ++report.kept;
+            return;
+        }
         double expiry = static_cast<double>(status.st_ctime) + limits_.unreadableRetention;
-        if (const auto record = recordAt(entries, name)) {
+        if (const auto& record = read.record) {
             if (record->state == EntryState::prepared) {
                 expiry = record->touchedAt + limits_.preparedIdle;
             } else if (record->retainUntil) {

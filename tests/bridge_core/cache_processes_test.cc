@@ -4,11 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
@@ -162,6 +166,79 @@ TEST(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
     OwnedEntry entry = cache.create(clip, "Song.mid", digest);
     EXPECT_TRUE(cache.isIntact(entry));
     EXPECT_EQ(holder.wait(), 0);
+}
+
+// Lowers the soft descriptor limit so that exactly count more descriptors can be open at once.
+bool leaveFreeDescriptors(int count) {
+    int limit = 0;
+    for (int free = 0;; ++limit) {
+        if (::fcntl(limit, F_GETFD) < 0 && free++ == count) {
+            break;
+        }
+    }
+    struct rlimit current {};
+    if (::getrlimit(RLIMIT_NOFILE, &current) != 0) {
+        return false;
+    }
+    current.rlim_cur = static_cast<rlim_t>(limit);
+    return ::setrlimit(RLIMIT_NOFILE, &current) == 0;
+}
+
+// A host near its descriptor limit: each owned entry holds one, and another thread of the
+// process takes the last free ones now and then. A sweep that cannot open an entry's lock or
+// record must leave the entry, however long expired its record says it is.
+TEST(CacheProcesses, ASweepOutOfDescriptorsLeavesWhatItCannotJudge) {
+    TemporaryDirectory temporary;
+    const std::string root = temporary.join("cache");
+    ChildProcess child = ChildProcess::start([&] {
+        ManualClock clock = ManualClock::secondsFromNow(0);
+        SystemRandom random;
+        Cache cache(root, Limits::standard(), clock, random);
+        std::vector<OwnedEntry> owned;
+        for (int index = 0; index < 16; ++index) {
+            owned.push_back(cache.create(clip, "Song.mid", digest));
+        }
+        // Relinquished, but its record keeps it long after its folder's status change.
+        OwnedEntry retained = cache.create(clip, "Kept.mid", digest);
+        cache.update(retained, EntryState::published, clock.wallNow() + 2e7);
+        cache.relinquish(retained);
+        clock.advanceWall(1e7);
+        // The cache lock, the entries folder and one more: the retained entry's lock is taken,
+        // and then nothing is left to open its record with.
+        if (!leaveFreeDescriptors(3)) {
+            return 2;
+        }
+        const SweepReport alone = cache.sweep();
+        if (alone != SweepReport{.kept = 1, .owned = 16}) {
+            std::fprintf(stderr, "sweep: deleted %lld kept %lld owned %lld\n",
+                         static_cast<long long>(alone.deleted), static_cast<long long>(alone.kept),
+                         static_cast<long long>(alone.owned));
+            return 10;
+        }
+        std::atomic<bool> running{true};
+        std::thread other([&] {
+            while (running) {
+                const Descriptor taken(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+                std::this_thread::yield();
+            }
+        });
+        std::int64_t deleted = 0;
+        for (int round = 0; round < 2000 && deleted == 0; ++round) {
+            deleted += cache.sweep().deleted;
+        }
+        running = false;
+        other.join();
+        if (deleted != 0) {
+            return 20;
+        }
+        for (const OwnedEntry& entry : owned) {
+            if (!cache.isIntact(entry)) {
+                return 30;
+            }
+        }
+        return std::filesystem::exists(retained.directory()) ? 0 : 40;
+    });
+    EXPECT_EQ(child.wait(), 0);
 }
 
 // Creators check their own entries while sweepers whose clocks say everything unowned is long

@@ -184,8 +184,9 @@ TEST_F(SymlinkTest, LinkedLockFilesAreNeverOpenedThroughTheLink) {
 }
 
 // Links with entry-like and staging-like names in entries/, and links inside an abandoned
-// entry in place of its record, clip and owner lock: long after every expiry, a sweep removes
-// the links it owns and never what they point at; usage never counts the victim.
+// entry in place of its record and clip: long after every expiry, a sweep removes the links it
+// owns and never what they point at; usage never counts the victim. A link in place of an
+// entry's owner lock cannot be opened, so that entry counts as owned and stays.
 TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     makeRoot();
     const std::string entries = root() + "/entries";
@@ -200,17 +201,21 @@ TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     const std::string abandoned = entries + "/" + std::string(32, 'c');
     ASSERT_EQ(::mkdir(abandoned.c_str(), 0700), 0);
     plant(victim_.join("folder/entry.json"), abandoned + "/entry.json");
-    plant(victim_.join("file"), abandoned + "/owner.lock");
     plant(victim_.join("file"), abandoned + "/x.mid");
+    const std::string lockLinked = entries + "/" + std::string(32, 'd');
+    ASSERT_EQ(::mkdir(lockLinked.c_str(), 0700), 0);
+    plant(victim_.join("file"), lockLinked + "/owner.lock");
 
     ManualClock clock(static_cast<double>(std::time(nullptr)) + 10 * 86400.0);
     DeterministicRandom random;
     Cache cache(root(), Limits::standard(), clock, random);
-    EXPECT_EQ(cache.usage(), (CacheUsage{1, 0})) << "only the real directory counts, 0 bytes";
+    EXPECT_EQ(cache.usage(), (CacheUsage{2, 0})) << "only the real directories count, 0 bytes";
     const SweepReport report = cache.sweep();
     EXPECT_EQ(report.temporariesDeleted, 0);
     EXPECT_EQ(report.deleted, 1) << "the abandoned directory itself";
+    EXPECT_EQ(report.owned, 1) << "the entry whose lock is a link";
     EXPECT_FALSE(std::filesystem::exists(abandoned));
+    EXPECT_TRUE(std::filesystem::is_symlink(lockLinked + "/owner.lock"));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/" + std::string(32, 'a')));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/.tmp-0123456789abcdef"));
     expectVictimUntouched();
