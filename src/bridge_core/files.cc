@@ -20,6 +20,33 @@ FileFailure::FileFailure(std::string operation, std::int32_t errorNumber, std::s
       path_(std::move(path)),
       description_(operation_ + " failed (errno " + std::to_string(errorNumber) + ")") {}
 
+namespace {
+
+int errorNumberFor(FileKind found) {
+    return found == FileKind::directory ? EISDIR : EINVAL;
+}
+
+FileKind kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return FileKind::directory;
+    }
+    if (S_ISFIFO(mode)) {
+        return FileKind::namedPipe;
+    }
+    if (S_ISCHR(mode)) {
+        return FileKind::characterDevice;
+    }
+    if (S_ISBLK(mode)) {
+        return FileKind::blockDevice;
+    }
+    return S_ISSOCK(mode) ? FileKind::socket : FileKind::other;
+}
+
+}  // namespace
+
+NotARegularFile::NotARegularFile(std::string path, FileKind found)
+    : FileFailure("read", errorNumberFor(found), std::move(path)), found_(found) {}
+
 Descriptor::Descriptor(Descriptor&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)) {}
 
@@ -188,11 +215,15 @@ ByteBuffer Files::readBounded(const std::string& path, std::int64_t maxBytes) {
     return readBoundedAt(AT_FDCWD, path, maxBytes);
 }
 
-ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
-                                AccessTime access) {
-    // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
-    // ignore the flag.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+Files::OpenFile Files::openRegularFile(const std::string& path) {
+    return openRegularFileAt(AT_FDCWD, path);
+}
+
+Files::OpenFile Files::openRegularFileAt(int directory, const std::string& path,
+                                         AccessTime access) {
+    // Non-blocking so a FIFO under the name cannot hang the open, and never a controlling
+    // terminal; reads of a regular file ignore the flag.
+    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     const int quiet = access == AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
     Descriptor file(openRetrying(directory, path, flags | quiet));
     if (!file.isOpen() && errno == EPERM && quiet != 0) {
@@ -206,15 +237,23 @@ ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int
         throw FileFailure("read", errno, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        throw FileFailure("read", S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path);
+        throw NotARegularFile(path, kindOf(status.st_mode));
     }
-    if (static_cast<std::int64_t>(status.st_size) > maxBytes) {
+    return OpenFile{std::move(file), static_cast<std::int64_t>(status.st_size),
+                    static_cast<unsigned>(status.st_mode & 07777)};
+}
+
+ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
+                                AccessTime access) {
+    const OpenFile file = openRegularFileAt(directory, path, access);
+    if (file.size > maxBytes) {
         throw FileFailure("read", EFBIG, path);
     }
-    ByteBuffer bytes(static_cast<std::size_t>(status.st_size));
+    ByteBuffer bytes(static_cast<std::size_t>(file.size));
     std::size_t filled = 0;
     while (filled < bytes.size()) {
-        const ssize_t count = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+        const ssize_t count =
+            ::read(file.descriptor.get(), bytes.data() + filled, bytes.size() - filled);
         if (count < 0 && errno == EINTR) {
             continue;
         }

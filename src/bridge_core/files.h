@@ -43,6 +43,21 @@ class FileFailure : public std::system_error {
     std::string description_;
 };
 
+// What sat at a path where a regular file was needed.
+enum class FileKind { directory, namedPipe, characterDevice, blockDevice, socket, other };
+
+// A path that had to be a regular file and was something else: ("read", EISDIR) for a
+// directory, ("read", EINVAL) for anything else, with what was found there.
+class NotARegularFile : public FileFailure {
+  public:
+    NotARegularFile(std::string path, FileKind found);
+
+    FileKind found() const { return found_; }
+
+  private:
+    FileKind found_;
+};
+
 // One open descriptor and the duty to close it: closed when the owner goes, moved but never
 // copied. For a lock file, closing is what gives the lock up.
 class Descriptor {
@@ -110,11 +125,26 @@ void replace(const std::string& path, ByteView bytes, const std::string& tempora
 void replaceAt(int directory, const std::string& name, ByteView bytes,
                const std::string& temporaryName, NewFile how = {});
 
+// A regular file opened for reading, with its size and permission bits when it was opened.
+struct OpenFile {
+    Descriptor descriptor;
+    std::int64_t size = 0;
+    unsigned mode = 0;
+};
+
+// The regular file at path (relative to the open directory for the At form) opened for reading
+// without following a link and without waiting: a FIFO or a device under the name is opened
+// only to be refused, never read or waited on. Throws ("open", errno) when it cannot be opened
+// (a symbolic link included), NotARegularFile for anything but a regular file, and
+// ("read", errno) when its status cannot be read.
+OpenFile openRegularFile(const std::string& path);
+OpenFile openRegularFileAt(int directory, const std::string& path,
+                           AccessTime access = AccessTime::update);
+
 // The whole regular file at path (relative to the open directory for the At form) when it is at
-// most maxBytes long. Throws ("open", errno) when it cannot be opened (a symbolic link
-// included), ("read", EISDIR) for a directory and ("read", EINVAL) for anything else that is
-// not a regular file, ("read", EFBIG) when it is too large, and ("read", errno) when reading
-// fails or ends early. Bytes appended after the size was read are not read.
+// most maxBytes long. Throws as openRegularFileAt, ("read", EFBIG) when it is too large, and
+// ("read", errno) when reading fails or ends early. Bytes appended after the size was read are
+// not read.
 ByteBuffer readBounded(const std::string& path, std::int64_t maxBytes);
 ByteBuffer readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
                          AccessTime access = AccessTime::update);

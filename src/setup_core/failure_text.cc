@@ -49,6 +49,29 @@ std::string reason(const std::error_code& code) {
     return "the system reported \"" + code.message() + "\"";
 }
 
+// What sits where a file was needed, when it is not the folder that EISDIR already names.
+std::string reason(const FileFailure& failure) {
+    const auto* notAFile = dynamic_cast<const NotARegularFile*>(&failure);
+    if (notAFile == nullptr) {
+        return reason(failure.code());
+    }
+    switch (notAFile->found()) {
+        case FileKind::directory:
+            return "it is a folder, not a file";
+        case FileKind::namedPipe:
+            return "it is a named pipe (FIFO), not a file";
+        case FileKind::characterDevice:
+            return "it is a character device, not a file";
+        case FileKind::blockDevice:
+            return "it is a block device, not a file";
+        case FileKind::socket:
+            return "it is a socket, not a file";
+        case FileKind::other:
+            break;
+    }
+    return "it is not a regular file";
+}
+
 // A path as a shell word: quoted when it holds anything but the usual path characters.
 std::string shellWord(const std::string& text) {
     const std::string_view plain =
@@ -126,8 +149,7 @@ std::string linkAdvice(const Integration& integration, Reader reader) {
 }
 
 std::string fileSentence(const Integration& integration, Operation operation,
-                         const std::string& path, const std::error_code& code) {
-    const std::string why = reason(code);
+                         const std::string& path, const std::string& why) {
     const fs::path hostDirectory(integration.hostDirectory());
     if (path == integration.manifestPath()) {
         const char* verb = operation == Operation::registering     ? "write"
@@ -167,12 +189,12 @@ std::string FailureText::ofCurrentFailure(const Integration& integration, Operat
         }
         return text;
     } catch (const FileFailure& failure) {
-        if (!failure.path().empty()) {
-            return fileSentence(integration, operation, failure.path(), failure.code());
-        }
-        return fileSentence(integration, operation, integration.manifestPath(), failure.code());
+        const std::string& path =
+            failure.path().empty() ? integration.manifestPath() : failure.path();
+        return fileSentence(integration, operation, path, reason(failure));
     } catch (const fs::filesystem_error& failure) {
-        return fileSentence(integration, operation, failure.path1().string(), failure.code());
+        return fileSentence(integration, operation, failure.path1().string(),
+                            reason(failure.code()));
     } catch (const std::system_error& failure) {
         if (operation == Operation::testing) {
             return "The connection test could not run the native helper " +

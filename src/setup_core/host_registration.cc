@@ -1,7 +1,6 @@
 #include "setup_core/host_registration.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/json/array.hpp>
@@ -99,13 +98,11 @@ std::string HostRegistration::backUp(const std::string& path, std::string_view h
     const std::string backup = (fs::path(path).parent_path() /
                                 (std::string(hostName) + ".backup-" + UUID::random() + ".json.bak"))
                                    .string();
-    const Descriptor input(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    struct stat status {};
-    if (!input.isOpen() || ::fstat(input.get(), &status) != 0) {
-        throw FileFailure("open", errno, path);
-    }
+    // A FIFO or a device under the manifest's name is refused here, before a backup exists:
+    // one would block the open for ever, the other be copied without end.
+    const Files::OpenFile input = Files::openRegularFile(path);
     Descriptor output(::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                             status.st_mode & 0777));
+                             input.mode & 0777));
     if (!output.isOpen()) {
         throw FileFailure("create", errno, backup);
     }
@@ -113,7 +110,7 @@ std::string HostRegistration::backUp(const std::string& path, std::string_view h
         // Copied through a fixed buffer, whatever the size of what sits under the manifest's name.
         std::vector<std::uint8_t> chunk(65536);
         for (;;) {
-            const ssize_t count = ::read(input.get(), chunk.data(), chunk.size());
+            const ssize_t count = ::read(input.descriptor.get(), chunk.data(), chunk.size());
             if (count < 0 && errno == EINTR) {
                 continue;
             }

@@ -40,7 +40,8 @@ struct HostRegistration {
     void write(const std::string& path) const;
     // Copies the file at path byte for byte, with its mode, to a fresh
     // "<hostName>.backup-<UUID>.json.bak" beside it and returns the copy's path; a copy that
-    // fails half-way is removed again. Throws FileFailure.
+    // fails half-way is removed again. Throws FileFailure, NotARegularFile (before any copy is
+    // made) when anything but a regular file sits at path.
     static std::string backUp(const std::string& path, std::string_view hostName);
 
     bool operator==(const HostRegistration&) const = default;

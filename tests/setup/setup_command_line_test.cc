@@ -1,6 +1,7 @@
 // The real quenra-bridge-setup, copied into a bundle under a private home beside a scripted
 // helper, driven as a script or a support engineer would.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -340,6 +341,25 @@ TEST(SetupCommandLine, SaysWhatWentWrongInItsOwnWordsNamingTheFile) {
     EXPECT_EQ(removal.status, 1);
     EXPECT_EQ(removal.err, "Could not remove the registration file " + manifest +
                                ": it is a folder, not a file.\n");
+
+    // A FIFO there: named and refused at once, never waited on, backed up or replaced.
+    fs::remove_all(manifest);
+    ASSERT_EQ(::mkfifo(manifest.c_str(), 0644), 0);
+    const std::string fifo = manifest + ": it is a named pipe (FIFO), not a file.\n";
+    const ProgramRun fifoStatus = setup.run({"--status"});
+    EXPECT_EQ(fifoStatus.status, 1);
+    EXPECT_EQ(fifoStatus.err, "Could not read the registration file " + fifo);
+    const auto itemsBeside = [&] {
+        return std::distance(fs::directory_iterator(integration.hostDirectory()),
+                             fs::directory_iterator());
+    };
+    const auto before = itemsBeside();
+    const ProgramRun fifoReplace = setup.run({"--register", "--replace"});
+    EXPECT_EQ(fifoReplace.status, 1);
+    EXPECT_EQ(fifoReplace.err, "Could not write the registration file " + fifo);
+    EXPECT_TRUE(fs::is_fifo(manifest));
+    EXPECT_EQ(itemsBeside(), before) << "no backup of a FIFO";
+    fs::remove(manifest);
 
     // A user-data folder named by a file: nothing can be created below it.
     const fs::path file = setup.sandbox.home() / "a-file";

@@ -1,12 +1,18 @@
 #include "setup_core/host_registration.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <boost/system/system_error.hpp>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
+#include "bridge_core/files.h"
+#include "setup_core/failure_text.h"
 #include "setup_core/integration.h"
 #include "support/setup_sandbox.h"
 
@@ -300,6 +306,69 @@ TEST(HostRegistration, ComparesEverythingButTheDescription) {
                   R"("description":"","name":"tech.ostrell.quenra.bridge","path":")" +
                   fixture.integration.helperPath() + R"(","type":"stdio","comment":"by hand"})");
     EXPECT_TRUE(fixture.integration.isRegistered());
+}
+
+// A FIFO at the manifest's path would hold an open for reading until a writer came, and a
+// device would be copied without end: every operation refuses either at once, in a sentence
+// that says what sits there, and leaves it as it is with no backup beside it.
+TEST(HostRegistration, RefusesAFifoOrADeviceAtTheManifestPathWithoutWaiting) {
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    struct Case {
+        const char* what;
+        mode_t type;
+        FileKind found;
+    };
+    for (const Case& row :
+         {Case{"it is a named pipe (FIFO), not a file", S_IFIFO, FileKind::namedPipe},
+          Case{"it is a character device, not a file", S_IFCHR, FileKind::characterDevice}}) {
+        SCOPED_TRACE(row.what);
+        Fixture fixture;
+        const std::string manifest = fixture.manifest().string();
+        fs::create_directories(fixture.integration.hostDirectory());
+        if (::mknod(manifest.c_str(), row.type | 0644, row.type == S_IFCHR ? null.st_rdev : 0) !=
+            0) {
+            GTEST_SKIP() << "cannot make a " << row.what << " here: errno " << errno;
+        }
+        // Should an open wait for a writer after all, this one comes along, so that the test
+        // fails instead of hanging.
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            while (!done) {
+                const Descriptor opened(
+                    ::open(manifest.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+                ::usleep(1000);
+            }
+        });
+        using FailureText::Operation;
+        const std::vector<std::pair<Operation, std::function<void()>>> operations = {
+            {Operation::registering, [&] { fixture.integration.registerHost(true); }},
+            {Operation::unregistering, [&] { fixture.integration.unregister(); }},
+            {Operation::checking, [&] { fixture.integration.isRegistered(); }},
+        };
+        std::vector<std::string> sentences;
+        for (const auto& [operation, run] : operations) {
+            try {
+                run();
+                ADD_FAILURE() << "no failure";
+            } catch (const NotARegularFile& failure) {
+                EXPECT_EQ(failure.found(), row.found);
+                sentences.push_back(FailureText::ofCurrentFailure(
+                    fixture.integration, operation, FailureText::Reader::commandLine));
+            }
+        }
+        done = true;
+        writer.join();
+        const std::string end = manifest + ": " + row.what + ".";
+        EXPECT_EQ(sentences,
+                  (std::vector<std::string>{"Could not write the registration file " + end,
+                                            "Could not remove the registration file " + end,
+                                            "Could not read the registration file " + end}));
+        EXPECT_TRUE(fixture.backups().empty());
+        struct stat status {};
+        ASSERT_EQ(::lstat(manifest.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & S_IFMT, row.type);
+    }
 }
 
 TEST(HostRegistration, ChangesNothingFromAnUnsafeCopyOrThroughALink) {
