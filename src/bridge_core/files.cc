@@ -140,25 +140,33 @@ void Files::writeAll(int descriptor, ByteView bytes) {
 }
 
 void Files::ensurePrivateDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw FileFailure("mkdir", errno, path);
-    }
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
-        throw FileFailure("not-a-private-directory", 1, path);
-    }
-    if ((status.st_mode & 0077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
-        throw FileFailure("chmod", errno, path);
-    }
+    openPrivateDirectory(path);
 }
 
 Descriptor Files::openPrivateDirectory(const std::string& path) {
-    ensurePrivateDirectory(path);
-    Descriptor directory = openOwnDirectory(path);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw FileFailure("mkdir", errno, path);
+    }
+    // Checked and narrowed through the descriptor, never by path again: a link swapped in after
+    // the open changes neither what was checked nor whose mode is narrowed.
+    Descriptor directory(
+        openRetrying(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory.isOpen()) {
-        // Swapped for something else between the check and the open.
+        // A link (ELOOP) or a file (ENOTDIR) under the name; anything else is the open's own
+        // failure.
+        const int code = errno;
+        if (code == ELOOP || code == ENOTDIR) {
+            throw FileFailure("not-a-private-directory", 1, path);
+        }
+        throw FileFailure("open", code, path);
+    }
+    struct stat status {};
+    if (::fstat(directory.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid()) {
         throw FileFailure("not-a-private-directory", 1, path);
+    }
+    if ((status.st_mode & 0077) != 0 && ::fchmod(directory.get(), 0700) != 0) {
+        throw FileFailure("chmod", errno, path);
     }
     return directory;
 }

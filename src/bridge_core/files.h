@@ -90,12 +90,14 @@ namespace Files {
 // Nothing to write succeeds at once.
 void writeAll(int descriptor, ByteView bytes);
 
-// Creates the directory with mode 0700 if missing, then requires a real directory (not a
-// link) owned by the current user, and narrows a mode with group or other bits to 0700.
+// Creates the directory with mode 0700 if missing, opens it without following a link, then
+// requires through that descriptor a real directory owned by the current user and narrows a
+// mode with group or other bits to 0700. Throws ("mkdir", errno), ("not-a-private-directory", 1)
+// for a link, a file or another user's directory, ("open", errno) and ("chmod", errno).
 void ensurePrivateDirectory(const std::string& path);
 
-// ensurePrivateDirectory, then the directory opened for use through its descriptor, so a
-// folder swapped for a link later cannot redirect what is done in it.
+// ensurePrivateDirectory, keeping the descriptor it checked for use, so a folder swapped for a
+// link later cannot redirect what is done in it.
 Descriptor openPrivateDirectory(const std::string& path);
 
 // Whether a read may update the file's access time. leave opens our own files so that it does

@@ -3,12 +3,9 @@
 // the kill left in staging once it is old enough. ptrace's system-call stops are Linux's, so
 // these tests run only there.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/ptrace.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +16,7 @@
 #include "support/directory_listing.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
+#include "syscall_stops.h"
 
 namespace quenra {
 namespace {
@@ -26,6 +24,7 @@ namespace {
 using testing::ChildProcess;
 using testing::ManualClock;
 using testing::readFileText;
+using testing::resumeToNextSyscallStop;
 using testing::TemporaryDirectory;
 
 const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
@@ -53,48 +52,16 @@ bool isCompleteEntry(const std::string& directory, const std::string& id) {
            record->byteLength == static_cast<std::int64_t>(clip.size()) && record->sha256 == digest;
 }
 
-// The tracer side of a child stopped by ptrace: resume until the next system-call stop.
-// False once the child has ended (and then it has been reaped).
-bool resumeToNextSyscallStop(ChildProcess& child) {
-    const pid_t pid = child.pid();
-    int signal = 0;
-    for (;;) {
-        if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0) {
-            return false;
-        }
-        int status = 0;
-        if (::waitpid(pid, &status, __WALL) < 0) {
-            return false;
-        }
-        if (WIFEXITED(status) || WIFSIGNALED(status)) {
-            child.reaped(status);
-            return false;
-        }
-        if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
-            return true;
-        }
-        signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
-    }
-}
-
 // A child that stops itself just before create, so the tracer counts only create's calls.
 ChildProcess startTracedCreator(const std::string& root) {
-    ChildProcess child = ChildProcess::start([&] {
-        if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
-            return 3;
-        }
-        SystemClock clock;
-        SystemRandom random;
-        Cache cache(root, Limits::standard(), clock, random);
-        ::raise(SIGSTOP);
-        OwnedEntry entry = cache.create(clip, "Song.mid", digest);
-        ::_exit(0);  // ownership ends with the process, as after a crash
-    });
-    int status = 0;
-    EXPECT_EQ(::waitpid(child.pid(), &status, __WALL), child.pid());
-    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP);
-    ::ptrace(PTRACE_SETOPTIONS, child.pid(), nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
-    return child;
+    std::optional<Cache> cache;
+    SystemClock clock;
+    SystemRandom random;
+    return testing::startTraced([&] { cache.emplace(root, Limits::standard(), clock, random); },
+                                [&] {
+                                    OwnedEntry entry = cache->create(clip, "Song.mid", digest);
+                                    return 0;
+                                });
 }
 
 TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry) {
