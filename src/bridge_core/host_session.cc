@@ -28,6 +28,7 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
 
 std::vector<std::string> HostSession::receive(ReadRequest read) {
+    thread_.check();
     if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
         return {
             failure(refused->failure.code, refused->salvaged.requestId, refused->salvaged.session)};
@@ -36,6 +37,7 @@ std::vector<std::string> HostSession::receive(ReadRequest read) {
 }
 
 std::vector<std::string> HostSession::receive(const FrameDecoder::Item& item) {
+    thread_.check();
     using Kind = FrameDecoder::Item::Kind;
     switch (item.kind) {
         case Kind::frame:
@@ -263,6 +265,7 @@ void HostSession::forget(Preparation& preparation) {
 }
 
 void HostSession::shutdown() {
+    thread_.check();
     if (armed_) {
         endArm();
     }
@@ -273,6 +276,7 @@ void HostSession::shutdown() {
 }
 
 void HostSession::sweep() {
+    thread_.check();
     (void)environment_.cache.sweep();
 }
 

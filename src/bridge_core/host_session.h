@@ -2,7 +2,7 @@
 // early and repeated requests, rate-limits and stores clips, keeps the table of prepared clips,
 // arms drags and runs the takeover poll. It never touches the connection: each call returns
 // the encoded JSON of the messages to send, and framing and writing are the runtime's job.
-// Confined to the main thread.
+// Confined to the thread that made it (the main thread), which every public method checks.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,7 @@
 #include "bridge_core/served_session.h"
 #include "bridge_core/session_environment.h"
 #include "bridge_core/takeover.h"
+#include "bridge_core/thread_checker.h"
 
 namespace quenra {
 
@@ -49,15 +50,27 @@ class HostSession final : public ServedSession {
     std::vector<std::string> receive(const FrameDecoder::Item& item) override;
     // No event, or the armed drag's one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<std::string> tick() override;
-    bool isWatching() const override { return armed_ != nullptr; }
+    bool isWatching() const override {
+        thread_.check();
+        return armed_ != nullptr;
+    }
     void sweep() override;
     // Prepared entries are deleted; armed and published ones stay on disk for their retention.
     void shutdown() override;
 
     // Read-only views for diagnostics and tests.
-    const std::optional<SessionID>& bound() const { return bound_; }
-    const std::map<std::string, Preparation>& preparations() const { return preparations_; }
-    const ArmedDrag* armed() const { return armed_.get(); }
+    const std::optional<SessionID>& bound() const {
+        thread_.check();
+        return bound_;
+    }
+    const std::map<std::string, Preparation>& preparations() const {
+        thread_.check();
+        return preparations_;
+    }
+    const ArmedDrag* armed() const {
+        thread_.check();
+        return armed_.get();
+    }
 
   private:
     std::string handle(HostRequest& request);
@@ -105,6 +118,7 @@ class HostSession final : public ServedSession {
     std::deque<std::string> recentRequestIds_;
     std::unordered_set<std::string> rememberedRequestIds_;
     std::deque<PrepareAttempt> recentPrepares_;
+    ThreadChecker thread_;  // the thread that made the session: the only one that may use it
 };
 
 }  // namespace quenra

@@ -80,6 +80,7 @@ std::string HostSession::armedReply(const std::string& requestId, const ArmedDra
 }
 
 std::vector<std::string> HostSession::tick() {
+    thread_.check();
     if (!armed_) {
         return {};
     }

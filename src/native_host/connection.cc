@@ -10,17 +10,20 @@ Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
     : loop_(loop), session_(session), exits_(std::move(exits)) {}
 
 void Connection::startSweepTimer() {
+    thread_.check();
     if (sweepTimer_)
         return;
     sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
 }
 
 void Connection::handle(ReadRequest request) {
+    thread_.check();
     send(session_.receive(std::move(request)));
     updateWatchTimer();
 }
 
 void Connection::refuse(const FrameDecoder::Item& item) {
+    thread_.check();
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
         Log::note("corrupt-frame-length");
         end(1);
@@ -31,12 +34,14 @@ void Connection::refuse(const FrameDecoder::Item& item) {
 }
 
 void Connection::endOfInput(bool midFrame) {
+    thread_.check();
     if (midFrame)
         Log::note("eof-mid-frame");
     end(0);
 }
 
 void Connection::send(const std::vector<std::string>& payloads) {
+    thread_.check();
     for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
             end(0);
@@ -46,6 +51,7 @@ void Connection::send(const std::vector<std::string>& payloads) {
 }
 
 void Connection::updateWatchTimer() {
+    thread_.check();
     if (session_.isWatching()) {
         if (!watchTimer_) {
             watchTimer_ = loop_.addRepeatingTimer(watchInterval, [this] { watchFired(); });

@@ -2,7 +2,8 @@
 // thread read, and each item that is not a frame, to the session, frames and writes the
 // replies in order, keeps the watch timer in step with the
 // session's isWatching, runs the housekeeping timer, and makes every end of the connection
-// (input ended, output broken, stream corrupt) with its log line and exit status.
+// (input ended, output broken, stream corrupt) with its log line and exit status. Made on the
+// main thread and used only there, which every public method checks.
 #pragma once
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "bridge_core/framing.h"
 #include "bridge_core/request_reader.h"
 #include "bridge_core/served_session.h"
+#include "bridge_core/thread_checker.h"
 #include "native_host/event_loop.h"
 
 namespace quenra {
@@ -62,6 +64,7 @@ class Connection {
     Exits exits_;
     std::optional<EventLoop::TimerId> watchTimer_;
     std::optional<EventLoop::TimerId> sweepTimer_;
+    ThreadChecker thread_;  // the loop's thread, where the connection is made
 };
 
 }  // namespace quenra

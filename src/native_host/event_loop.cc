@@ -6,6 +6,7 @@ namespace quenra {
 
 EventLoop::TimerId EventLoop::addRepeatingTimer(Clock::duration interval,
                                                 std::function<void()> action) {
+    thread_.check();
     std::lock_guard lock(mutex_);
     TimerId id = nextTimerId_++;
     timers_.emplace(id, Timer{interval, Clock::now() + interval, std::move(action)});
@@ -14,16 +15,19 @@ EventLoop::TimerId EventLoop::addRepeatingTimer(Clock::duration interval,
 }
 
 void EventLoop::cancelTimer(TimerId id) {
+    thread_.check();
     std::lock_guard lock(mutex_);
     timers_.erase(id);
 }
 
 std::size_t EventLoop::timerCount() const {
+    thread_.check();
     std::lock_guard lock(mutex_);
     return timers_.size();
 }
 
 void EventLoop::runAndWait(std::function<void()> work) {
+    thread_.checkElsewhere();
     HandOff handOff{std::move(work)};
     std::unique_lock lock(mutex_);
     finished_.wait(lock, [&] { return pending_ == nullptr; });
@@ -38,6 +42,7 @@ void EventLoop::runAndWait(std::function<void()> work) {
 }
 
 void EventLoop::run() {
+    thread_.check();
     std::unique_lock lock(mutex_);
     for (;;) {
         if (pending_ != nullptr) {

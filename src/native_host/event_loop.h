@@ -1,6 +1,7 @@
 // The host's main run loop: repeating deadline timers plus work handed over synchronously from
 // another thread, on one mutex and two condition variables. Everything it runs, runs on the
-// thread that called run(), one piece at a time, so timers never fire during a hand-off.
+// thread that called run(), one piece at a time, so timers never fire during a hand-off. That
+// thread is the one that made the loop; each method checks which thread calls it.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
+
+#include "bridge_core/thread_checker.h"
 
 namespace quenra {
 
@@ -30,13 +33,15 @@ class EventLoop {
     void cancelTimer(TimerId id);
     std::size_t timerCount() const;
 
-    // From any thread but the loop's own: runs work on the loop's thread and returns once it
-    // has finished. Hand-offs run in the order they were made. Work that ends the process
-    // leaves the caller blocked for good, which is what the reader thread wants.
+    // From any thread but the loop's own (from there it would wait for ever, so that call ends
+    // the process instead): runs work on the loop's thread and returns once it has finished.
+    // Hand-offs run in the order they were made. Work that ends the process leaves the caller
+    // blocked for good, which is what the reader thread wants.
     void runAndWait(std::function<void()> work);
 
-    // Runs timers and hand-offs, blocking without waking while nothing is due, until no timer
-    // is left. The host's sweep timer never goes, so for the host it runs for good.
+    // On the thread that made the loop: runs timers and hand-offs, blocking without waking
+    // while nothing is due, until no timer is left. The host's sweep timer never goes, so for the
+    // host it runs for good.
     void run();
 
   private:
@@ -56,6 +61,7 @@ class EventLoop {
     std::map<TimerId, Timer> timers_;
     TimerId nextTimerId_ = 1;
     HandOff* pending_ = nullptr;  // at most one caller at a time; later ones wait their turn
+    ThreadChecker thread_;        // the loop's thread: the one that makes it and runs it
 };
 
 }  // namespace quenra

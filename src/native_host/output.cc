@@ -3,10 +3,15 @@
 #include <unistd.h>
 
 #include "bridge_core/files.h"
+#include "bridge_core/thread_checker.h"
 
 namespace quenra::Output {
 
 bool write(ByteView bytes) {
+    // Bound to the first thread that writes, the main thread: frames from two threads could
+    // interleave on the pipe.
+    static const ThreadChecker writer;
+    writer.check();
     try {
         Files::writeAll(STDOUT_FILENO, bytes);
         return true;

@@ -6,7 +6,8 @@
 
 namespace quenra::Output {
 
-// Writes every byte to descriptor 1 (Files::writeAll). False when the output is broken: EPIPE,
+// Writes every byte to descriptor 1 (Files::writeAll), always from the thread that wrote first
+// (a call from any other ends the process). False when the output is broken: EPIPE,
 // any other write error, or a write that makes no progress; true at once for an empty buffer.
 bool write(ByteView bytes);
 

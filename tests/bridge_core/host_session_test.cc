@@ -13,6 +13,7 @@
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/limits.h"
+#include "support/on_another_thread.h"
 #include "support/session_harness.h"
 
 namespace quenra {
@@ -431,6 +432,16 @@ TEST(HostSessionCancel, OnlyItsOwnTokenEndsTheDrag) {
     EXPECT_TRUE(harness.session.tick().empty());
     EXPECT_EQ(harness.record(id).at("state"), "prepared");
     EXPECT_FALSE(harness.record(id).contains("retainUntil"));
+}
+
+// The session belongs to the thread that made it; a call from any other ends the process.
+TEST(HostSessionDeathTest, IsUsedOnlyOnTheThreadThatMadeIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SessionHarness harness;
+    EXPECT_DEATH(testing::onAnotherThread([&] { harness.session.tick(); }),
+                 "thread-check-failed: .*HostSession::tick.* called on a thread that does not own");
+    EXPECT_DEATH(testing::onAnotherThread([&] { (void)harness.session.isWatching(); }),
+                 "thread-check-failed: .*HostSession::isWatching");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bridge_core/files.h"
+#include "support/on_another_thread.h"
 
 namespace quenra {
 namespace {
@@ -198,6 +199,16 @@ TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {
     harness.loop.run();
     EXPECT_EQ(harness.session.ticks, 8);
     EXPECT_EQ(harness.loop.timerCount(), 0u);
+}
+
+// The connection belongs to the loop's thread, where it is made; a hand-over that skipped the
+// loop would call it from the reader thread.
+TEST(ConnectionDeathTest, IsUsedOnlyOnTheThreadThatMadeIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Harness harness;
+    EXPECT_DEATH(
+        testing::onAnotherThread([&] { harness.connection.handle(request("a")); }),
+        "thread-check-failed: .*Connection::handle.* called on a thread that does not own");
 }
 
 }  // namespace

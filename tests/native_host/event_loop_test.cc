@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/on_another_thread.h"
+
 namespace quenra {
 namespace {
 
@@ -143,6 +145,26 @@ TEST(EventLoopTest, ATimerAddedDuringAHandOffWakesTheLoop) {
     loop.run();
     other.join();
     EXPECT_TRUE(fired);
+}
+
+// A hand-off from the loop's own thread would wait for ever for a loop that cannot run: it ends
+// the process instead, from a timer as before the run. The loop's other calls belong to its
+// thread.
+TEST(EventLoopDeathTest, AHandOffFromTheLoopsOwnThreadEndsTheProcessInsteadOfWaiting) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EventLoop loop;
+    EXPECT_DEATH(
+        loop.runAndWait([] {}),
+        "thread-check-failed: .*EventLoop::runAndWait.* called on the thread it waits for");
+    EXPECT_DEATH(
+        {
+            loop.addRepeatingTimer(milliseconds(1), [&] { loop.runAndWait([] {}); });
+            loop.run();
+        },
+        "thread-check-failed: .*EventLoop::runAndWait");
+    EXPECT_DEATH(testing::onAnotherThread([&] { loop.addRepeatingTimer(milliseconds(1), [] {}); }),
+                 "thread-check-failed: .*EventLoop::addRepeatingTimer.* called on a thread that "
+                 "does not own");
 }
 
 }  // namespace

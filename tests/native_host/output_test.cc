@@ -9,6 +9,7 @@
 
 #include "bridge_core/files.h"
 #include "support/child_process.h"
+#include "support/on_another_thread.h"
 
 namespace quenra {
 namespace {
@@ -57,6 +58,17 @@ TEST(OutputTest, AnEmptyBufferIsWrittenWithoutTouchingTheDescriptor) {
     EXPECT_EQ(writeInChild(-1, {}).wait(), 0);
     const std::vector<std::uint8_t> one{1};
     EXPECT_EQ(writeInChild(-1, one).wait(), 1);
+}
+
+// Frames leave from one thread only: the first that writes.
+TEST(OutputDeathTest, WritesOnlyFromTheThreadThatWroteFirst) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Output::write({});
+            testing::onAnotherThread([] { Output::write({}); });
+        },
+        "thread-check-failed: .*Output::write.* called on a thread that does not own");
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ std::optional<std::int64_t> FileDragBoard::publishedCount() const {
 }
 
 std::int64_t FileDragBoard::changeCount() {
+    thread_.check();
     if (const auto count = publishedCount()) {
         return *count;
     }
@@ -138,14 +139,17 @@ std::int64_t FileDragBoard::changeCount() {
 }
 
 std::vector<std::string> FileDragBoard::types() {
+    thread_.check();
     return read().allTypes();
 }
 
 std::optional<std::string> FileDragBoard::plainText() {
+    thread_.check();
     return read().string(PasteboardType::plainText);
 }
 
 ClaimResult FileDragBoard::claim(const std::string& path) {
+    thread_.check();
     const auto url = FileURL::fromPath(path);
     std::optional<std::int64_t> before;
     ClaimResult result;
@@ -175,6 +179,7 @@ ClaimResult FileDragBoard::claim(const std::string& path) {
 }
 
 DragBoardState FileDragBoard::read() const {
+    thread_.check();
     if (const auto json = folder_->read(stateName, maxStateBytes)) {
         if (auto state = DragBoardState::decode(*json)) {
             return std::move(*state);
@@ -184,6 +189,7 @@ DragBoardState FileDragBoard::read() const {
 }
 
 DragBoardState FileDragBoard::update(const std::function<void(DragBoardState&)>& change) {
+    thread_.check();
     const DragBoardFolder::WriterLock lock = folder_->lock();
     DragBoardState state = read();
     // A count file ahead of the state means the state was lost or damaged; counting on from

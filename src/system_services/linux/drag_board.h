@@ -13,6 +13,7 @@
 
 #include "bridge_core/files.h"
 #include "bridge_core/services.h"
+#include "bridge_core/thread_checker.h"
 #include "system_services/linux/drag_board_state.h"
 
 namespace quenra {
@@ -64,6 +65,8 @@ class DragBoardFolder {
     Descriptor directory_;
 };
 
+// Bound to the thread that made it (the main thread, in the host), which every public method
+// checks.
 class FileDragBoard final : public DragBoard {
   public:
     // Largest state accepted on either side, so a reader never allocates without bound.
@@ -90,6 +93,7 @@ class FileDragBoard final : public DragBoard {
     std::optional<std::int64_t> publishedCount() const;
 
     std::shared_ptr<const DragBoardFolder> folder_;
+    ThreadChecker thread_;  // the thread that made the board, like the session that polls it
 };
 
 // The left button, kept in its own file: pressing or releasing it is not a pasteboard change.

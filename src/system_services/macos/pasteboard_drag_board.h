@@ -3,12 +3,14 @@
 #pragma once
 
 #include "bridge_core/services.h"
+#include "bridge_core/thread_checker.h"
 
 @class NSPasteboard;
 
 namespace quenra {
 
-// Bound to the main thread, like the session that polls it. Every operation runs inside its
+// Bound to the thread that made it (the main thread), like the session that polls it; every
+// operation checks it. Every operation runs inside its
 // own autorelease pool: the host has no AppKit run loop, so nothing else would drain what the
 // pasteboard hands out, and an armed host polls every 5 ms.
 class PasteboardDragBoard final : public DragBoard {
@@ -28,6 +30,7 @@ class PasteboardDragBoard final : public DragBoard {
 
   private:
     NSPasteboard* pasteboard_;
+    ThreadChecker thread_;
 };
 
 }  // namespace quenra

@@ -3,8 +3,6 @@
 #import <AppKit/AppKit.h>
 #import <Foundation/Foundation.h>
 
-#include <cassert>
-
 namespace quenra {
 namespace {
 
@@ -52,14 +50,14 @@ PasteboardDragBoard::~PasteboardDragBoard() {
 }
 
 std::int64_t PasteboardDragBoard::changeCount() {
-    assert([NSThread isMainThread]);
+    thread_.check();
     @autoreleasepool {
         return static_cast<std::int64_t>([pasteboard_ changeCount]);
     }
 }
 
 std::vector<std::string> PasteboardDragBoard::types() {
-    assert([NSThread isMainThread]);
+    thread_.check();
     @autoreleasepool {
         std::vector<std::string> all;
         NSArray<NSPasteboardItem*>* items = [pasteboard_ pasteboardItems];
@@ -73,7 +71,7 @@ std::vector<std::string> PasteboardDragBoard::types() {
 }
 
 std::optional<std::string> PasteboardDragBoard::plainText() {
-    assert([NSThread isMainThread]);
+    thread_.check();
     @autoreleasepool {
         NSString* text = [pasteboard_ stringForType:NSPasteboardTypeString];
         const char* utf8 = text != nil ? [text UTF8String] : nullptr;
@@ -85,7 +83,7 @@ std::optional<std::string> PasteboardDragBoard::plainText() {
 }
 
 ClaimResult PasteboardDragBoard::claim(const std::string& path) {
-    assert([NSThread isMainThread]);
+    thread_.check();
     @autoreleasepool {
         // A path that is not UTF-8 cannot be put on the pasteboard; leave the browser's drag
         // as it is rather than clear it for nothing. The count, not above the one the poll

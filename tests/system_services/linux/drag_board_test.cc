@@ -9,6 +9,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "support/on_another_thread.h"
 #include "support/temporary_directory.h"
 #include "system_services/linux/file_url.h"
 
@@ -252,6 +253,15 @@ TEST_F(DragBoardTest, ConcurrentWritersNeverLoseAnUpdateNorShowAHalfWrittenState
     EXPECT_EQ(board.changeCount(), total + 1);
     EXPECT_EQ(board.plainText(), std::to_string(total));
     EXPECT_FALSE(std::filesystem::exists(folderPath_ + "/.state.json.tmp"));
+}
+
+// The board belongs to the thread that made it, like the session that polls it.
+TEST_F(DragBoardTest, IsUsedOnlyOnTheThreadThatMadeIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    FileDragBoard board(folder_);
+    EXPECT_DEATH(testing::onAnotherThread([&] { board.changeCount(); }),
+                 "thread-check-failed: .*FileDragBoard::changeCount.* called on a thread that does "
+                 "not own");
 }
 
 }  // namespace
