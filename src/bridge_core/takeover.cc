@@ -77,7 +77,7 @@ PollOutcome Takeover::poll(ArmedDrag& drag, const SessionEnvironment& environmen
     if (!environment.cache.isIntact(entry)) {
         return PollOutcome::failed(ErrorCode::internal);
     }
-    const ClaimResult result = board.claim(entry.fileURL());
+    const ClaimResult result = board.claim({entry.fileURL()});
     drag.ownWrites.insert(result.declaredChangeCount);
     if (result.declaredChangeCount > count && result.fileURLWritten && result.filenamesWritten) {
         return PollOutcome::published();
