@@ -11,7 +11,7 @@
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
 #include "end_to_end/host_fixture.h"
-#include "platform/linux/file_url.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {
