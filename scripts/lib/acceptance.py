@@ -88,6 +88,11 @@ def find_clip(dropped, cache):
             if file.read() == wanted:
                 print(path)
                 return 0
+    if same_name:
+        print(f'the cached clips named {os.path.basename(dropped)} have other bytes', file=sys.stderr)
+    else:
+        print(f'no cached clip has its bytes, and none is named {os.path.basename(dropped)} '
+              '(did the Finder move the file out of the cache instead of copying it?)', file=sys.stderr)
     return 1
 
 
