@@ -199,13 +199,13 @@ HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::st
     } catch (const ProtocolFailure& failed) {
         return failure(failed.code, requestId);
     }
-    const std::vector<std::uint8_t> midi = request.midiBase64.takeBytes();
+    const ClipBuffer midi = request.midiBase64.takeBytes();
     const std::string fileName = FileNames::safeName(request.suggestedName);
 
     std::shared_ptr<OwnedEntry> entry;
     try {
-        entry =
-            std::make_shared<OwnedEntry>(environment_.cache.create(midi, fileName, request.sha256));
+        entry = std::make_shared<OwnedEntry>(
+            environment_.cache.create(midi.bytes(), fileName, request.sha256));
     } catch (const CacheFailure& failed) {
         if (failed.kind() == CacheFailure::Kind::full) {
             Log::note("cache-full");

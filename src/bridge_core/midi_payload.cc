@@ -24,7 +24,8 @@ void MIDIPayload::check(const PrepareRequest& request) {
 
 std::vector<std::uint8_t> MIDIPayload::decode(const PrepareRequest& request) {
     check(request);
-    return request.midiBase64.bytes();
+    const ByteView bytes = request.midiBase64.bytes();
+    return {bytes.begin(), bytes.end()};
 }
 
 }  // namespace quenra

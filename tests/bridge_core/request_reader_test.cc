@@ -119,7 +119,7 @@ TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {
     ASSERT_EQ(detailOf(read), "");
     const Base64Payload& payload =
         std::get<PrepareRequest>(std::get<HostRequest>(read).body).midiBase64;
-    EXPECT_EQ(payload.bytes(), clip);
+    EXPECT_EQ(ByteBuffer(payload.bytes().begin(), payload.bytes().end()), clip);
     EXPECT_EQ(Hashing::hex(payload.sha256()), Hashing::sha256Hex(clip));
     EXPECT_EQ(payload, Base64Payload(Base64::encode(clip)));
 }
