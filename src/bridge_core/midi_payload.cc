@@ -22,10 +22,4 @@ void MIDIPayload::check(const PrepareRequest& request) {
     }
 }
 
-std::vector<std::uint8_t> MIDIPayload::decode(const PrepareRequest& request) {
-    check(request);
-    const ByteView bytes = request.midiBase64.bytes();
-    return {bytes.begin(), bytes.end()};
-}
-
 }  // namespace quenra
