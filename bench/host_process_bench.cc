@@ -11,8 +11,8 @@
 // both, alternating which goes first; the figures are medians, as the flushes vary a lot on a
 // shared disk. Before each run the file system is synced after the other run's files, so that
 // neither pays for the other's metadata in its first flush.
-// Also: start_ms (the host's spawn to HELLO_OK), cpu_ratio (the host's user and system time
-// over the floor's), host_faults and floor_faults (minor page faults of one whole process),
+// Also: start_ms and floor_start_ms (spawn to HELLO's reply), cpu_ratio (the host's user and system
+// time over the floor's), host_faults and floor_faults (minor page faults of one whole process),
 // and peak_rss_per_frame and floor_peak_per_frame (peak resident memory over the frame size).
 //
 // IdleResident/<bytes>: a host's resident memory, idle after HELLO (before_mib) and idle
@@ -325,6 +325,7 @@ void Prepare(benchmark::State& state) {
     state.counters["floor_process_ms"] = medianOf(floors, &Run::process) * 1000;
     state.counters["process_ratio"] = ratio(&Run::process);
     state.counters["start_ms"] = medianOf(hosts, &Run::start) * 1000;
+    state.counters["floor_start_ms"] = medianOf(floors, &Run::start) * 1000;
     state.counters["cpu_ratio"] = ratio(&Run::processorTime);
     state.counters["host_faults"] = medianOf(hosts, &Run::faults);
     state.counters["floor_faults"] = medianOf(floors, &Run::faults);
