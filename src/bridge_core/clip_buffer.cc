@@ -28,6 +28,21 @@ ClipBuffer& ClipBuffer::operator=(ClipBuffer&& other) noexcept {
     return *this;
 }
 
+ClipBuffer::ClipBuffer(const ClipBuffer& other) {
+    reserve(other.size_);
+    if (other.size_ > 0) {
+        std::memcpy(data_, other.data_, other.size_);
+    }
+    size_ = other.size_;
+}
+
+ClipBuffer& ClipBuffer::operator=(const ClipBuffer& other) {
+    if (this != &other) {
+        *this = ClipBuffer(other);
+    }
+    return *this;
+}
+
 void ClipBuffer::reserve(std::size_t capacity) {
     if (capacity <= capacity_) {
         return;

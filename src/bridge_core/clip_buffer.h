@@ -19,6 +19,9 @@ class ClipBuffer {
     ~ClipBuffer();
     ClipBuffer(ClipBuffer&& other) noexcept;
     ClipBuffer& operator=(ClipBuffer&& other) noexcept;
+    // A copy has room for the bytes in use only.
+    ClipBuffer(const ClipBuffer& other);
+    ClipBuffer& operator=(const ClipBuffer& other);
 
     // Makes room for capacity bytes in all, moving the bytes written so far when it must.
     // Throws std::bad_alloc when there is no memory for it, and then changes nothing.
