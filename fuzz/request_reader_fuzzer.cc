@@ -22,6 +22,7 @@
 #include "bridge_core/midi_file.h"
 #include "bridge_core/midi_payload.h"
 #include "bridge_core/request_reader.h"
+#include "support/base64_alphabet.h"
 #include "support/fuzz_checks.h"
 
 using namespace quenra;
@@ -59,15 +60,6 @@ constexpr std::int64_t largestGeneration = 9007199254740991;
 
 [[noreturn]] void fail(std::string detail, ErrorCode code = ErrorCode::badRequest) {
     throw ProtocolFailure(code, std::move(detail));
-}
-
-// Only base64 characters, with at most two "=" at the end.
-bool isBase64(std::string_view text) {
-    const std::size_t end = text.find_last_not_of('=') + 1;
-    return text.size() - end <= 2 &&
-           text.substr(0, end).find_first_not_of(
-               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") ==
-               std::string_view::npos;
 }
 
 std::optional<std::string_view> stringMember(const object& container, std::string_view key) {
@@ -142,7 +134,7 @@ Prepare readPrepare(const object& request) {
     }
     const auto payload = stringMember(request, "midiBase64");
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
-    if (!payload || payload->size() != expectedUnits || !isBase64(*payload)) {
+    if (!payload || payload->size() != expectedUnits || !testing::isBase64Text(*payload)) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
     const auto name = stringMember(request, "suggestedName");

@@ -20,6 +20,7 @@
 namespace quenra {
 namespace {
 
+// Paths are only taken apart and put together here; the file system is reached through Files.
 namespace fs = std::filesystem;
 
 // A manifest is a few hundred bytes; anything past this is not one of ours and is not read.
@@ -104,39 +105,7 @@ std::string HostRegistration::backUp(const std::string& path, std::string_view h
     if (!input.isOpen() || ::fstat(input.get(), &status) != 0) {
         throw FileFailure("open", errno, path);
     }
-    Descriptor output(::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                             status.st_mode & 0777));
-    if (!output.isOpen()) {
-        throw FileFailure("create", errno, backup);
-    }
-    try {
-        // Copied through a fixed buffer, whatever the size of what sits under the manifest's name.
-        std::vector<std::uint8_t> chunk(65536);
-        for (;;) {
-            const ssize_t count = ::read(input.get(), chunk.data(), chunk.size());
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count < 0) {
-                throw FileFailure("read", errno, path);
-            }
-            if (count == 0) {
-                break;
-            }
-            try {
-                Files::writeAll(output.get(),
-                                ByteView(chunk.data(), static_cast<std::size_t>(count)));
-            } catch (const FileFailure& failure) {
-                throw FileFailure("write", failure.errorNumber(), backup);
-            }
-        }
-        if (::fsync(output.get()) != 0 || !output.close()) {
-            throw FileFailure("write", errno, backup);
-        }
-    } catch (const FileFailure&) {
-        ::unlink(backup.c_str());
-        throw;
-    }
+    Files::copyToNew(input.get(), path, backup, status.st_mode & 0777);
     return backup;
 }
 

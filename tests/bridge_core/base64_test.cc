@@ -2,20 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/base64_alphabet.h"
+
 namespace quenra {
 namespace {
 
 std::vector<std::uint8_t> bytesOf(std::string_view text) {
     return {text.begin(), text.end()};
-}
-
-// Only base64 characters, with at most two "=" at the end.
-bool inAlphabet(std::string_view text) {
-    const std::size_t end = text.find_last_not_of('=') + 1;
-    return text.size() - end <= 2 &&
-           text.substr(0, end).find_first_not_of(
-               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") ==
-               std::string_view::npos;
 }
 
 bool decoderKeepsToAlphabet(std::string_view text) {
@@ -38,7 +31,8 @@ TEST(Base64Decoder, KeepsToTheAlphabetWithAtMostTwoTrailingPads) {
                                      std::size_t{130}, std::size_t{198}}) {
             std::string text(200, 'Q');
             text[at] = static_cast<char>(byte);
-            EXPECT_EQ(decoderKeepsToAlphabet(text), inAlphabet(text)) << byte << " at " << at;
+            EXPECT_EQ(decoderKeepsToAlphabet(text), testing::isBase64Text(text))
+                << byte << " at " << at;
         }
     }
 }
@@ -132,7 +126,7 @@ TEST(Base64, ADecoderFedInPiecesGivesWhatDecodeGives) {
                     out.insert(out.end(), room.begin(), room.end());
                 }
                 EXPECT_EQ(decoder.length(), text.size());
-                EXPECT_EQ(decoder.keepsToAlphabet(), inAlphabet(text));
+                EXPECT_EQ(decoder.keepsToAlphabet(), testing::isBase64Text(text));
                 std::vector<std::uint8_t> room(2);
                 const std::optional<std::size_t> last = decoder.finish(room.data());
                 ASSERT_EQ(last.has_value(), whole.has_value());
