@@ -1,8 +1,8 @@
 // The main-thread half of one served browser connection: it passes each request the reader
 // thread read, and each item that is not a frame, to the session, frames and writes the
-// replies in order, keeps the watch timer in step with the
-// session's isWatching, runs the housekeeping timer, and makes every end of the connection
-// (input ended, output broken, stream corrupt) with its log line and exit status.
+// replies in order, keeps the watch timer in step with the session's isWatching, runs the
+// housekeeping timer, and makes every end of the connection (input ended, output broken,
+// stream corrupt) with its log line and exit status.
 #pragma once
 
 #include <chrono>
