@@ -327,7 +327,12 @@ export class BridgeClient {
                     suggestedName: clip.name,
                 },
                 this.prepareTimeoutMs);
-            reply.then(() => this.answered(upload), () => this.answered(upload));
+            reply.then((newer) => {
+                this.answered(upload);
+                // A newer generation replaces the older ones in the host, and ends their drag.
+                this.endDragsOf(
+                    (clip) => clip.clipId === newer.clipId && clip.generation < newer.generation);
+            }, () => this.answered(upload));
         } finally {
             await turn;
             done();
@@ -391,9 +396,25 @@ export class BridgeClient {
         return this.armed(await this.request('ARM', {clips: prepared.map(armedClip)}));
     }
 
+    // The host holds one armed drag: an ARM that arms another ended the one before without an
+    // event.
     armed(reply) {
-        reply.outcome = this.outcomeOf(reply.token);
+        for (const token of [...this.outcomes.keys()]) {
+            if (token !== reply.token) {
+                this.settle(token, null);
+            }
+        }
+        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
         return reply;
+    }
+
+    // Ends, without an event, the armed drags that carry a clip the host has just let go of.
+    endDragsOf(gone) {
+        for (const [token, pending] of [...this.outcomes]) {
+            if (pending.clips.some(gone)) {
+                this.settle(token, null);
+            }
+        }
     }
 
     /** @returns {Promise<object>} the CANCELLED reply */
@@ -406,7 +427,11 @@ export class BridgeClient {
     }
 
     /** @returns {Promise<object>} the RELEASED reply */
-    release(preparedId) { return this.request('RELEASE', {preparedId}); }
+    async release(preparedId) {
+        const reply = await this.request('RELEASE', {preparedId});
+        this.endDragsOf((clip) => clip.preparedId === preparedId);
+        return reply;
+    }
 
     /** Closes the port; the host ends and gives up this connection's clips. */
     close() {
@@ -417,7 +442,7 @@ export class BridgeClient {
         }
     }
 
-    outcomeOf(token) {
+    outcomeOf(token, clips) {
         const pending = this.outcomes.get(token);
         if (pending) {
             return pending.promise;
@@ -426,7 +451,7 @@ export class BridgeClient {
         const promise = new Promise((r) => {
             resolve = r;
         });
-        this.outcomes.set(token, {promise, resolve});
+        this.outcomes.set(token, {promise, resolve, clips});
         return promise;
     }
 

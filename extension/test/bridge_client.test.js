@@ -335,3 +335,37 @@ test(
         assert.deepEqual(
             read.map(([, at]) => at), [0, 0, 0, ...Array(8).fill(2100), ...Array(5).fill(4200)]);
     });
+
+test(
+    'a drag the host ends without an event, for the client\'s own request, ends null', async () => {
+        const parts = ['drums', 'bass'].map(
+            (clipId, index) => ({...prepared, preparedId: `${index + 1}`.repeat(32), clipId}));
+        const {runtime, client: bridge} = client();
+        const first = bridge.arm(parts);
+        const port = await runtime.port(0);
+        await port.greet(['drag-takeover-1', 'multi-clip-drag-1']);
+        const newer = {clipId: 'drums', generation: prepared.generation + 1, name: 'Drums'};
+        const ended = [];
+        for (const [what, end] of [
+                 ['another ARM', () => bridge.arm({...prepared, preparedId: 'f'.repeat(32)})],
+                 ['RELEASE of one of its clips', () => bridge.release(parts[1].preparedId)],
+                 ['a newer generation of one', () => bridge.prepare(new Uint8Array(40), newer)],
+        ]) {
+            const call = ended.length === 0 ? first : bridge.arm(parts);
+            const armRequest = await port.next();
+            const token = `${ended.length}`.repeat(22);
+            port.answer(armRequest, 'ARMED', {clips: parts, token, marker: 'm', leaseMs: 10000});
+            const {outcome} = await call;
+            const ending = end();
+            const request = await port.next();
+            port.answer(
+                request, request.type === 'ARM' ? 'ARMED' : `${request.type}D`,
+                {...newer, token: 'o'.repeat(22)});
+            await ending;
+            ended.push([what, await outcome]);
+        }
+        assert.deepEqual(ended, [
+            ['another ARM', null], ['RELEASE of one of its clips', null],
+            ['a newer generation of one', null]
+        ]);
+    });
