@@ -15,18 +15,18 @@ void Connection::startSweepTimer() {
     sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
 }
 
-void Connection::handle(FrameDecoder::Item item) {
+void Connection::handle(ReadRequest request) {
+    send(session_.receive(std::move(request)));
+    updateWatchTimer();
+}
+
+void Connection::refuse(const FrameDecoder::Item& item) {
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
         Log::note("corrupt-frame-length");
         end(1);
         return;
     }
-    send(session_.receive(std::move(item)));
-    updateWatchTimer();
-}
-
-void Connection::handle(ReadRequest request) {
-    send(session_.receiveRequest(std::move(request)));
+    send(session_.receive(item));
     updateWatchTimer();
 }
 
@@ -36,8 +36,8 @@ void Connection::endOfInput(bool midFrame) {
     end(0);
 }
 
-void Connection::send(const std::vector<ServedSession::Payload>& payloads) {
-    for (const ServedSession::Payload& payload : payloads) {
+void Connection::send(const std::vector<std::string>& payloads) {
+    for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
             end(0);
             return;
