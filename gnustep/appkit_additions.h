@@ -15,12 +15,17 @@
 // The pasteboard a drag in progress uses.
 #define NSPasteboardNameDrag NSDragPboard
 
-// GNUstep's pasteboard item keeps what it is given but reports no types unless they come from a
-// data provider. The item the GNUstep build makes reports every type stored in it, in the order
-// stored, as macOS's does; NSPasteboardItem names it in every file of the layer.
+// GNUstep's pasteboard item reports no types unless they come from a data provider, reads a
+// string back other than it stored it, and raises when asked for a type it does not hold. The
+// item the GNUstep build makes holds its own types, in the order given (a type may be listed
+// with its data still to come, as Chrome's drag type is), and keeps strings and property lists
+// serialised the way GNUstep's pasteboard keeps them for every type but its own string type;
+// NSPasteboardItem names it in every file of the layer.
 @interface QuenraPasteboardItem : NSPasteboardItem {
     NSMutableArray<NSString*>* storedTypes_;
+    NSMutableDictionary<NSString*, NSData*>* storedData_;
 }
+- (void)listType:(NSString*)type;
 @end
 #define NSPasteboardItem QuenraPasteboardItem
 
@@ -42,35 +47,55 @@
 
 - (void)dealloc {
     [storedTypes_ release];
+    [storedData_ release];
     [super dealloc];
+}
+
+- (void)listType:(NSString*)type {
+    if (storedTypes_ == nil) {
+        storedTypes_ = [[NSMutableArray alloc] init];
+        storedData_ = [[NSMutableDictionary alloc] init];
+    }
+    if (![storedTypes_ containsObject:type]) {
+        [storedTypes_ addObject:type];
+    }
 }
 
 - (NSArray<NSString*>*)types {
     return storedTypes_ != nil ? [[storedTypes_ copy] autorelease] : @[];
 }
 
-- (BOOL)stored:(BOOL)stored type:(NSString*)type {
-    if (stored) {
-        if (storedTypes_ == nil) {
-            storedTypes_ = [[NSMutableArray alloc] init];
-        }
-        if (![storedTypes_ containsObject:type]) {
-            [storedTypes_ addObject:type];
-        }
-    }
-    return stored;
-}
-
 - (BOOL)setData:(NSData*)data forType:(NSString*)type {
-    return [self stored:[super setData:data forType:type] type:type];
+    if (data == nil || type == nil) {
+        return NO;
+    }
+    [self listType:type];
+    [storedData_ setObject:data forKey:type];
+    return YES;
 }
 
-- (BOOL)setString:(NSString*)string forType:(NSString*)type {
-    return [self stored:[super setString:string forType:type] type:type];
+- (NSData*)dataForType:(NSString*)type {
+    return [storedData_ objectForKey:type];
 }
 
 - (BOOL)setPropertyList:(id)propertyList forType:(NSString*)type {
-    return [self stored:[super setPropertyList:propertyList forType:type] type:type];
+    return propertyList != nil && [self setData:[NSSerializer serializePropertyList:propertyList]
+                                        forType:type];
+}
+
+- (id)propertyListForType:(NSString*)type {
+    NSData* data = [self dataForType:type];
+    return data != nil ? [NSDeserializer deserializePropertyListFromData:data mutableContainers:NO]
+                       : nil;
+}
+
+- (BOOL)setString:(NSString*)string forType:(NSString*)type {
+    return [self setPropertyList:string forType:type];
+}
+
+- (NSString*)stringForType:(NSString*)type {
+    id string = [self propertyListForType:type];
+    return [string isKindOfClass:[NSString class]] ? string : nil;
 }
 
 @end
@@ -80,9 +105,9 @@ static NSString* const QuenraItemStampType = @"QuenraPasteboardItemOf";
 static const NSUInteger QuenraMaxItems = 64;
 
 static NSPasteboard* QuenraItemPasteboard(NSPasteboard* pasteboard, NSUInteger index) {
-    return [NSPasteboard pasteboardWithName:[NSString stringWithFormat:@"%@ item %lu",
-                                                                       [pasteboard name],
-                                                                       (unsigned long)index]];
+    return [NSPasteboard
+        pasteboardWithName:[NSString stringWithFormat:@"%@ item %lu", [pasteboard name],
+                                                      (unsigned long)index]];
 }
 
 static NSString* QuenraStamp(NSPasteboard* pasteboard) {
@@ -97,22 +122,29 @@ static NSPasteboardItem* QuenraItemOf(NSPasteboard* pasteboard) {
     const NSUInteger count = [types count];
     for (NSUInteger index = 0; index < count; ++index) {
         NSString* type = [types objectAtIndex:index];
-        NSData* data = [type isEqualToString:QuenraItemStampType] ? nil : [pasteboard dataForType:type];
+        if ([type isEqualToString:QuenraItemStampType]) {
+            continue;
+        }
+        NSData* data = [pasteboard dataForType:type];
         if (data != nil) {
             [item setData:data forType:type];
+        } else {
+            [item listType:type];
         }
     }
     return item;
 }
 
-// Stores every type of item, and says whether each was stored.
+// Stores the data of every type of item, and says whether all of it was stored. A type listed
+// with no data stays declared without any.
 static BOOL QuenraStoreItem(NSPasteboard* pasteboard, NSPasteboardItem* item) {
     NSArray<NSString*>* types = [item types];
     const NSUInteger count = [types count];
     BOOL stored = YES;
     for (NSUInteger index = 0; index < count; ++index) {
         NSString* type = [types objectAtIndex:index];
-        stored = [pasteboard setData:[item dataForType:type] forType:type] && stored;
+        NSData* data = [item dataForType:type];
+        stored = (data == nil || [pasteboard setData:data forType:type]) && stored;
     }
     return stored;
 }
@@ -135,7 +167,8 @@ static BOOL QuenraStoreItem(NSPasteboard* pasteboard, NSPasteboardItem* item) {
         }
         NSPasteboard* place = QuenraItemPasteboard(self, index);
         [place declareTypes:[[item types] arrayByAddingObject:QuenraItemStampType] owner:nil];
-        written = QuenraStoreItem(place, item) && [place setString:stamp forType:QuenraItemStampType];
+        written = QuenraStoreItem(place, item) && [place setString:stamp
+                                                           forType:QuenraItemStampType];
     }
     return written;
 }

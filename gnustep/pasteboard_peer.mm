@@ -72,8 +72,8 @@ int drop(NSPasteboard* pasteboard) {
     NSArray<NSPasteboardItem*>* items = [pasteboard pasteboardItems];
     const NSUInteger count = [items count];
     for (NSUInteger index = 0; index < count; ++index) {
-        fileURLs.push_back(stringOrNull([[items objectAtIndex:index]
-            stringForType:text(quenra::PasteboardType::fileURL)]));
+        fileURLs.push_back(stringOrNull(
+            [[items objectAtIndex:index] stringForType:text(quenra::PasteboardType::fileURL)]));
     }
     board["fileURLs"] = std::move(fileURLs);
     id filenames = [pasteboard propertyListForType:text(quenra::PasteboardType::filenames)];

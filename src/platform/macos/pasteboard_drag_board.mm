@@ -75,10 +75,10 @@ ClaimResult claimEach(NSPasteboard* pasteboard, NSArray<NSURL*>* urls) {
     const bool itemsWritten = [pasteboard writeObjects:items] == YES;
     // Types added to the first item keep the owner; the count this returns is the one the claim
     // leaves, which every other process now sees.
-    const std::int64_t added =
-        static_cast<std::int64_t>([pasteboard addTypes:@[ filenamesType() ] owner:nil]);
-    const bool listWritten =
-        added != 0 && [pasteboard setPropertyList:paths forType:filenamesType()] == YES;
+    const std::int64_t added = static_cast<std::int64_t>([pasteboard addTypes:@[ filenamesType() ]
+                                                                        owner:nil]);
+    const bool listWritten = added != 0 && [pasteboard setPropertyList:paths
+                                                               forType:filenamesType()] == YES;
     return ClaimResult{added != 0 ? added : cleared, urlsStored && itemsWritten, listWritten};
 }
 
