@@ -53,8 +53,8 @@
 #include "bridge_core/hashing.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/subprocess.h"
-#include "platform/linux/drag_board.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
 
 namespace quenra {
 namespace {

@@ -15,11 +15,12 @@
 #include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
-#include "platform/linux/drag_board.h"
 #include "platform/platform.h"
-#include "platform/system_clock.h"
 #include "support/read_request.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {

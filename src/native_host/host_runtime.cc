@@ -18,8 +18,10 @@
 #include "native_host/input_reader.h"
 #include "native_host/output.h"
 #include "platform/platform.h"
-#include "platform/system_clock.h"
-#include "platform/system_drag.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_mouse_buttons.h"
+#include "system_services/system_random.h"
 
 namespace quenra::HostRuntime {
 

@@ -7,14 +7,14 @@
 
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
-#include "platform/linux/drag_board.h"
-#include "platform/linux/file_url.h"
 #include "platform/platform.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
 #include "support/read_request.h"
 #include "support/session_harness.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra {
 namespace {
