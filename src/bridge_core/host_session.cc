@@ -48,7 +48,7 @@ std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& 
     switch (item.kind) {
         case Kind::frame: {
             const ByteBuffer& body = ownedBody != nullptr ? *ownedBody : item.body;
-            RequestReader reader(body.size());
+            RequestReader reader(body.size(), environment_.limits);
             reader.append(body);
             if (ownedBody != nullptr) {
                 ByteBuffer().swap(*ownedBody);
