@@ -320,7 +320,7 @@ ReadRequest RequestReader::read(Parser& state) {
     Handler& handler = state.parser.handler();
     if (!state.failed) {
         json::error_code error;
-        state.parser.write_some(false, nullptr, 0, error);
+        state.parser.write_some(false, "", 0, error);
         state.failed = error.failed() || !state.parser.done();
     }
     if (handler.isOverLimits()) {
