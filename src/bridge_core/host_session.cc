@@ -1,6 +1,7 @@
 #include "bridge_core/host_session.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 #include <variant>
 
@@ -39,7 +40,15 @@ std::vector<HostSession::Payload> HostSession::receive(FrameDecoder::Item&& item
 }
 
 std::vector<HostSession::Payload> HostSession::receive(ReadRequest request) {
-    return {handle(std::move(request))};
+    try {
+        return {handle(request)};
+    } catch (const std::bad_alloc&) {
+        // Whatever the request had done stays done; it is answered INTERNAL with its own id.
+        const auto* read = std::get_if<HostRequest>(&request);
+        return {failure(ErrorCode::internal,
+                        read ? std::optional<std::string>(read->requestId) : std::nullopt,
+                        read ? std::optional<SessionID>(read->session) : std::nullopt)};
+    }
 }
 
 std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& item,
@@ -53,7 +62,8 @@ std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& 
             if (ownedBody != nullptr) {
                 ByteBuffer().swap(*ownedBody);
             }
-            return {handle(reader.finish())};
+            ReadRequest read = reader.finish();
+            return {handle(read)};
         }
         case Kind::tooLarge:
             return {failure(ErrorCode::tooLarge, std::nullopt)};
@@ -65,7 +75,7 @@ std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& 
     return {};
 }
 
-HostSession::Payload HostSession::handle(ReadRequest read) {
+HostSession::Payload HostSession::handle(ReadRequest& read) {
     if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
         return failure(refused->failure.code, refused->salvaged.requestId,
                        refused->salvaged.session);

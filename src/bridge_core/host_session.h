@@ -43,7 +43,9 @@ class HostSession {
     // The same replies; the body is the session's, and its memory is given back once it is
     // read.
     std::vector<Payload> receive(FrameDecoder::Item&& item);
-    // The one reply to a frame that was read as it arrived.
+    // The one reply to a frame that was read as it arrived. Memory that runs out while it is
+    // handled makes that reply an INTERNAL error for the request (its id and session when it
+    // was read); memory that runs out for that reply too is thrown.
     std::vector<Payload> receive(ReadRequest request);
     // One poll of the armed drag: no event, or its one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<Payload> tick();
@@ -62,7 +64,7 @@ class HostSession {
   private:
     // ownedBody, when given, is the item's body, released once it is read.
     std::vector<Payload> answer(const FrameDecoder::Item& item, ByteBuffer* ownedBody);
-    Payload handle(ReadRequest read);
+    Payload handle(ReadRequest& read);
     Payload failure(ErrorCode code, const std::optional<std::string>& requestId,
                     const std::optional<SessionID>& session = std::nullopt);
     Payload reply(std::string_view type, const std::string& requestId, Outgoing::Message body);
