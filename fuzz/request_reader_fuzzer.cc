@@ -6,11 +6,11 @@
 // for a PREPARE the same payload verdict and the same clip.
 //
 // The oracle applies the limits on what a frame holds outside its payload by a count of its
-// own: the frame is fed to a counting parser one byte at a time, and when a count passes its
-// limit, what is salvaged is that of the top-level members complete before that byte (the text
-// up to there, closed). Each input is read under the standard limits and under small ones, so
-// that the refusals come often. The heap the reader holds for one frame is measured too: never
-// more than twice the frame plus what the limits allow.
+// own: the frame is fed to a counting parser, and when a count passes its limit, fed again one
+// byte at a time to find what is salvaged: that of the top-level members complete before the
+// passing byte (the text up to there, closed). Each input is read under the standard limits and
+// under small ones, so that the refusals come often. The heap the reader holds for one frame is
+// measured too: never more than twice the frame plus what the limits allow.
 //
 // Input: one byte that chooses how the body is cut (low 3 bits) and the small limits (the
 // rest), then the body.
@@ -230,7 +230,10 @@ class Counter {
     bool on_document_begin(boost::json::error_code&) { return true; }
     bool on_document_end(boost::json::error_code&) { return true; }
     bool on_object_begin(boost::json::error_code&) {
-        topIsObject_ = topIsObject_ || depth_ == 0;
+        if (depth_ == 0) {
+            topIsObject_ = true;
+            lastMemberEnd_ = at + 1;
+        }
         ++depth_;
         return add(0);
     }
@@ -321,37 +324,43 @@ class Counter {
     std::uint64_t values_ = 0;
     std::uint64_t bytes_ = 0;
     std::size_t number_ = 0;
-    std::size_t lastMemberEnd_ = 1;
+    std::size_t lastMemberEnd_ = 0;
 };
+
+// Feeds the frame to a counting parser, whole or one byte at a time, until it ends, turns out
+// not to be JSON, or passes a limit.
+Counter count(std::string_view frame, const Limits& limits, bool bytewise) {
+    boost::json::basic_parser<Counter> parser(boost::json::parse_options(), limits);
+    Counter& counter = parser.handler();
+    boost::system::error_code error;
+    const std::size_t step = bytewise ? 1 : frame.size();
+    // A handler that stops the parse says so by its own flag, not always by the error.
+    for (std::size_t index = 0; index < frame.size() && !error && !counter.over; index += step) {
+        counter.at = index;
+        const std::size_t used = parser.write_some(true, frame.data() + index, step, error);
+        if (used < step && !counter.over) {
+            return counter;  // bytes after a complete value: not JSON
+        }
+    }
+    if (!error && !counter.over) {
+        counter.at = frame.size();
+        parser.write_some(false, "", 0, error);
+    }
+    return counter;
+}
 
 // When the frame passes a limit before it turns out not to be JSON: the refusal, salvaging the
 // top-level members complete by then.
 std::optional<RefusedRequest> overLimits(std::string_view frame, const Limits& limits) {
-    if (frame.empty()) {
-        return std::nullopt;
-    }
-    boost::json::basic_parser<Counter> parser(boost::json::parse_options(), limits);
-    boost::system::error_code error;
-    // A handler that stops the parse says so by its own flag, not always by the error.
-    for (std::size_t index = 0; index < frame.size() && !error && !parser.handler().over; ++index) {
-        parser.handler().at = index;
-        const std::size_t used = parser.write_some(true, frame.data() + index, 1, error);
-        if (used == 0 && !parser.handler().over) {
-            return std::nullopt;  // a byte after a complete value: not JSON
-        }
-    }
-    if (!error && !parser.handler().over) {
-        parser.handler().at = frame.size();
-        parser.write_some(false, "", 0, error);
-    }
-    if (!parser.handler().over) {
+    if (frame.empty() || !count(frame, limits, false).over) {
         return std::nullopt;
     }
     RequestParser::Salvage salvaged;
-    if (parser.handler().topIsObject()) {
+    const Counter counter = count(frame, limits, true);
+    if (counter.topIsObject()) {
         // The members up to the last one complete, without what came after it.
-        std::string_view read = frame.substr(0, parser.handler().lastMemberEnd());
-        while (read.find_last_of(" \t\n\r,") == read.size() - 1) {
+        std::string_view read = frame.substr(0, counter.lastMemberEnd());
+        while (!read.empty() && read.find_last_of(" \t\n\r,") == read.size() - 1) {
             read.remove_suffix(1);
         }
         const value members = boost::json::parse(std::string(read) + "}");
