@@ -14,8 +14,9 @@
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
-#include "platform/system_clock.h"
 #include "support/temporary_directory.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "bridge_core/services.h"
-#include "platform/linux/drag_board.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
 
 namespace quenra {
 namespace {

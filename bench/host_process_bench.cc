@@ -53,8 +53,8 @@
 #include "bridge_core/hashing.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/subprocess.h"
-#include "platform/linux/drag_board.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
 
 namespace quenra {
 namespace {
@@ -232,7 +232,7 @@ double floorSeconds(const ByteBuffer& frame, const std::string& base64, const Ho
     }
     writer.join();
     std::optional<std::vector<std::uint8_t>> clip = Base64::decode(base64);
-    Hashing::Digest digest = Hashing::sha256(*clip);
+    Sha256::Digest digest = Hashing::sha256(*clip);
     benchmark::DoNotOptimize(digest);
     if (::mkdir(staging.c_str(), 0700) != 0)
         fail("mkdir");

@@ -15,10 +15,12 @@
 #include "bridge_core/hashing.h"
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
-#include "platform/linux/drag_board.h"
 #include "platform/platform.h"
-#include "platform/system_clock.h"
+#include "support/read_request.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {
@@ -103,8 +105,7 @@ struct ArmedHost {
             request[member.key()] = member.value();
         }
         const std::string text = boost::json::serialize(request);
-        const std::vector<std::string> replies =
-            session->receive(FrameDecoder::Item::frame(ByteBuffer(text.begin(), text.end())));
+        const std::vector<std::string> replies = session->receive(testing::readRequest(text));
         return boost::json::parse(replies.at(0)).as_object();
     }
 
@@ -159,7 +160,14 @@ BENCHMARK(BM_IdleTick);
 // The poll itself on a count it has not dealt with: the session's tick adds only a switch on
 // the outcome. Forgetting the count each time makes every iteration read the board again.
 void pollNewCount(benchmark::State& state, ArmedHost& host) {
-    const std::shared_ptr<ArmedDrag> drag = std::make_shared<ArmedDrag>(*host.session->armed());
+    // A copy of the session's drag, holding a lease of its own on another lock file.
+    const ArmedDrag& armed = *host.session->armed();
+    std::optional<ArmLease> lease = ArmLease::acquire(host.root + "/bench.lock");
+    if (!lease) {
+        std::abort();
+    }
+    const auto drag = std::make_unique<ArmedDrag>(
+        armed.token, armed.marker, armed.clip, std::move(*lease), armed.deadline, armed.lastSeen);
     const std::int64_t before = drag->lastSeen;
     const HostSession::Environment environment{*host.cache, *host.board, *host.mouse, host.clock,
                                                host.random, host.limits, Platform{}};

@@ -30,6 +30,7 @@
 #include "support/directory_listing.h"
 #include "support/fuzz_checks.h"
 #include "support/manual_clock.h"
+#include "support/read_request.h"
 #include "support/scripted_drag_board.h"
 
 using namespace quenra;
@@ -252,16 +253,19 @@ class Run {
         fill(body);
         const std::string text = boost::json::serialize(body);
         const std::string requestId(body["requestId"].as_string());
-        const auto replies =
-            session_.receive({FrameDecoder::Item::Kind::frame,
-                              std::vector<std::uint8_t>(text.begin(), text.end()), 0});
+        const auto replies = session_.receive(testing::readRequest(text));
         require(replies.size() == 1, "one reply per request");
         const auto reply = check(replies.front(), true);
         require(reply.at("requestId").as_string() == requestId, "reply echoes the request id");
     }
 
+    // A frame is read as the host reads one; any other item is handed over as it is.
     void deliver(const FrameDecoder::Item& item) {
-        const auto replies = session_.receive(item);
+        const auto replies =
+            item.kind == FrameDecoder::Item::Kind::frame
+                ? session_.receive(testing::readRequest(std::string_view(
+                      reinterpret_cast<const char*>(item.body.data()), item.body.size())))
+                : session_.receive(item);
         if (item.kind == FrameDecoder::Item::Kind::corrupt) {
             require(replies.empty(), "no reply to a corrupt length");
             return;
@@ -383,7 +387,7 @@ class Run {
             case 8:
                 // Another program replaces the armed clip file under its name.
                 if (const ArmedDrag* drag = session_.armed()) {
-                    const std::string path = drag->preparation.entry->fileURL();
+                    const std::string path = drag->clip.entry->fileURL();
                     ::unlink(path.c_str());
                     const std::uint8_t stranger[] = {'M', 'T', 'h', 'd'};
                     Files::writeNew(path, stranger);

@@ -71,6 +71,15 @@ constexpr std::int64_t largestGeneration = 9007199254740991;
     throw ProtocolFailure(code, std::move(detail));
 }
 
+// Only base64 characters, with at most two "=" at the end.
+bool isBase64(std::string_view text) {
+    const std::size_t end = text.find_last_not_of('=') + 1;
+    return text.size() - end <= 2 &&
+           text.substr(0, end).find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") ==
+               std::string_view::npos;
+}
+
 std::optional<std::string_view> stringMember(const object& container, std::string_view key) {
     const value* member = container.if_contains(key);
     if (member == nullptr || !member->is_string()) {
@@ -143,7 +152,7 @@ Prepare readPrepare(const object& request) {
     }
     const auto payload = stringMember(request, "midiBase64");
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
-    if (!payload || payload->size() != expectedUnits || !RequestParser::isBase64(*payload)) {
+    if (!payload || payload->size() != expectedUnits || !isBase64(*payload)) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
     const auto name = stringMember(request, "suggestedName");
@@ -451,7 +460,8 @@ std::variant<std::vector<std::uint8_t>, ProtocolFailure> decode(const Prepare& r
 
 std::variant<std::vector<std::uint8_t>, ProtocolFailure> decode(const PrepareRequest& request) {
     try {
-        return MIDIPayload::decode(request);
+        MIDIPayload::check(request);
+        return request.midiBase64.bytes();
     } catch (const ProtocolFailure& failed) {
         return failed;
     }

@@ -11,7 +11,7 @@
 
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
-#include "platform/linux/file_url.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {

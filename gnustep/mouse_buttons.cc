@@ -3,8 +3,8 @@
 // folder that `quenra-drag-sim button down|up` and the tests press and release.
 #include <memory>
 
-#include "platform/linux/drag_board.h"
-#include "platform/macos/system_mouse_buttons.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/macos/system_mouse_buttons.h"
 
 namespace quenra {
 

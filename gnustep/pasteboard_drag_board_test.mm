@@ -6,8 +6,8 @@
 
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
-#include "platform/linux/file_url.h"
-#include "platform/system_drag.h"
+#include "system_services/linux/file_url.h"
+#include "system_services/system_drag_board.h"
 
 namespace quenra::testing {
 namespace {

@@ -16,7 +16,7 @@ namespace quenra {
 class Base64Payload::Reader::Hasher {
   public:
     // The thread takes over the digest with the clip's first from bytes hashed.
-    Hasher(const std::uint8_t* clip, std::size_t from, Hashing::IncrementalSHA256& digest)
+    Hasher(const std::uint8_t* clip, std::size_t from, Sha256::Incremental& digest)
         : progress_(from), thread_([this, clip, from, &digest] { run(clip, from, digest); }) {}
     Hasher(const Hasher&) = delete;
     Hasher& operator=(const Hasher&) = delete;
@@ -43,7 +43,7 @@ class Base64Payload::Reader::Hasher {
 
     // The thread's whole work: it allocates nothing and throws nothing (a failing hash library
     // stops the process), so nothing can escape it.
-    void run(const std::uint8_t* clip, std::uint64_t hashed, Hashing::IncrementalSHA256& digest) {
+    void run(const std::uint8_t* clip, std::uint64_t hashed, Sha256::Incremental& digest) {
         for (;;) {
             const std::uint64_t seen = progress_.load(std::memory_order_acquire);
             const std::uint64_t decoded = seen & ~ended;
@@ -123,16 +123,10 @@ Base64Payload Base64Payload::Reader::finish() && {
     return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_), digest_.final());
 }
 
-Base64Payload::Base64Payload() : Base64Payload(std::string_view()) {}
-
-Base64Payload::Base64Payload(std::string_view text) {
-    Reader reader(text.size() / 4 * 3);
-    reader.append(text);
-    *this = std::move(reader).finish();
-}
+Base64Payload::Base64Payload() : Base64Payload(Reader().finish()) {}
 
 Base64Payload::Base64Payload(std::size_t length, bool isBase64, bool decodes,
-                             std::vector<std::uint8_t> bytes, const Hashing::Digest& sha256)
+                             std::vector<std::uint8_t> bytes, const Sha256::Digest& sha256)
     : length_(length),
       isBase64_(isBase64),
       decodes_(decodes),

@@ -48,27 +48,23 @@ class Base64Payload {
         std::size_t largestBytes_;
         Base64::Decoder decoder_;
         std::vector<std::uint8_t> bytes_;
-        Hashing::IncrementalSHA256 digest_;
+        Sha256::Incremental digest_;
         // Last, so that it is stopped before the clip and the digest it works on go.
         std::unique_ptr<Hasher> hasher_;
     };
 
-    // The empty text.
+    // What the empty text reads as.
     Base64Payload();
-    // A whole text at once.
-    Base64Payload(std::string_view text);
-    Base64Payload(const std::string& text) : Base64Payload(std::string_view(text)) {}
-    Base64Payload(const char* text) : Base64Payload(std::string_view(text)) {}
 
     // In bytes of UTF-8, which is also its length in UTF-16 units whenever isBase64 holds.
     std::size_t length() const { return length_; }
-    // Only base64 characters, with at most two "=" at the end: RequestParser::isBase64.
+    // Only base64 characters, with at most two "=" at the end; lengths are checked elsewhere.
     bool isBase64() const { return isBase64_; }
     // Canonical base64, as Base64::decode takes it.
     bool decodes() const { return decodes_; }
     // The decoded clip and its digest; empty and all zero unless it decodes.
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-    const Hashing::Digest& sha256() const { return sha256_; }
+    const Sha256::Digest& sha256() const { return sha256_; }
     // Hands the decoded clip over and keeps none of it.
     std::vector<std::uint8_t> takeBytes();
 
@@ -76,13 +72,13 @@ class Base64Payload {
 
   private:
     Base64Payload(std::size_t length, bool isBase64, bool decodes, std::vector<std::uint8_t> bytes,
-                  const Hashing::Digest& sha256);
+                  const Sha256::Digest& sha256);
 
     std::size_t length_ = 0;
     bool isBase64_ = true;
     bool decodes_ = true;
     std::vector<std::uint8_t> bytes_;
-    Hashing::Digest sha256_{};
+    Sha256::Digest sha256_{};
 };
 
 }  // namespace quenra

@@ -4,11 +4,11 @@
 
 namespace quenra {
 
-Hashing::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
+Sha256::Digest Hashing::sha256(std::span<const std::uint8_t> data) {
     return Sha256::of(data);
 }
 
-std::string Hashing::hex(const Digest& digest) {
+std::string Hashing::hex(const Sha256::Digest& digest) {
     return Hex::of(digest);
 }
 

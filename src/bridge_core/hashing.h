@@ -9,17 +9,12 @@
 
 namespace quenra::Hashing {
 
-using Digest = Sha256::Digest;
-
-Digest sha256(std::span<const std::uint8_t> data);
+Sha256::Digest sha256(std::span<const std::uint8_t> data);
 
 // 64 lowercase hexadecimal digits, most significant nibble first.
 std::string sha256Hex(std::span<const std::uint8_t> data);
 
 // The digest as 64 lowercase hexadecimal digits.
-std::string hex(const Digest& digest);
-
-// SHA-256 of data that arrives in pieces: the same digest as sha256 of the pieces joined.
-using IncrementalSHA256 = Sha256::Incremental;
+std::string hex(const Sha256::Digest& digest);
 
 }  // namespace quenra::Hashing

@@ -28,43 +28,25 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
 
-std::vector<HostSession::Payload> HostSession::receive(const FrameDecoder::Item& item) {
-    return answer(item, nullptr);
-}
-
-std::vector<HostSession::Payload> HostSession::receive(FrameDecoder::Item&& item) {
-    // Taken out of the item, so that nothing the caller holds keeps it alive.
-    ByteBuffer body = std::move(item.body);
-    item.body = ByteBuffer();
-    return answer(item, &body);
-}
-
-std::vector<HostSession::Payload> HostSession::receive(ReadRequest request) {
+std::vector<std::string> HostSession::receive(ReadRequest read) {
+    if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
+        return {
+            failure(refused->failure.code, refused->salvaged.requestId, refused->salvaged.session)};
+    }
+    HostRequest& request = std::get<HostRequest>(read);
     try {
         return {handle(request)};
     } catch (const std::bad_alloc&) {
         // Whatever the request had done stays done; it is answered INTERNAL with its own id.
-        const auto* read = std::get_if<HostRequest>(&request);
-        return {failure(ErrorCode::internal,
-                        read ? std::optional<std::string>(read->requestId) : std::nullopt,
-                        read ? std::optional<SessionID>(read->session) : std::nullopt)};
+        return {failure(ErrorCode::internal, request.requestId, request.session)};
     }
 }
 
-std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& item,
-                                                      ByteBuffer* ownedBody) {
+std::vector<std::string> HostSession::receive(const FrameDecoder::Item& item) {
     using Kind = FrameDecoder::Item::Kind;
     switch (item.kind) {
-        case Kind::frame: {
-            const ByteBuffer& body = ownedBody != nullptr ? *ownedBody : item.body;
-            RequestReader reader(body.size(), environment_.limits);
-            reader.append(body);
-            if (ownedBody != nullptr) {
-                ByteBuffer().swap(*ownedBody);
-            }
-            ReadRequest read = reader.finish();
-            return {handle(read)};
-        }
+        case Kind::frame:
+            return {failure(ErrorCode::internal, std::nullopt)};
         case Kind::tooLarge:
             return {failure(ErrorCode::tooLarge, std::nullopt)};
         case Kind::corrupt:
@@ -75,13 +57,7 @@ std::vector<HostSession::Payload> HostSession::answer(const FrameDecoder::Item& 
     return {};
 }
 
-HostSession::Payload HostSession::handle(ReadRequest& read) {
-    if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
-        return failure(refused->failure.code, refused->salvaged.requestId,
-                       refused->salvaged.session);
-    }
-    HostRequest& request = std::get<HostRequest>(read);
-
+std::string HostSession::handle(HostRequest& request) {
     const bool isHello = std::holds_alternative<HelloRequest>(request.body);
     if (isHello) {
         if (bound_ && *bound_ != request.session) {
@@ -120,9 +96,8 @@ const SessionID& HostSession::envelopeSession() const {
     return bound_ ? *bound_ : Outgoing::unboundSession;
 }
 
-HostSession::Payload HostSession::failure(ErrorCode code,
-                                          const std::optional<std::string>& requestId,
-                                          const std::optional<SessionID>& session) {
+std::string HostSession::failure(ErrorCode code, const std::optional<std::string>& requestId,
+                                 const std::optional<SessionID>& session) {
     if (code == ErrorCode::internal) {
         Log::note("internal-error");
     }
@@ -133,13 +108,13 @@ HostSession::Payload HostSession::failure(ErrorCode code,
         environment_.limits.maxResponseFrameBytes);
 }
 
-HostSession::Payload HostSession::reply(std::string_view type, const std::string& requestId,
-                                        Outgoing::Message body) {
+std::string HostSession::reply(std::string_view type, const std::string& requestId,
+                               Outgoing::Message body) {
     return Outgoing::encode(Outgoing::reply(type, envelopeSession(), requestId, std::move(body)),
                             environment_.limits.maxResponseFrameBytes);
 }
 
-HostSession::Payload HostSession::event(std::string_view type, Outgoing::Message body) {
+std::string HostSession::event(std::string_view type, Outgoing::Message body) {
     return Outgoing::encode(Outgoing::event(type, envelopeSession(), std::move(body)),
                             environment_.limits.maxResponseFrameBytes);
 }
@@ -158,7 +133,7 @@ bool HostSession::remember(const std::string& requestId) {
     return true;
 }
 
-HostSession::Payload HostSession::hello(const std::string& requestId) {
+std::string HostSession::hello(const std::string& requestId) {
     Log::note("hello");
     boost::json::array capabilities;
     for (const std::string& capability : Identity::capabilities()) {
@@ -166,7 +141,7 @@ HostSession::Payload HostSession::hello(const std::string& requestId) {
     }
     const Platform& platform = environment_.platform;
     return reply(
-        "HELLO_OK", requestId,
+        MessageType::helloOK, requestId,
         {
             {"helperVersion", Identity::helperVersion},
             {"platform",
@@ -175,9 +150,9 @@ HostSession::Payload HostSession::hello(const std::string& requestId) {
         });
 }
 
-HostSession::Payload HostSession::status(const std::string& requestId) {
+std::string HostSession::status(const std::string& requestId) {
     const CacheUsage usage = environment_.cache.usage();
-    return reply("STATUS", requestId,
+    return reply(MessageType::status, requestId,
                  {
                      {"helperVersion", Identity::helperVersion},
                      {"armed", isWatching()},
@@ -186,7 +161,7 @@ HostSession::Payload HostSession::status(const std::string& requestId) {
                  });
 }
 
-HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::string& requestId) {
+bool HostSession::admitPrepare(std::int64_t bytes) {
     const Limits& limits = environment_.limits;
     const double now = environment_.clock.monotonicNow();
     std::erase_if(recentPrepares_, [&](const PrepareAttempt& attempt) {
@@ -198,12 +173,35 @@ HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::st
     }
     // The window's bytes never exceed prepareBurstBytes, so this sum cannot overflow.
     if (static_cast<std::int64_t>(recentPrepares_.size()) >= limits.prepareBurst ||
-        windowBytes + request.byteLength > limits.prepareBurstBytes) {
+        windowBytes + bytes > limits.prepareBurstBytes) {
+        return false;
+    }
+    recentPrepares_.push_back({now, bytes});
+    return true;
+}
+
+void HostSession::supersedeOlderGenerations(const std::string& clipId, std::int64_t generation) {
+    // Equal or higher generations of the clip stay: an older PREPARE arriving late must not
+    // remove a newer one.
+    for (auto it = preparations_.begin(); it != preparations_.end();) {
+        Preparation& older = it->second;
+        if (older.clipId != clipId || older.generation >= generation) {
+            ++it;
+            continue;
+        }
+        if (isArmedOn(older)) {
+            endArm();
+        }
+        forget(older);
+        it = preparations_.erase(it);
+    }
+}
+
+std::string HostSession::prepare(PrepareRequest& request, const std::string& requestId) {
+    // Counted before the content checks: a refused clip still used up its upload.
+    if (!admitPrepare(request.byteLength)) {
         return failure(ErrorCode::rateLimited, requestId);
     }
-    // Counted before the content checks: a refused clip still used up its upload.
-    recentPrepares_.push_back({now, request.byteLength});
-
     try {
         MIDIPayload::check(request);
     } catch (const ProtocolFailure& failed) {
@@ -224,27 +222,13 @@ HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::st
         Log::note("cache-write-failed");
         return failure(ErrorCode::internal, requestId);
     }
-
-    // Equal or higher generations of the clip stay: an older PREPARE arriving late must not
-    // remove a newer one.
-    for (auto it = preparations_.begin(); it != preparations_.end();) {
-        Preparation& older = it->second;
-        if (older.clipId != request.clipId || older.generation >= request.generation) {
-            ++it;
-            continue;
-        }
-        if (isArmedOn(older)) {
-            endArm(armed_);
-        }
-        forget(older);
-        it = preparations_.erase(it);
-    }
+    supersedeOlderGenerations(request.clipId, request.generation);
 
     const std::string preparedId = entry->preparedId();
     preparations_.insert_or_assign(
         preparedId, Preparation{request.clipId, request.generation, request.sha256, entry});
     Log::note("prepared");
-    return reply("PREPARED", requestId,
+    return reply(MessageType::prepared, requestId,
                  {
                      {"preparedId", preparedId},
                      {"clipId", request.clipId},
@@ -255,26 +239,25 @@ HostSession::Payload HostSession::prepare(PrepareRequest& request, const std::st
                  });
 }
 
-HostSession::Payload HostSession::cancel(const std::string& token, const std::string& requestId) {
+std::string HostSession::cancel(const std::string& token, const std::string& requestId) {
     const bool wasActive = armed_ && armed_->token == token;
     if (wasActive) {
-        endArm(armed_);
+        endArm();
     }
-    return reply("CANCELLED", requestId, {{"token", token}, {"wasActive", wasActive}});
+    return reply(MessageType::cancelled, requestId, {{"token", token}, {"wasActive", wasActive}});
 }
 
-HostSession::Payload HostSession::release(const std::string& preparedId,
-                                          const std::string& requestId) {
+std::string HostSession::release(const std::string& preparedId, const std::string& requestId) {
     const auto found = preparations_.find(preparedId);
     if (found != preparations_.end()) {
         Preparation preparation = std::move(found->second);
         preparations_.erase(found);
         if (isArmedOn(preparation)) {
-            endArm(armed_);
+            endArm();
         }
         forget(preparation);
     }
-    return reply("RELEASED", requestId, {{"preparedId", preparedId}});
+    return reply(MessageType::released, requestId, {{"preparedId", preparedId}});
 }
 
 void HostSession::forget(Preparation& preparation) {
@@ -288,7 +271,7 @@ void HostSession::forget(Preparation& preparation) {
 
 void HostSession::shutdown() {
     if (armed_) {
-        endArm(armed_);
+        endArm();
     }
     for (auto& [preparedId, preparation] : preparations_) {
         forget(preparation);
@@ -296,12 +279,12 @@ void HostSession::shutdown() {
     preparations_.clear();
 }
 
-SweepReport HostSession::sweep() {
-    return environment_.cache.sweep();
+void HostSession::sweep() {
+    (void)environment_.cache.sweep();
 }
 
 bool HostSession::isArmedOn(const Preparation& preparation) const {
-    return armed_ && armed_->preparation.entry->preparedId() == preparation.entry->preparedId();
+    return armed_ && armed_->clip.entry->preparedId() == preparation.entry->preparedId();
 }
 
 }  // namespace quenra

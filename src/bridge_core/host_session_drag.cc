@@ -10,8 +10,8 @@
 
 namespace quenra {
 
-HostSession::Payload HostSession::arm(const ArmRequest& request, const std::string& requestId,
-                                      const SessionID& session) {
+std::string HostSession::arm(const ArmRequest& request, const std::string& requestId,
+                             const SessionID& session) {
     const auto found = preparations_.find(request.preparedId);
     if (found == preparations_.end()) {
         return failure(ErrorCode::unknownPrepared, requestId);
@@ -29,7 +29,7 @@ HostSession::Payload HostSession::arm(const ArmRequest& request, const std::stri
             return armedReply(requestId, *armed_);
         }
         // Switching clips ends the old drag silently: the extension asked for the new one.
-        endArm(armed_);
+        endArm();
     }
 
     std::optional<ArmLease> lease;
@@ -51,7 +51,6 @@ HostSession::Payload HostSession::arm(const ArmRequest& request, const std::stri
     const double retainUntil = std::max(entry.record().retainUntil.value_or(0),
                                         environment_.clock.wallNow() + limits.retention);
     if (!updateRecord(entry, armedState, retainUntil)) {
-        lease->release();
         Log::note("record-arm-failed");
         return failure(ErrorCode::internal, requestId);
     }
@@ -59,76 +58,74 @@ HostSession::Payload HostSession::arm(const ArmRequest& request, const std::stri
     std::string token = environment_.random.base64URL(16);
     std::string marker = Takeover::marker(session.id, token);
     const std::int64_t baseline = environment_.board.changeCount();
-    armed_ = std::make_shared<ArmedDrag>(std::move(token), std::move(marker), preparation,
-                                         stateBeforeArm, now + limits.armLease, baseline);
-    lease_ = std::move(lease);
+    armed_ = std::make_unique<ArmedDrag>(
+        std::move(token), std::move(marker),
+        ArmedClip{preparation.entry, preparation.clipId, preparation.generation, stateBeforeArm},
+        std::move(*lease), now + limits.armLease, baseline);
     Log::note("armed");
     return armedReply(requestId, *armed_);
 }
 
-HostSession::Payload HostSession::armedReply(const std::string& requestId, const ArmedDrag& drag) {
-    const Preparation& preparation = drag.preparation;
-    return reply("ARMED", requestId,
+std::string HostSession::armedReply(const std::string& requestId, const ArmedDrag& drag) {
+    const ArmedClip& clip = drag.clip;
+    return reply(MessageType::armed, requestId,
                  {
-                     {"preparedId", preparation.entry->preparedId()},
-                     {"clipId", preparation.clipId},
-                     {"generation", preparation.generation},
+                     {"preparedId", clip.entry->preparedId()},
+                     {"clipId", clip.clipId},
+                     {"generation", clip.generation},
                      {"token", drag.token},
                      {"marker", drag.marker},
                      {"leaseMs", static_cast<std::int64_t>(environment_.limits.armLease * 1000)},
                  });
 }
 
-std::vector<HostSession::Payload> HostSession::tick() {
+std::vector<std::string> HostSession::tick() {
     if (!armed_) {
         return {};
     }
-    const std::shared_ptr<ArmedDrag> drag = armed_;
-    const PollOutcome outcome = Takeover::poll(*drag, environment_);
+    const PollOutcome outcome = Takeover::poll(*armed_, environment_);
     switch (outcome.kind) {
         case PollOutcome::Kind::waiting:
             return {};
-        case PollOutcome::Kind::expired:
-            endArm(drag);
+        case PollOutcome::Kind::expired: {
+            const std::string token = armed_->token;
+            endArm();
             Log::note("expired");
-            return {event("EXPIRED", {{"token", drag->token}})};
+            return {event(MessageType::expired, {{"token", token}})};
+        }
         case PollOutcome::Kind::published: {
-            finishArm(drag);
-            OwnedEntry& entry = *drag->preparation.entry;
+            const std::unique_ptr<ArmedDrag> drag = finishArm();
+            OwnedEntry& entry = *drag->clip.entry;
             if (!updateRecord(entry, EntryState::published,
                               environment_.clock.wallNow() + environment_.limits.retention)) {
                 Log::note("record-publication-failed");
             }
             Log::note("published");
-            return {event("PUBLISHED", {{"token", drag->token},
-                                        {"preparedId", entry.preparedId()},
-                                        {"generation", drag->preparation.generation}})};
+            return {event(MessageType::published, {{"token", drag->token},
+                                                   {"preparedId", entry.preparedId()},
+                                                   {"generation", drag->clip.generation}})};
         }
-        case PollOutcome::Kind::failed:
-            finishArm(drag);
+        case PollOutcome::Kind::failed: {
+            const std::unique_ptr<ArmedDrag> drag = finishArm();
             Log::note("drag-failed");
-            return {event("DRAG_FAILED",
+            return {event(MessageType::dragFailed,
                           {{"token", drag->token}, {"code", ErrorCodes::wireText(outcome.code)}})};
+        }
     }
     return {};
 }
 
-void HostSession::finishArm(const std::shared_ptr<ArmedDrag>& drag) {
-    // The lease belongs to the armed drag; a drag that is no longer armed has none to give up.
-    if (armed_ && armed_ != drag) {
-        return;
-    }
-    armed_.reset();
-    if (lease_) {
-        lease_->release();
-        lease_.reset();
-    }
+std::unique_ptr<ArmedDrag> HostSession::finishArm() {
+    std::unique_ptr<ArmedDrag> drag = std::move(armed_);
+    drag->lease.release();
+    return drag;
 }
 
-void HostSession::endArm(std::shared_ptr<ArmedDrag> drag) {
-    finishArm(drag);
-    if (drag->stateBeforeArm == EntryState::prepared &&
-        !updateRecord(*drag->preparation.entry, EntryState::prepared, std::nullopt)) {
+void HostSession::endArm() {
+    const std::unique_ptr<ArmedDrag> drag = finishArm();
+    const ArmedClip& clip = drag->clip;
+    if (clip.stateBeforeArm == EntryState::prepared &&
+        !updateRecord(*clip.entry, EntryState::prepared, std::nullopt)) {
         Log::note("record-unarm-failed");
     }
 }

@@ -22,9 +22,4 @@ void MIDIPayload::check(const PrepareRequest& request) {
     }
 }
 
-std::vector<std::uint8_t> MIDIPayload::decode(const PrepareRequest& request) {
-    check(request);
-    return request.midiBase64.bytes();
-}
-
 }  // namespace quenra

@@ -1,10 +1,7 @@
-// Decoding and checking the MIDI bytes that a PREPARE carries: strict base64, the announced
-// length, the announced SHA-256, and the Standard MIDI File structure, in that order. The
-// decoding and hashing happen as the payload is read (Base64Payload); these are the verdicts.
+// Checking the MIDI bytes that a PREPARE carries: strict base64, the announced length, the
+// announced SHA-256, and the Standard MIDI File structure, in that order. The decoding and
+// hashing happen as the payload is read (Base64Payload); these are the verdicts.
 #pragma once
-
-#include <cstdint>
-#include <vector>
 
 #include "bridge_core/request_parser.h"
 
@@ -13,8 +10,5 @@ namespace quenra::MIDIPayload {
 // Throws the ProtocolFailure of the first check the payload fails; the clip is then
 // request.midiBase64.bytes().
 void check(const PrepareRequest& request);
-
-// The clip's bytes, or throws ProtocolFailure.
-std::vector<std::uint8_t> decode(const PrepareRequest& request);
 
 }  // namespace quenra::MIDIPayload

@@ -8,23 +8,6 @@
 namespace quenra {
 namespace {
 
-constexpr std::array<std::string_view, 14> wireTexts{
-    "BAD_REQUEST",
-    "UNSUPPORTED_VERSION",
-    "NOT_READY",
-    "TOO_LARGE",
-    "LENGTH_MISMATCH",
-    "HASH_MISMATCH",
-    "NOT_MIDI",
-    "UNKNOWN_PREPARED",
-    "STALE",
-    "BUSY",
-    "CACHE_FULL",
-    "RATE_LIMITED",
-    "DUPLICATE_REQUEST",
-    "INTERNAL",
-};
-
 // The session a message carries, when its envelope holds a readable one.
 std::optional<SessionID> envelopeSession(const Outgoing::Message& message) {
     const auto* session = message.if_contains("session");
@@ -48,10 +31,6 @@ std::optional<SessionID> envelopeSession(const Outgoing::Message& message) {
 
 }  // namespace
 
-std::string_view ErrorCodes::wireText(ErrorCode code) {
-    return wireTexts.at(static_cast<std::size_t>(code));
-}
-
 Outgoing::Message Outgoing::event(std::string_view type, const SessionID& session, Message body) {
     body["type"] = type;
     body["protocolVersion"] = Identity::protocolVersion;
@@ -68,7 +47,8 @@ Outgoing::Message Outgoing::reply(std::string_view type, const SessionID& sessio
 
 Outgoing::Message Outgoing::error(ErrorCode code, const SessionID& session,
                                   std::string_view requestId) {
-    return reply("ERROR", session, requestId, Message{{"code", ErrorCodes::wireText(code)}});
+    return reply(MessageType::error, session, requestId,
+                 Message{{"code", ErrorCodes::wireText(code)}});
 }
 
 std::string Outgoing::encode(const Message& message, std::int64_t limit) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <boost/json/parse.hpp>
 #include <cmath>
 
 #include "bridge_core/hex.h"
@@ -117,12 +116,12 @@ PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& 
         fail("the clip is over the limit", ErrorCode::tooLarge);
     }
     const auto payload = stringMember(request, "midiBase64");
-    if (payload) {
-        prepare.midiBase64 = read ? std::move(*read) : Base64Payload(*payload);
+    if (payload && read) {
+        prepare.midiBase64 = std::move(*read);
     }
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
     // isBase64 admits ASCII only, so the byte count is the UTF-16 length whenever it holds.
-    if (!payload || prepare.midiBase64.length() != expectedUnits ||
+    if (!payload || !read || prepare.midiBase64.length() != expectedUnits ||
         !prepare.midiBase64.isBase64()) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
@@ -149,24 +148,24 @@ ArmRequest readArm(const object& request) {
 
 RequestBody readBody(const object& request, std::optional<Base64Payload>& read) {
     const auto type = stringMember(request, "type");
-    if (type == "HELLO") {
+    if (type == MessageType::hello) {
         return HelloRequest{versionMember(request, "extensionVersion")};
     }
-    if (type == "PREPARE") {
+    if (type == MessageType::prepare) {
         return readPrepare(request, read);
     }
-    if (type == "ARM") {
+    if (type == MessageType::arm) {
         return readArm(request);
     }
-    if (type == "CANCEL") {
+    if (type == MessageType::cancel) {
         return CancelRequest{checkedString(request, "token", 43, [](std::string_view text) {
             return RequestParser::isIdentifier(text, 22, 43);
         })};
     }
-    if (type == "RELEASE") {
+    if (type == MessageType::release) {
         return ReleaseRequest{lowerHexMember(request, "preparedId", 32)};
     }
-    if (type == "STATUS") {
+    if (type == MessageType::status) {
         return StatusRequest{};
     }
     fail("unknown request type");
@@ -185,22 +184,8 @@ bool isJavaScriptWhitespace(char32_t scalar) {
 
 }  // namespace
 
-boost::json::value RequestParser::json(std::string_view data) {
-    boost::system::error_code error;
-    // Default options are the strict reader: no comments, no trailing commas, no invalid UTF-8.
-    value parsed = boost::json::parse(data, error);
-    if (error) {
-        fail("not JSON");
-    }
-    return parsed;
-}
-
-boost::json::value RequestParser::json(std::span<const std::uint8_t> data) {
-    return json(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-}
-
 HostRequest RequestParser::parse(const boost::json::value& parsed,
-                                 std::optional<Base64Payload> read) {
+                                 std::optional<Base64Payload> payload) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -218,7 +203,7 @@ HostRequest RequestParser::parse(const boost::json::value& parsed,
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request, read);
+    result.body = readBody(request, payload);
     return result;
 }
 
@@ -266,35 +251,6 @@ bool RequestParser::isIdentifier(std::string_view text, std::size_t min, std::si
 
 bool RequestParser::isLowerHex(std::string_view text, std::size_t count) {
     return Hex::isLower(text, count);
-}
-
-bool RequestParser::isBase64(std::string_view text) {
-    if (!text.empty() && text.back() == '=') {
-        text.remove_suffix(1);
-        if (!text.empty() && text.back() == '=') {
-            text.remove_suffix(1);
-        }
-    }
-    // Branch-free and in fixed blocks so the compiler vectorises it: the payload runs to 22 MB.
-    const auto outsideAlphabet = [](unsigned char character) {
-        const bool letter = static_cast<unsigned char>((character | 0x20) - 'a') < 26;
-        const bool digit = static_cast<unsigned char>(character - '0') < 10;
-        return static_cast<unsigned char>(
-            !(letter | digit | (character == '+') | (character == '/')));
-    };
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    constexpr std::size_t block = 64;
-    unsigned char outside = 0;
-    std::size_t index = 0;
-    for (; index + block <= text.size(); index += block) {
-        for (std::size_t offset = 0; offset < block; ++offset) {
-            outside |= outsideAlphabet(bytes[index + offset]);
-        }
-    }
-    for (; index < text.size(); ++index) {
-        outside |= outsideAlphabet(bytes[index]);
-    }
-    return outside == 0;
 }
 
 std::string RequestParser::trimmedJavaScriptStyle(std::string_view text) {

@@ -1,5 +1,6 @@
-// Turns the JSON of one request into a typed HostRequest, or throws a ProtocolFailure naming
-// the error code and a detail text that stays inside the host. salvage recovers the request
+// The checks that turn the JSON of one request, as RequestReader read it, into a typed
+// HostRequest, or throw a ProtocolFailure naming the error code and a detail text that stays
+// inside the host. salvage recovers the request
 // id and session of a request that failed, so its error reply can still be correlated.
 #pragma once
 
@@ -7,18 +8,17 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 
 #include "bridge_core/base64_payload.h"
-#include "bridge_core/outgoing.h"
+#include "bridge_core/protocol.h"
 
 namespace quenra {
 
-// Thrown by the parser and the payload decoder; the reply carries only the code.
+// Thrown by the request checks and the payload checks; the reply carries only the code.
 class ProtocolFailure : public std::exception {
   public:
     ProtocolFailure(ErrorCode code, std::string detail);
@@ -43,7 +43,7 @@ struct PrepareRequest {
     std::int64_t generation = 0;
     std::int64_t byteLength = 0;
     std::string sha256;         // 64 lowercase hex digits
-    Base64Payload midiBase64;   // already checked for length and alphabet; decoded and hashed
+    Base64Payload midiBase64;   // checked for length and alphabet; decoded and hashed as read
     std::string suggestedName;  // exactly as received, not trimmed
     bool operator==(const PrepareRequest&) const = default;
 };
@@ -84,20 +84,9 @@ struct HostRequest {
 
 namespace RequestParser {
 
-// Strict UTF-8 JSON (no comments, no trailing commas, no invalid UTF-8); a top-level scalar is
-// read too. Throws (badRequest, "not JSON").
-boost::json::value json(std::string_view data);
-boost::json::value json(std::span<const std::uint8_t> data);
-
-// Reads the bytes with RequestReader, as the host reads a frame: throws (badRequest,
-// "not JSON") or the first failed check.
-HostRequest parse(std::string_view data);
-HostRequest parse(std::span<const std::uint8_t> data);
-// The checks over parsed JSON. A top-level "midiBase64" string is read from the value, unless
-// the payload was read on its own while the frame arrived (RequestReader): then the value holds
-// only a stand-in for it, and read is what was read.
-HostRequest parse(const boost::json::value& value,
-                  std::optional<Base64Payload> read = std::nullopt);
+// The checks over the JSON that RequestReader built. A top-level "midiBase64" string holds
+// only a stand-in there: payload is what the reader read of it (nothing when it read none).
+HostRequest parse(const boost::json::value& value, std::optional<Base64Payload> payload);
 
 struct Salvage {
     std::optional<std::string> requestId;
@@ -119,9 +108,6 @@ bool isIdentifier(std::string_view text, std::size_t min, std::size_t max);
 
 // Exactly count characters, each 0-9 or a-f.
 bool isLowerHex(std::string_view text, std::size_t count);
-
-// The base64 alphabet with at most two trailing "="; lengths are checked elsewhere.
-bool isBase64(std::string_view text);
 
 // The text without leading and trailing JavaScript whitespace (25 scalars).
 std::string trimmedJavaScriptStyle(std::string_view text);

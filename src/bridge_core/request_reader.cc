@@ -345,18 +345,4 @@ ReadRequest RequestReader::read(Parser& state) {
     }
 }
 
-HostRequest RequestParser::parse(std::string_view data) {
-    RequestReader reader(data.size());
-    reader.append(data);
-    ReadRequest read = reader.finish();
-    if (auto* refused = std::get_if<RefusedRequest>(&read)) {
-        throw refused->failure;
-    }
-    return std::get<HostRequest>(std::move(read));
-}
-
-HostRequest RequestParser::parse(std::span<const std::uint8_t> data) {
-    return parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-}
-
 }  // namespace quenra

@@ -1,8 +1,10 @@
-// Reads one request frame as its bytes arrive. The JSON is parsed piece by piece with every
-// member but the top-level "midiBase64" built into the small value that the request checks
-// read; the "midiBase64" string goes straight into Base64Payload, which decodes and hashes it
-// as it comes, so the frame and its base64 text are never held whole. The result is what
-// whole-frame reading gives: the same request, or the same failure with the same salvage.
+// Reads one request frame as its bytes arrive; the one way a request is read. The JSON is
+// parsed piece by piece with every member but the top-level "midiBase64" built into the small
+// value that the request checks read; the "midiBase64" string goes straight into
+// Base64Payload, which decodes and hashes it as it comes, so the frame and its base64 text are
+// never held whole. JSON is read as Boost.JSON reads a whole text by default: strict (no
+// comments, no trailing commas, no invalid UTF-8), with a top-level scalar read too, and of a
+// duplicate key the last member wins.
 #pragma once
 
 #include <cstdint>

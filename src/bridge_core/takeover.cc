@@ -13,12 +13,12 @@ bool contains(const std::vector<std::string>& types, const char* type) {
 
 }  // namespace
 
-ArmedDrag::ArmedDrag(std::string token, std::string marker, Preparation preparation,
-                     EntryState stateBeforeArm, double deadline, std::int64_t baseline)
+ArmedDrag::ArmedDrag(std::string token, std::string marker, ArmedClip clip, ArmLease lease,
+                     double deadline, std::int64_t baseline)
     : token(std::move(token)),
       marker(std::move(marker)),
-      preparation(std::move(preparation)),
-      stateBeforeArm(stateBeforeArm),
+      clip(std::move(clip)),
+      lease(std::move(lease)),
       deadline(deadline),
       lastSeen(baseline) {}
 
@@ -73,7 +73,7 @@ PollOutcome Takeover::poll(ArmedDrag& drag, const SessionEnvironment& environmen
         return PollOutcome::waiting();
     }
 
-    const OwnedEntry& entry = *drag.preparation.entry;
+    const OwnedEntry& entry = *drag.clip.entry;
     if (!environment.cache.isIntact(entry)) {
         return PollOutcome::failed(ErrorCode::internal);
     }

@@ -9,30 +9,33 @@
 #include <set>
 #include <string>
 
+#include "bridge_core/arm_lease.h"
 #include "bridge_core/cache.h"
-#include "bridge_core/outgoing.h"
+#include "bridge_core/protocol.h"
 #include "bridge_core/session_environment.h"
 
 namespace quenra {
 
-// One clip prepared by this connection; while it lives, its entry's owner lock is held.
-struct Preparation {
+// The clip an armed drag carries: its entry (the preparation that holds the entry's owner
+// lock outlives the drag), what the drag's messages name it by, and the record's state before
+// arming; a drag that ends unpublished restores `prepared`.
+struct ArmedClip {
+    std::shared_ptr<OwnedEntry> entry;
     std::string clipId;
     std::int64_t generation = 0;
-    std::string sha256;
-    std::shared_ptr<OwnedEntry> entry;
+    EntryState stateBeforeArm = EntryState::prepared;
 };
 
 class ArmedDrag {
   public:
-    ArmedDrag(std::string token, std::string marker, Preparation preparation,
-              EntryState stateBeforeArm, double deadline, std::int64_t baseline);
+    ArmedDrag(std::string token, std::string marker, ArmedClip clip, ArmLease lease,
+              double deadline, std::int64_t baseline);
 
     const std::string token;
     const std::string marker;
-    const Preparation preparation;
-    // The record's state before arming; a drag that ends unpublished restores `prepared`.
-    const EntryState stateBeforeArm;
+    const ArmedClip clip;
+    // The per-user arm lock, held exactly while this drag is armed.
+    ArmLease lease;
     double deadline;
     // The last change count already dealt with; it is not examined again.
     std::int64_t lastSeen;

@@ -26,21 +26,21 @@ void Connection::guarded(Work&& work) {
     }
 }
 
-void Connection::handle(FrameDecoder::Item item) {
+void Connection::handle(ReadRequest request) {
+    guarded([&] {
+        send(session_.receive(std::move(request)));
+        updateWatchTimer();
+    });
+}
+
+void Connection::refuse(const FrameDecoder::Item& item) {
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
         Log::note("corrupt-frame-length");
         end(1);
         return;
     }
     guarded([&] {
-        send(session_.receive(std::move(item)));
-        updateWatchTimer();
-    });
-}
-
-void Connection::handle(ReadRequest request) {
-    guarded([&] {
-        send(session_.receiveRequest(std::move(request)));
+        send(session_.receive(item));
         updateWatchTimer();
     });
 }
@@ -56,8 +56,8 @@ void Connection::outOfMemory() {
     end(1);
 }
 
-void Connection::send(const std::vector<ServedSession::Payload>& payloads) {
-    for (const ServedSession::Payload& payload : payloads) {
+void Connection::send(const std::vector<std::string>& payloads) {
+    for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
             end(0);
             return;

@@ -1,5 +1,6 @@
-// The main-thread half of one served browser connection: it passes each decoded item to the
-// session, frames and writes the replies in order, keeps the watch timer in step with the
+// The main-thread half of one served browser connection: it passes each request the reader
+// thread read, and each item that is not a frame, to the session, frames and writes the
+// replies in order, keeps the watch timer in step with the
 // session's isWatching, runs the housekeeping timer, and makes every end of the connection
 // (input ended, output broken, stream corrupt) with its log line and exit status.
 #pragma once
@@ -14,29 +15,10 @@
 
 #include "bridge_core/framing.h"
 #include "bridge_core/request_reader.h"
+#include "bridge_core/served_session.h"
 #include "native_host/event_loop.h"
 
 namespace quenra {
-
-// What a connection drives: the host session in the program, a substitute in tests. All calls
-// come from the loop's thread.
-class ServedSession {
-  public:
-    virtual ~ServedSession() = default;
-    // The UTF-8 JSON of one message to send, not yet framed.
-    using Payload = std::string;
-
-    // The payloads to send, in order. The item is the session's to consume.
-    virtual std::vector<Payload> receive(FrameDecoder::Item item) = 0;
-    // The same for a frame the reader thread has already read, as the program's reader hands
-    // every frame over.
-    virtual std::vector<Payload> receiveRequest(ReadRequest request) = 0;
-    virtual std::vector<Payload> tick() = 0;
-    virtual bool isWatching() = 0;
-    virtual void sweep() = 0;
-    // Ends an armed drag and gives up every cache entry the connection owns.
-    virtual void shutdown() = 0;
-};
 
 class Connection {
   public:
@@ -57,11 +39,11 @@ class Connection {
     // Schedules the housekeeping timer; its first firing comes one interval from now.
     void startSweepTimer();
 
-    // One decoded item: corrupt ends the process (status 1, nothing written), every other
-    // item is answered.
-    void handle(FrameDecoder::Item item);
     // One frame, read as it arrived: answered.
     void handle(ReadRequest request);
+    // An item that is not a frame: corrupt ends the process (status 1, nothing written),
+    // tooLarge and empty are answered.
+    void refuse(const FrameDecoder::Item& item);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
     // The reader thread ran out of memory outside a frame's reading: "out-of-memory", status 1.
@@ -71,7 +53,7 @@ class Connection {
 
     // Frames and writes each payload in order; a failed write ends the process with status 0
     // and drops the rest.
-    void send(const std::vector<ServedSession::Payload>& payloads);
+    void send(const std::vector<std::string>& payloads);
     // Starts or stops the watch timer so that it exists exactly while the session watches.
     void updateWatchTimer();
 

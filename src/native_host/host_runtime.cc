@@ -19,31 +19,14 @@
 #include "native_host/input_reader.h"
 #include "native_host/output.h"
 #include "platform/platform.h"
-#include "platform/system_clock.h"
-#include "platform/system_drag.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_mouse_buttons.h"
+#include "system_services/system_random.h"
 
 namespace quenra::HostRuntime {
 
 namespace {
-
-class SessionAdapter final : public ServedSession {
-  public:
-    explicit SessionAdapter(HostSession& session) : session_(session) {}
-
-    std::vector<Payload> receive(FrameDecoder::Item item) override {
-        return session_.receive(std::move(item));
-    }
-    std::vector<Payload> receiveRequest(ReadRequest request) override {
-        return session_.receive(std::move(request));
-    }
-    std::vector<Payload> tick() override { return session_.tick(); }
-    bool isWatching() override { return session_.isWatching(); }
-    void sweep() override { (void)session_.sweep(); }
-    void shutdown() override { session_.shutdown(); }
-
-  private:
-    HostSession& session_;
-};
 
 // The process's one of everything. Made on the heap and never destroyed: the process ends by
 // std::_Exit while the reader thread may still be blocked in a read.
@@ -54,7 +37,6 @@ struct Served {
     std::unique_ptr<DragBoard> board;
     std::unique_ptr<MouseButtons> mouse;
     std::optional<HostSession> session;
-    std::optional<SessionAdapter> adapter;
     EventLoop loop;
     std::optional<Connection> connection;
 };
@@ -93,9 +75,8 @@ void start() {
     process.session.emplace(SessionEnvironment{*process.cache, *process.board, *process.mouse,
                                                process.clock, process.random, limits,
                                                Platform::current()});
-    process.adapter.emplace(*process.session);
     process.connection.emplace(
-        process.loop, *process.adapter,
+        process.loop, *process.session,
         Connection::Exits{
             [](std::span<const std::uint8_t> frame) { return Output::write(frame); },
             [](int status) { std::_Exit(status); },

@@ -47,7 +47,7 @@ class HandOver final : public FrameDecoder::Consumer {
         loop_.runAndWait([&] { connection_.handle(std::move(request)); });
     }
     void item(FrameDecoder::Item item) override {
-        loop_.runAndWait([&] { connection_.handle(std::move(item)); });
+        loop_.runAndWait([&] { connection_.refuse(item); });
     }
 
   private:

@@ -16,8 +16,9 @@
 #include "native_host/host_cache.h"
 #include "native_host/output.h"
 #include "platform/platform.h"
-#include "platform/system_clock.h"
-#include "platform/system_drag.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_random.h"
 
 namespace quenra::Maintenance {
 

@@ -13,12 +13,13 @@
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
-#include "platform/system_clock.h"
 #include "support/cache_printers.h"
 #include "support/child_process.h"
 #include "support/directory_listing.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {

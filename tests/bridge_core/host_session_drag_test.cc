@@ -144,7 +144,7 @@ TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     const boost::json::object armed = harness.arm(other);
     EXPECT_NE(armed.at("token"), boost::json::value(tokenText));
-    EXPECT_EQ(harness.session.armed()->preparation.entry->preparedId(), idOf(other));
+    EXPECT_EQ(harness.session.armed()->clip.entry->preparedId(), idOf(other));
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
     EXPECT_FALSE(harness.record(fixture.preparedId).contains("retainUntil"));
     EXPECT_EQ(harness.record(idOf(other)).at("state"), "armed");
@@ -249,8 +249,8 @@ TEST(HostSessionTick, EachOutcomeSendsItsEventAndLeavesItsRecordState) {
          "published", "published", publishedAt + 86400},
         {"clip file changed",
          [](DragFixture& fixture) {
-             std::filesystem::resize_file(
-                 fixture.harness.session.armed()->preparation.entry->fileURL(), 3);
+             std::filesystem::resize_file(fixture.harness.session.armed()->clip.entry->fileURL(),
+                                          3);
              fixture.harness.board.beginChromeDrag(fixture.marker());
          },
          R"({"code":"INTERNAL",)" + envelope + R"(,"token":")" + tokenText +

@@ -100,47 +100,6 @@ TEST(HostSessionReceive, UnreadableAndInvalidRequestsEchoWhatCanBeSalvaged) {
     }
 }
 
-TEST(HostSessionReceive, AnItemHandedOverGetsTheSameRepliesAndGivesUpItsBody) {
-    // Two sessions in the same state get the same stream, one item by item as a lent
-    // reference, the other handing each item over.
-    SessionHarness lent;
-    SessionHarness given;
-    const Clip clip = makeClip(3);
-    boost::json::object badClip = lent.prepareRequest("clip-2", 1, clip);
-    badClip["sha256"] = std::string(64, '0');
-    const std::vector<std::string> bodies = {
-        boost::json::serialize(lent.helloRequest()),
-        boost::json::serialize(lent.prepareRequest("clip-1", 1, clip)),
-        boost::json::serialize(badClip),
-        "{\"type\":",
-        R"({"protocolVersion":"1.0","requestId":"r-9","type":"X",)"
-        R"("session":{"id":"browserSession01xyz","epoch":7}})",
-        boost::json::serialize(lent.request("STATUS")),
-    };
-    std::vector<FrameDecoder::Item> items;
-    for (const std::string& body : bodies) {
-        items.push_back(FrameDecoder::Item::frame(ByteBuffer(body.begin(), body.end())));
-    }
-    items.push_back(FrameDecoder::Item::empty());
-    items.push_back(FrameDecoder::Item::tooLarge(25165825));
-    items.push_back(FrameDecoder::Item::corrupt(67108865));
-
-    for (FrameDecoder::Item& item : items) {
-        SCOPED_TRACE(std::string(item.body.begin(), item.body.end()));
-        const FrameDecoder::Item copy = item;
-        const auto expected = lent.session.receive(std::as_const(item));
-        EXPECT_EQ(item, copy) << "a lent item is left as it was";
-        const auto replies = given.session.receive(std::move(item));
-        EXPECT_EQ(replies, expected);
-        EXPECT_TRUE(item.body.empty());
-        EXPECT_EQ(item.body.capacity(), 0u) << "the body's memory is given back";
-    }
-    ASSERT_EQ(lent.session.preparations().size(), 1u);
-    EXPECT_EQ(given.session.preparations().size(), 1u);
-    const std::string stored = given.session.preparations().begin()->second.entry->fileURL();
-    EXPECT_EQ(Files::readSmall(stored, 1024), clip.bytes);
-}
-
 TEST(HostSessionBinding, FollowsTheBindingTable) {
     struct Case {
         const char* name;

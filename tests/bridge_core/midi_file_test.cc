@@ -140,14 +140,14 @@ TEST(Hashing, AnIncrementalDigestIsTheWholeOne) {
     for (const std::size_t piece :
          {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, data.size()}) {
         SCOPED_TRACE(piece);
-        Hashing::IncrementalSHA256 digest;
+        Sha256::Incremental digest;
         for (std::size_t offset = 0; offset < data.size(); offset += piece) {
             digest.update({});
             digest.update(std::span(data).subspan(offset, std::min(piece, data.size() - offset)));
         }
         EXPECT_EQ(digest.final(), Hashing::sha256(data));
     }
-    Hashing::IncrementalSHA256 nothing;
+    Sha256::Incremental nothing;
     EXPECT_EQ(Hashing::hex(nothing.final()), Hashing::sha256Hex({}));
 }
 

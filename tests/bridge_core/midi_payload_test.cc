@@ -4,6 +4,7 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
+#include "support/read_request.h"
 
 namespace quenra {
 namespace {
@@ -18,12 +19,14 @@ PrepareRequest requestFor(const ByteBuffer& bytes) {
                           1,
                           static_cast<std::int64_t>(bytes.size()),
                           Hashing::sha256Hex(bytes),
-                          Base64::encode(bytes),
+                          testing::readPayload(Base64::encode(bytes)),
                           "name"};
 }
 
-TEST(MIDIPayload, ReturnsTheCheckedBytes) {
-    EXPECT_EQ(MIDIPayload::decode(requestFor(clip)), clip);
+TEST(MIDIPayload, PassesAValidClip) {
+    const PrepareRequest request = requestFor(clip);
+    EXPECT_NO_THROW(MIDIPayload::check(request));
+    EXPECT_EQ(request.midiBase64.bytes(), clip);
 }
 
 TEST(MIDIPayload, ChecksInOrder) {
@@ -34,14 +37,15 @@ TEST(MIDIPayload, ChecksInOrder) {
     };
     const ByteBuffer notMIDI(26, 0x42);
     const std::vector<Case> cases = {
-        {"non-canonical padding bits", [](PrepareRequest& r) { r.midiBase64 = "Zh=="; },
+        {"non-canonical padding bits",
+         [](PrepareRequest& r) { r.midiBase64 = testing::readPayload("Zh=="); },
          ProtocolFailure(ErrorCode::badRequest, "midiBase64 isn't base64")},
-        {"unpadded", [](PrepareRequest& r) { r.midiBase64 = "Zg"; },
+        {"unpadded", [](PrepareRequest& r) { r.midiBase64 = testing::readPayload("Zg"); },
          ProtocolFailure(ErrorCode::badRequest, "midiBase64 isn't base64")},
         {"byte length 1 with two decoded bytes",
          [](PrepareRequest& r) {
              r.byteLength = 1;
-             r.midiBase64 = "AAA=";
+             r.midiBase64 = testing::readPayload("AAA=");
              r.sha256 = std::string(64, '0');
          },
          ProtocolFailure(ErrorCode::lengthMismatch, "decoded length differs")},
@@ -61,11 +65,13 @@ TEST(MIDIPayload, ChecksInOrder) {
          },
          ProtocolFailure(ErrorCode::hashMismatch, "hash differs")},
         {"hash before structure",
-         [&notMIDI](PrepareRequest& r) { r.midiBase64 = Base64::encode(notMIDI); },
+         [&notMIDI](PrepareRequest& r) {
+             r.midiBase64 = testing::readPayload(Base64::encode(notMIDI));
+         },
          ProtocolFailure(ErrorCode::hashMismatch, "hash differs")},
         {"not MIDI",
          [&notMIDI](PrepareRequest& r) {
-             r.midiBase64 = Base64::encode(notMIDI);
+             r.midiBase64 = testing::readPayload(Base64::encode(notMIDI));
              r.sha256 = Hashing::sha256Hex(notMIDI);
          },
          ProtocolFailure(ErrorCode::notMIDI, "not a standard MIDI file")},
@@ -75,8 +81,8 @@ TEST(MIDIPayload, ChecksInOrder) {
         PrepareRequest request = requestFor(clip);
         test.edit(request);
         try {
-            MIDIPayload::decode(request);
-            ADD_FAILURE() << "decoded";
+            MIDIPayload::check(request);
+            ADD_FAILURE() << "passed";
         } catch (const ProtocolFailure& failure) {
             EXPECT_EQ(failure, test.expected) << failure.detail;
         }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <unordered_set>
 
 namespace quenra {
 namespace {
@@ -33,12 +32,6 @@ TEST(ErrorCode, FourteenCasesInOrderWithTheirWireTexts) {
         EXPECT_EQ(static_cast<std::size_t>(code), index);
         EXPECT_EQ(ErrorCodes::wireText(code), texts[index]);
     }
-}
-
-TEST(SessionID, IsAHashableValue) {
-    std::unordered_set<SessionID> sessions{bound, SessionID{bound.id, 8}, bound};
-    EXPECT_EQ(sessions.size(), 2u);
-    EXPECT_TRUE(sessions.contains(SessionID{"browserSession_0123", 7}));
 }
 
 TEST(Outgoing, Constants) {

@@ -8,20 +8,28 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
+#include "support/read_request.h"
 
 namespace quenra {
 namespace {
 
-// What reading the whole text gives: Boost.JSON's DOM parser, then the checks over the value
-// with the base64 text in it.
+// What reading the whole text gives: Boost.JSON's DOM parser, then the checks over the value,
+// with the top-level base64 text read whole.
 ReadRequest readWhole(std::string_view text) {
     boost::system::error_code error;
     const boost::json::value value = boost::json::parse(text, error);
     if (error) {
         return RefusedRequest{ProtocolFailure(ErrorCode::badRequest, "not JSON"), {}};
     }
+    std::optional<Base64Payload> payload;
+    if (const auto* request = value.if_object()) {
+        if (const auto* member = request->if_contains("midiBase64");
+            member && member->is_string()) {
+            payload = testing::readPayload(member->as_string());
+        }
+    }
     try {
-        return RequestParser::parse(value);
+        return RequestParser::parse(value, std::move(payload));
     } catch (const ProtocolFailure& failure) {
         return RefusedRequest{failure, RequestParser::salvage(value)};
     }
@@ -222,7 +230,7 @@ TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {
         std::get<PrepareRequest>(std::get<HostRequest>(read).body).midiBase64;
     EXPECT_EQ(payload.bytes(), clip);
     EXPECT_EQ(Hashing::hex(payload.sha256()), Hashing::sha256Hex(clip));
-    EXPECT_EQ(payload, Base64Payload(Base64::encode(clip)));
+    EXPECT_EQ(payload, testing::readPayload(Base64::encode(clip)));
 }
 
 }  // namespace

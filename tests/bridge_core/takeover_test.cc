@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
 #include "platform/platform.h"
 #include "support/session_harness.h"
@@ -34,8 +35,10 @@ struct PollFixture {
         preparation =
             harness.session.preparations().at(std::string(prepared.at("preparedId").as_string()));
         harness.clock.setMonotonic(1000.0);
-        drag.emplace(token, Takeover::marker(testing::browserSession.id, token), preparation,
-                     EntryState::prepared, 1010.0, harness.board.count);
+        std::optional<ArmLease> lease = ArmLease::acquire(harness.cache.armLockURL());
+        drag.emplace(token, Takeover::marker(testing::browserSession.id, token),
+                     ArmedClip{preparation.entry, preparation.clipId, preparation.generation},
+                     std::move(*lease), 1010.0, harness.board.count);
     }
 
     PollOutcome poll() { return Takeover::poll(*drag, environment); }

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "end_to_end/host_fixture.h"
-#include "platform/linux/file_url.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {

@@ -19,30 +19,30 @@ using testing::CapturedStandardError;
 // told to, recording every call in order.
 class ScriptedSession final : public ServedSession {
   public:
-    std::vector<Payload> receive(Item item) override {
+    std::vector<std::string> receive(ReadRequest request) override {
         calls.push_back("receive");
-        if (item.kind == Item::Kind::frame)
-            watching = std::string(item.body.begin(), item.body.end()) == "arm";
-        return replies;
-    }
-    std::vector<Payload> receiveRequest(ReadRequest) override {
-        calls.push_back("receiveRequest");
         if (outOfMemory)
             throw std::bad_alloc();
+        const auto* read = std::get_if<HostRequest>(&request);
+        watching = read != nullptr && read->requestId == "arm";
         return replies;
     }
-    std::vector<Payload> tick() override {
+    std::vector<std::string> receive(const Item&) override {
+        calls.push_back("receive item");
+        return replies;
+    }
+    std::vector<std::string> tick() override {
         calls.push_back("tick");
         ++ticks;
         if (ticks == stopWatchingAtTick)
             watching = false;
         return {};
     }
-    bool isWatching() override { return watching; }
+    bool isWatching() const override { return watching; }
     void sweep() override { calls.push_back("sweep"); }
     void shutdown() override { calls.push_back("shutdown"); }
 
-    std::vector<Payload> replies{"{\"a\":1}", "{\"b\":2}"};
+    std::vector<std::string> replies{"{\"a\":1}", "{\"b\":2}"};
     std::vector<std::string> calls;
     bool watching = false;
     bool outOfMemory = false;
@@ -70,6 +70,13 @@ struct Harness {
                           }};
 };
 
+// A request as the reader thread hands it over; the scripted session watches after "arm".
+ReadRequest request(const std::string& requestId) {
+    HostRequest read;
+    read.requestId = requestId;
+    return read;
+}
+
 std::string framed(const std::string& payload) {
     ByteBuffer bytes = FrameEncoder::frame(payload);
     return std::string(bytes.begin(), bytes.end());
@@ -77,8 +84,7 @@ std::string framed(const std::string& payload) {
 
 TEST(ConnectionTest, RepliesAreFramedAndWrittenInOrder) {
     Harness harness;
-    Item item = Item::frame(ByteBuffer{'x'});
-    harness.connection.handle(item);
+    harness.connection.handle(request("x"));
     EXPECT_EQ(harness.written,
               (std::vector<std::string>{framed("{\"a\":1}"), framed("{\"b\":2}")}));
     EXPECT_TRUE(harness.exits.empty());
@@ -92,12 +98,8 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
         std::string log;
     };
     const std::vector<Case> cases{
-        {"corrupt length",
-         [](Harness& h) {
-             Item item = Item::corrupt(67108865);
-             h.connection.handle(item);
-         },
-         1, "quenra-native-host: corrupt-frame-length\n"},
+        {"corrupt length", [](Harness& h) { h.connection.refuse(Item::corrupt(67108865)); }, 1,
+         "quenra-native-host: corrupt-frame-length\n"},
         {"end of input inside a frame", [](Harness& h) { h.connection.endOfInput(true); }, 0,
          "quenra-native-host: eof-mid-frame\n"},
         {"end of input between frames", [](Harness& h) { h.connection.endOfInput(false); }, 0, ""},
@@ -112,8 +114,7 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
         {"broken output",
          [](Harness& h) {
              h.outputBroken = true;
-             Item item = Item::empty();
-             h.connection.handle(item);
+             h.connection.refuse(Item::empty());
          },
          0, ""},
     };
@@ -133,8 +134,7 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
 TEST(ConnectionTest, ACorruptItemNeverReachesTheSession) {
     Harness harness;
     CapturedStandardError error;
-    Item item = Item::corrupt(1LL << 32);
-    harness.connection.handle(item);
+    harness.connection.refuse(Item::corrupt(1LL << 32));
     EXPECT_EQ(harness.session.calls, std::vector<std::string>{"shutdown"});
 }
 
@@ -152,8 +152,8 @@ TEST(ConnectionTest, TheWatchTimerExistsExactlyWhileTheSessionWatches) {
     harness.connection.startSweepTimer();
     EXPECT_EQ(harness.loop.timerCount(), 1u);
 
-    Item arm = Item::frame(ByteBuffer{'a', 'r', 'm'});
-    Item other = Item::frame(ByteBuffer{'o'});
+    const ReadRequest arm = request("arm");
+    const ReadRequest other = request("o");
     harness.connection.handle(arm);
     EXPECT_EQ(harness.loop.timerCount(), 2u);
     // More items while watching never add a second watch timer.
@@ -169,7 +169,7 @@ TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {
     // No sweep timer: the run then ends exactly when the watch timer goes, once the tick that
     // ended watching has been fully handled.
     Harness harness;
-    Item arm = Item::frame(ByteBuffer{'a', 'r', 'm'});
+    const ReadRequest arm = request("arm");
     harness.session.stopWatchingAtTick = 5;
     harness.connection.handle(arm);
     harness.loop.run();

@@ -18,18 +18,18 @@ namespace faults = testing::AllocationFaults;
 // Records what the reader hands over.
 class RecordingSession final : public ServedSession {
   public:
-    std::vector<Payload> receive(FrameDecoder::Item) override {
+    std::vector<std::string> receive(const FrameDecoder::Item&) override {
         handed.push_back("item");
         return {};
     }
-    std::vector<Payload> receiveRequest(ReadRequest request) override {
+    std::vector<std::string> receive(ReadRequest request) override {
         const auto* refused = std::get_if<RefusedRequest>(&request);
         handed.push_back(refused ? "refused: " + refused->failure.detail
                                  : "request " + std::get<HostRequest>(request).requestId);
         return {};
     }
-    std::vector<Payload> tick() override { return {}; }
-    bool isWatching() override { return false; }
+    std::vector<std::string> tick() override { return {}; }
+    bool isWatching() const override { return false; }
     void sweep() override {}
     void shutdown() override { handed.push_back("shutdown"); }
 

@@ -9,6 +9,7 @@
 #include "bridge_core/hashing.h"
 #include "bridge_core/limits.h"
 #include "platform/platform.h"
+#include "read_request.h"
 
 namespace quenra::testing {
 
@@ -36,8 +37,7 @@ SessionHarness::SessionHarness(const Limits& limits, const Platform& platform)
       }) {}
 
 std::vector<std::string> SessionHarness::sendRaw(const std::string& frameBody) {
-    return session.receive(
-        FrameDecoder::Item::frame(ByteBuffer(frameBody.begin(), frameBody.end())));
+    return session.receive(readRequest(frameBody));
 }
 
 boost::json::object SessionHarness::send(const boost::json::object& request) {

@@ -1,5 +1,6 @@
 // A host session over a real cache in a temporary folder and substitute services, with
-// helpers that send requests as frames and read the replies back as JSON.
+// helpers that send requests as frame bodies, read as the host reads them, and read the
+// replies back as JSON.
 #pragma once
 
 #include <boost/json/object.hpp>

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/linux/drag_board.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
 #include "test_peer/host_process.h"
 
 namespace quenra {

@@ -21,7 +21,7 @@
 
 #include "bridge_core/hashing.h"
 #include "bridge_core/identity.h"
-#include "platform/linux/file_url.h"
+#include "system_services/linux/file_url.h"
 #include "test_peer/host_process.h"
 #include "test_peer/midi_clip.h"
 #include "test_peer/requests.h"

@@ -13,7 +13,7 @@
 #include "bridge_core/files.h"
 #include "bridge_core/json_writer.h"
 #include "bridge_core/services.h"
-#include "platform/linux/drag_board.h"
+#include "system_services/linux/drag_board.h"
 
 namespace quenra {
 namespace {

@@ -13,8 +13,8 @@
 #include "bridge_core/files.h"
 #include "native_host/host_entry.h"
 #include "native_host/output.h"
-#include "platform/linux/drag_board.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/drag_board.h"
+#include "system_services/linux/drag_board.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "bridge_core/files.h"
-#include "platform/linux/file_url.h"
 #include "platform/system_locations.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra {
 namespace {

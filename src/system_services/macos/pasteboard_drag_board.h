@@ -1,5 +1,5 @@
 // The product's drag board: the system drag pasteboard through AppKit. Objective-C++ only; the
-// host reaches it through openSystemDragBoard (platform/system_drag.h).
+// host reaches it through openSystemDragBoard (system_services/system_drag_board.h).
 #pragma once
 
 #include "bridge_core/services.h"

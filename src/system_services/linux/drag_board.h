@@ -13,7 +13,7 @@
 
 #include "bridge_core/files.h"
 #include "bridge_core/services.h"
-#include "platform/linux/drag_board_state.h"
+#include "system_services/linux/drag_board_state.h"
 
 namespace quenra {
 

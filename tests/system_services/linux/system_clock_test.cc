@@ -1,4 +1,4 @@
-#include "platform/system_clock.h"
+#include "system_services/system_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <ctime>
 #include <iomanip>
 #include <set>
+
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {

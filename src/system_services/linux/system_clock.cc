@@ -1,6 +1,6 @@
-// The Linux clocks and generator: CLOCK_REALTIME, CLOCK_MONOTONIC (which, like the product's
-// raw uptime clock, stops during suspend) and the system's secure random bytes.
-#include "platform/system_clock.h"
+// The Linux clocks: CLOCK_REALTIME, and CLOCK_MONOTONIC, which, like the product's raw uptime
+// clock, stops during suspend.
+#include "system_services/system_clock.h"
 
 #include <time.h>
 
@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "bridge_core/log.h"
-#include "platform/secure_random.h"
 
 namespace quenra {
 namespace {

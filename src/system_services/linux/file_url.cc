@@ -1,4 +1,4 @@
-#include "platform/linux/file_url.h"
+#include "system_services/linux/file_url.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // The host's drag pasteboard and mouse on Linux: the file-backed drag board.
-#include "platform/system_drag.h"
-
-#include "platform/linux/drag_board.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_mouse_buttons.h"
 
 namespace quenra {
 

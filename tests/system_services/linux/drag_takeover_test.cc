@@ -7,13 +7,14 @@
 
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
-#include "platform/linux/drag_board.h"
-#include "platform/linux/file_url.h"
 #include "platform/platform.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
+#include "support/read_request.h"
 #include "support/session_harness.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/drag_board.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra {
 namespace {
@@ -29,8 +30,7 @@ struct BoardSession {
 
     boost::json::object send(const boost::json::object& request) {
         const std::string text = boost::json::serialize(request);
-        const std::vector<std::string> replies =
-            session.receive(FrameDecoder::Item::frame(ByteBuffer(text.begin(), text.end())));
+        const std::vector<std::string> replies = session.receive(testing::readRequest(text));
         EXPECT_EQ(replies.size(), 1u);
         return boost::json::parse(replies.at(0)).as_object();
     }

@@ -1,6 +1,6 @@
 // The macOS clocks: the raw uptime clock, which stops while the machine sleeps, for deadlines;
 // the real-time clock for stored times.
-#include "platform/system_clock.h"
+#include "system_services/system_clock.h"
 
 #include <time.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/drag_board.h"
+#include "system_services/linux/drag_board.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/linux/file_url.h"
 #include "support/temporary_directory.h"
+#include "system_services/linux/file_url.h"
 
 namespace quenra {
 namespace {

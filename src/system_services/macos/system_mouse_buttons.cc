@@ -1,4 +1,4 @@
-#include "platform/macos/system_mouse_buttons.h"
+#include "system_services/macos/system_mouse_buttons.h"
 
 #include <CoreGraphics/CoreGraphics.h>
 

@@ -1,11 +1,11 @@
 // The host's drag pasteboard and mouse on macOS: the system pasteboard a drag in progress uses
 // (never the general one), and CoreGraphics' button state.
-#include "platform/system_drag.h"
-
 #import <AppKit/AppKit.h>
 
-#include "platform/macos/pasteboard_drag_board.h"
-#include "platform/macos/system_mouse_buttons.h"
+#include "system_services/macos/pasteboard_drag_board.h"
+#include "system_services/macos/system_mouse_buttons.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_mouse_buttons.h"
 
 namespace quenra {
 

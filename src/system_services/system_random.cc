@@ -1,9 +1,10 @@
 // The production random source over the system's secure generator, the same on every system.
+#include "system_services/system_random.h"
+
 #include <cstdlib>
 
 #include "bridge_core/log.h"
 #include "platform/secure_random.h"
-#include "platform/system_clock.h"
 
 namespace quenra {
 

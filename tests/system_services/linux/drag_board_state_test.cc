@@ -1,4 +1,4 @@
-#include "platform/linux/drag_board_state.h"
+#include "system_services/linux/drag_board_state.h"
 
 #include <gtest/gtest.h>
 

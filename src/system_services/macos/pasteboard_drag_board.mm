@@ -1,4 +1,4 @@
-#include "platform/macos/pasteboard_drag_board.h"
+#include "system_services/macos/pasteboard_drag_board.h"
 
 #import <AppKit/AppKit.h>
 #import <Foundation/Foundation.h>
