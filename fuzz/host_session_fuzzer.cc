@@ -387,7 +387,7 @@ class Run {
             case 8:
                 // Another program replaces the armed clip file under its name.
                 if (const ArmedDrag* drag = session_.armed()) {
-                    const std::string path = drag->clip.entry->fileURL();
+                    const std::string path = drag->clips.front().entry->fileURL();
                     ::unlink(path.c_str());
                     const std::uint8_t stranger[] = {'M', 'T', 'h', 'd'};
                     Files::writeNew(path, stranger);

@@ -54,8 +54,8 @@ struct Prepare {
     std::string suggestedName;
 };
 
-using Body =
-    std::variant<HelloRequest, Prepare, ArmRequest, CancelRequest, ReleaseRequest, StatusRequest>;
+using Body = std::variant<HelloRequest, Prepare, ArmRequest, CancelRequest, ReleaseRequest,
+                          StatusRequest, ArmListRequest>;
 
 struct Request {
     std::string requestId;
@@ -168,6 +168,56 @@ Prepare readPrepare(const object& request) {
     return prepare;
 }
 
+ArmRequest readArm(const object& request) {
+    ArmRequest arm;
+    arm.preparedId = lowerHexMember(request, "preparedId", 32);
+    arm.clipId = identifierMember(request, "clipId", 1, 64);
+    arm.generation = integer(request, "generation", 1, largestGeneration);
+    arm.sha256 = lowerHexMember(request, "sha256", 64);
+    return arm;
+}
+
+// "clips": 2 to 16 objects of exactly the four one-clip members, no prepared id twice, and
+// none of those members beside the list.
+ArmListRequest readArmList(const object& request) {
+    static constexpr const char* members[] = {"preparedId", "clipId", "generation", "sha256"};
+    for (const char* key : members) {
+        if (request.contains(key)) {
+            fail("clips cannot come with preparedId, clipId, generation or sha256");
+        }
+    }
+    if (!request.at("clips").is_array()) {
+        fail("clips must be an array");
+    }
+    const boost::json::array& list = request.at("clips").as_array();
+    if (list.size() < 2 || list.size() > 16) {
+        fail("clips must hold 2 to 16 clips");
+    }
+    ArmListRequest arm;
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        const std::string place = "clips[" + std::to_string(index) + "]";
+        const object* clip = list[index].if_object();
+        bool exact = clip != nullptr && clip->size() == 4;
+        for (const char* key : members) {
+            exact = exact && clip->contains(key);
+        }
+        if (!exact) {
+            fail(place + " must be an object of exactly preparedId, clipId, generation and sha256");
+        }
+        try {
+            arm.clips.push_back(readArm(*clip));
+        } catch (const ProtocolFailure& failed) {
+            fail(place + ": " + failed.detail);
+        }
+        for (std::size_t earlier = 0; earlier < index; ++earlier) {
+            if (arm.clips[earlier].preparedId == arm.clips[index].preparedId) {
+                fail(place + " repeats a preparedId");
+            }
+        }
+    }
+    return arm;
+}
+
 Body readBody(const object& request) {
     const auto type = stringMember(request, "type");
     if (type == "HELLO") {
@@ -178,12 +228,10 @@ Body readBody(const object& request) {
         return readPrepare(request);
     }
     if (type == "ARM") {
-        ArmRequest arm;
-        arm.preparedId = lowerHexMember(request, "preparedId", 32);
-        arm.clipId = identifierMember(request, "clipId", 1, 64);
-        arm.generation = integer(request, "generation", 1, largestGeneration);
-        arm.sha256 = lowerHexMember(request, "sha256", 64);
-        return arm;
+        if (request.contains("clips")) {
+            return readArmList(request);
+        }
+        return readArm(request);
     }
     if (type == "CANCEL") {
         return CancelRequest{checkedString(request, "token", 43, [](std::string_view text) {

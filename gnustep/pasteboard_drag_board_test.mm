@@ -25,7 +25,7 @@ TEST_F(PasteboardDragBoardOnGNUstep, ReadsTheBrowsersDragAndClaimsItForTheDropTa
 
     // A name the URL has to escape, as a clip's name may be.
     const std::string path = home.join("Bass line ü #1.mid");
-    const ClaimResult claim = board->claim(path);
+    const ClaimResult claim = board->claim({path});
     EXPECT_EQ(claim, (ClaimResult{browser + 1, true, true}));
 
     const boost::json::object seen = dropTarget();

@@ -80,7 +80,12 @@ std::string HostSession::handle(HostRequest& request) {
         Overloaded{
             [&](const HelloRequest&) { return hello(requestId); },
             [&](PrepareRequest& prepareRequest) { return prepare(prepareRequest, requestId); },
-            [&](const ArmRequest& armRequest) { return arm(armRequest, requestId, *bound_); },
+            [&](const ArmRequest& armRequest) {
+                return arm(std::span(&armRequest, 1), false, requestId, *bound_);
+            },
+            [&](const ArmListRequest& armRequest) {
+                return arm(armRequest.clips, true, requestId, *bound_);
+            },
             [&](const CancelRequest& cancelRequest) {
                 return cancel(cancelRequest.token, requestId);
             },
@@ -284,7 +289,10 @@ void HostSession::sweep() {
 }
 
 bool HostSession::isArmedOn(const Preparation& preparation) const {
-    return armed_ && armed_->clip.entry->preparedId() == preparation.entry->preparedId();
+    return armed_ &&
+           std::any_of(armed_->clips.begin(), armed_->clips.end(), [&](const ArmedClip& clip) {
+               return clip.entry->preparedId() == preparation.entry->preparedId();
+           });
 }
 
 }  // namespace quenra

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -82,9 +83,21 @@ class HostSession final : public ServedSession {
     void forget(Preparation& preparation);
 
     // The drag half, in host_session_drag.cc.
-    std::string arm(const ArmRequest& request, const std::string& requestId,
-                    const SessionID& session);
+    // One clip (isList false) or a "clips" list; the replies take the request's form.
+    std::string arm(std::span<const ArmRequest> requested, bool isList,
+                    const std::string& requestId, const SessionID& session);
+    // The clip of each request in order, or the refusal of the first that names no
+    // preparation (unknownPrepared) or another generation or content (stale).
+    std::optional<ErrorCode> findClips(std::span<const ArmRequest> requested,
+                                       std::vector<ArmedClip>& clips) const;
+    // Moves every clip's record to armed, noting each one's state before; false when one
+    // cannot be written, the records moved so far being put back.
+    bool recordArmed(std::vector<ArmedClip>& clips);
+    // The armed drag is of exactly these prepared clips, in this order.
+    bool isArmedWith(const std::vector<ArmedClip>& clips) const;
     std::string armedReply(const std::string& requestId, const ArmedDrag& drag);
+    // Records every clip of a claimed drag as published; its PUBLISHED event.
+    std::string published(std::unique_ptr<ArmedDrag> drag);
     // Takes the armed drag out and gives its lease up; every record stays as it is (a drag
     // that was published or failed).
     std::unique_ptr<ArmedDrag> finishArm();

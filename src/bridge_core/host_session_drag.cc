@@ -1,5 +1,5 @@
-// The drag half of the host session: arming a prepared clip, the poll step that the runtime's
-// watch timer drives, and ending a drag with or without publishing it.
+// The drag half of the host session: arming one prepared clip or a list of them, the poll step that
+// the runtime's watch timer drives, and ending a drag with or without publishing it.
 #include <algorithm>
 #include <utility>
 
@@ -10,21 +10,33 @@
 
 namespace quenra {
 
-std::string HostSession::arm(const ArmRequest& request, const std::string& requestId,
-                             const SessionID& session) {
-    const auto found = preparations_.find(request.preparedId);
-    if (found == preparations_.end()) {
-        return failure(ErrorCode::unknownPrepared, requestId);
+std::optional<ErrorCode> HostSession::findClips(std::span<const ArmRequest> requested,
+                                                std::vector<ArmedClip>& clips) const {
+    for (const ArmRequest& request : requested) {
+        const auto found = preparations_.find(request.preparedId);
+        if (found == preparations_.end()) {
+            return ErrorCode::unknownPrepared;
+        }
+        const Preparation& preparation = found->second;
+        if (preparation.clipId != request.clipId || preparation.generation != request.generation ||
+            preparation.sha256 != request.sha256) {
+            return ErrorCode::stale;
+        }
+        clips.push_back(ArmedClip{preparation.entry, preparation.clipId, preparation.generation});
     }
-    const Preparation& preparation = found->second;
-    if (preparation.clipId != request.clipId || preparation.generation != request.generation ||
-        preparation.sha256 != request.sha256) {
-        return failure(ErrorCode::stale, requestId);
+    return std::nullopt;
+}
+
+std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
+                             const std::string& requestId, const SessionID& session) {
+    std::vector<ArmedClip> clips;
+    if (const auto refused = findClips(requested, clips)) {
+        return failure(*refused, requestId);
     }
     const Limits& limits = environment_.limits;
     const double now = environment_.clock.monotonicNow();
     if (armed_) {
-        if (isArmedOn(preparation)) {
+        if (isArmedWith(clips)) {
             armed_->deadline = now + limits.armLease;
             return armedReply(requestId, *armed_);
         }
@@ -43,14 +55,7 @@ std::string HostSession::arm(const ArmRequest& request, const std::string& reque
         Log::note("busy");
         return failure(ErrorCode::busy, requestId);
     }
-
-    OwnedEntry& entry = *preparation.entry;
-    const EntryState stateBeforeArm = entry.record().state;
-    const EntryState armedState =
-        stateBeforeArm == EntryState::prepared ? EntryState::armed : stateBeforeArm;
-    const double retainUntil = std::max(entry.record().retainUntil.value_or(0),
-                                        environment_.clock.wallNow() + limits.retention);
-    if (!updateRecord(entry, armedState, retainUntil)) {
+    if (!recordArmed(clips)) {
         Log::note("record-arm-failed");
         return failure(ErrorCode::internal, requestId);
     }
@@ -58,24 +63,72 @@ std::string HostSession::arm(const ArmRequest& request, const std::string& reque
     std::string token = environment_.random.base64URL(16);
     std::string marker = Takeover::marker(session.id, token);
     const std::int64_t baseline = environment_.board.changeCount();
-    armed_ = std::make_unique<ArmedDrag>(
-        std::move(token), std::move(marker),
-        ArmedClip{preparation.entry, preparation.clipId, preparation.generation, stateBeforeArm},
-        std::move(*lease), now + limits.armLease, baseline);
+    armed_ =
+        std::make_unique<ArmedDrag>(std::move(token), std::move(marker), std::move(clips), isList,
+                                    std::move(*lease), now + limits.armLease, baseline);
     Log::note("armed");
     return armedReply(requestId, *armed_);
 }
 
+bool HostSession::recordArmed(std::vector<ArmedClip>& clips) {
+    const double retainFrom = environment_.clock.wallNow() + environment_.limits.retention;
+    std::vector<std::optional<double>> retainedBefore;
+    for (ArmedClip& clip : clips) {
+        OwnedEntry& entry = *clip.entry;
+        // Read only now: ending the drag armed before may just have put the record back.
+        clip.stateBeforeArm = entry.record().state;
+        retainedBefore.push_back(entry.record().retainUntil);
+        const EntryState armedState =
+            clip.stateBeforeArm == EntryState::prepared ? EntryState::armed : clip.stateBeforeArm;
+        const double retainUntil = std::max(entry.record().retainUntil.value_or(0), retainFrom);
+        if (updateRecord(entry, armedState, retainUntil)) {
+            continue;
+        }
+        // A refused ARM arms nothing: the records armed so far go back to what they were.
+        for (std::size_t index = 0; index + 1 < retainedBefore.size(); ++index) {
+            if (!updateRecord(*clips[index].entry, clips[index].stateBeforeArm,
+                              retainedBefore[index])) {
+                Log::note("record-unarm-failed");
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
+bool HostSession::isArmedWith(const std::vector<ArmedClip>& clips) const {
+    return armed_ && std::equal(armed_->clips.begin(), armed_->clips.end(), clips.begin(),
+                                clips.end(), [](const ArmedClip& armed, const ArmedClip& asked) {
+                                    return armed.entry->preparedId() == asked.entry->preparedId();
+                                });
+}
+
 std::string HostSession::armedReply(const std::string& requestId, const ArmedDrag& drag) {
-    const ArmedClip& clip = drag.clip;
+    const auto leaseMs = static_cast<std::int64_t>(environment_.limits.armLease * 1000);
+    if (!drag.isList) {
+        const ArmedClip& clip = drag.clips.front();
+        return reply(MessageType::armed, requestId,
+                     {
+                         {"preparedId", clip.entry->preparedId()},
+                         {"clipId", clip.clipId},
+                         {"generation", clip.generation},
+                         {"token", drag.token},
+                         {"marker", drag.marker},
+                         {"leaseMs", leaseMs},
+                     });
+    }
+    boost::json::array clips;
+    for (const ArmedClip& clip : drag.clips) {
+        clips.push_back(boost::json::object{{"preparedId", clip.entry->preparedId()},
+                                            {"clipId", clip.clipId},
+                                            {"generation", clip.generation}});
+    }
     return reply(MessageType::armed, requestId,
                  {
-                     {"preparedId", clip.entry->preparedId()},
-                     {"clipId", clip.clipId},
-                     {"generation", clip.generation},
+                     {"clips", std::move(clips)},
                      {"token", drag.token},
                      {"marker", drag.marker},
-                     {"leaseMs", static_cast<std::int64_t>(environment_.limits.armLease * 1000)},
+                     {"leaseMs", leaseMs},
                  });
 }
 
@@ -93,18 +146,8 @@ std::vector<std::string> HostSession::tick() {
             Log::note("expired");
             return {event(MessageType::expired, {{"token", token}})};
         }
-        case PollOutcome::Kind::published: {
-            const std::unique_ptr<ArmedDrag> drag = finishArm();
-            OwnedEntry& entry = *drag->clip.entry;
-            if (!updateRecord(entry, EntryState::published,
-                              environment_.clock.wallNow() + environment_.limits.retention)) {
-                Log::note("record-publication-failed");
-            }
-            Log::note("published");
-            return {event(MessageType::published, {{"token", drag->token},
-                                                   {"preparedId", entry.preparedId()},
-                                                   {"generation", drag->clip.generation}})};
-        }
+        case PollOutcome::Kind::published:
+            return {published(finishArm())};
         case PollOutcome::Kind::failed: {
             const std::unique_ptr<ArmedDrag> drag = finishArm();
             Log::note("drag-failed");
@@ -123,11 +166,32 @@ std::unique_ptr<ArmedDrag> HostSession::finishArm() {
 
 void HostSession::endArm() {
     const std::unique_ptr<ArmedDrag> drag = finishArm();
-    const ArmedClip& clip = drag->clip;
-    if (clip.stateBeforeArm == EntryState::prepared &&
-        !updateRecord(*clip.entry, EntryState::prepared, std::nullopt)) {
-        Log::note("record-unarm-failed");
+    for (const ArmedClip& clip : drag->clips) {
+        if (clip.stateBeforeArm == EntryState::prepared &&
+            !updateRecord(*clip.entry, EntryState::prepared, std::nullopt)) {
+            Log::note("record-unarm-failed");
+        }
     }
+}
+
+std::string HostSession::published(std::unique_ptr<ArmedDrag> drag) {
+    const double retainUntil = environment_.clock.wallNow() + environment_.limits.retention;
+    boost::json::array clips;
+    for (const ArmedClip& clip : drag->clips) {
+        if (!updateRecord(*clip.entry, EntryState::published, retainUntil)) {
+            Log::note("record-publication-failed");
+        }
+        clips.push_back(boost::json::object{{"preparedId", clip.entry->preparedId()},
+                                            {"generation", clip.generation}});
+    }
+    Log::note("published");
+    if (!drag->isList) {
+        const ArmedClip& clip = drag->clips.front();
+        return event(MessageType::published, {{"token", drag->token},
+                                              {"preparedId", clip.entry->preparedId()},
+                                              {"generation", clip.generation}});
+    }
+    return event(MessageType::published, {{"token", drag->token}, {"clips", std::move(clips)}});
 }
 
 bool HostSession::updateRecord(OwnedEntry& entry, EntryState state,

@@ -20,6 +20,7 @@ struct Limits {
     std::int64_t maxResponseFrameBytes = 65536;
     std::int64_t maxNameLength = 200;
     std::int64_t markerMaxBytes = 256;
+    std::int64_t maxClipsPerDrag = 16;
     double armLease = 10.0;
     double preparedIdle = 300.0;
     double retention = 86400.0;

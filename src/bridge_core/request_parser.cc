@@ -137,12 +137,60 @@ PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& 
     return prepare;
 }
 
+constexpr std::array<std::string_view, 4> armMembers{"preparedId", "clipId", "generation",
+                                                     "sha256"};
+
 ArmRequest readArm(const object& request) {
     ArmRequest arm;
     arm.preparedId = lowerHexMember(request, "preparedId", 32);
     arm.clipId = identifierMember(request, "clipId", 1, 64);
     arm.generation = integer(request, "generation", 1, largestGeneration);
     arm.sha256 = lowerHexMember(request, "sha256", 64);
+    return arm;
+}
+
+// Element index of "clips": an object of exactly the four members of a one-clip ARM, each
+// checked as there.
+ArmRequest readListedArm(const value& element, std::size_t index) {
+    const std::string place = "clips[" + std::to_string(index) + "]";
+    const object* clip = element.if_object();
+    if (clip == nullptr || clip->size() != armMembers.size() ||
+        !std::all_of(armMembers.begin(), armMembers.end(),
+                     [&](std::string_view key) { return clip->contains(key); })) {
+        fail(place + " must be an object of exactly preparedId, clipId, generation and sha256");
+    }
+    try {
+        return readArm(*clip);
+    } catch (const ProtocolFailure& failed) {
+        fail(place + ": " + failed.detail);
+    }
+}
+
+// The "clips" form of ARM: 2 to maxClipsPerDrag clips, none named twice, and none of the
+// one-clip members beside it, so that one clip has one spelling.
+ArmListRequest readArmList(const object& request, const value& clips) {
+    if (std::any_of(armMembers.begin(), armMembers.end(),
+                    [&](std::string_view key) { return request.contains(key); })) {
+        fail("clips cannot come with preparedId, clipId, generation or sha256");
+    }
+    const boost::json::array* list = clips.if_array();
+    if (list == nullptr) {
+        fail("clips must be an array");
+    }
+    const auto most = static_cast<std::size_t>(Limits::standard().maxClipsPerDrag);
+    if (list->size() < 2 || list->size() > most) {
+        fail("clips must hold 2 to " + std::to_string(most) + " clips");
+    }
+    ArmListRequest arm;
+    for (std::size_t index = 0; index < list->size(); ++index) {
+        ArmRequest clip = readListedArm((*list)[index], index);
+        for (const ArmRequest& earlier : arm.clips) {
+            if (earlier.preparedId == clip.preparedId) {
+                fail("clips[" + std::to_string(index) + "] repeats a preparedId");
+            }
+        }
+        arm.clips.push_back(std::move(clip));
+    }
     return arm;
 }
 
@@ -155,6 +203,9 @@ RequestBody readBody(const object& request, std::optional<Base64Payload>& read) 
         return readPrepare(request, read);
     }
     if (type == MessageType::arm) {
+        if (const value* clips = request.if_contains("clips")) {
+            return readArmList(request, *clips);
+        }
         return readArm(request);
     }
     if (type == MessageType::cancel) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "bridge_core/base64_payload.h"
 #include "bridge_core/protocol.h"
@@ -48,12 +49,20 @@ struct PrepareRequest {
     bool operator==(const PrepareRequest&) const = default;
 };
 
+// An ARM of one clip, or one clip of an ARM's "clips".
 struct ArmRequest {
     std::string preparedId;  // 32 lowercase hex digits
     std::string clipId;
     std::int64_t generation = 0;
     std::string sha256;
     bool operator==(const ArmRequest&) const = default;
+};
+
+// An ARM of 2 to maxClipsPerDrag clips, in the order their files go on the pasteboard; no
+// prepared id twice.
+struct ArmListRequest {
+    std::vector<ArmRequest> clips;
+    bool operator==(const ArmListRequest&) const = default;
 };
 
 struct CancelRequest {
@@ -70,9 +79,9 @@ struct StatusRequest {
     bool operator==(const StatusRequest&) const = default;
 };
 
-// hello, prepare, arm, cancel, release, status.
+// hello, prepare, arm, cancel, release, status, and arm with a "clips" list.
 using RequestBody = std::variant<HelloRequest, PrepareRequest, ArmRequest, CancelRequest,
-                                 ReleaseRequest, StatusRequest>;
+                                 ReleaseRequest, StatusRequest, ArmListRequest>;
 
 struct HostRequest {
     std::string requestId;

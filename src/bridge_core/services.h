@@ -10,6 +10,8 @@
 
 namespace quenra {
 
+// What a claim wrote: the change count it declared, whether every path's file URL was
+// written, and whether the file-names list was.
 struct ClaimResult {
     std::int64_t declaredChangeCount = 0;
     bool fileURLWritten = false;
@@ -34,10 +36,11 @@ class DragBoard {
     // name once, at its first place.
     virtual std::vector<std::string> types() = 0;
     virtual std::optional<std::string> plainText() = 0;
-    // Declares [file URL, file names], which clears the board, then stores the file URL of
-    // path (absolute string, scheme included) and a one-element list holding path itself.
-    // No plain text survives a claim.
-    virtual ClaimResult claim(const std::string& path) = 0;
+    // Puts the files at paths (absolute, at least one) on the board, which clears it first: one
+    // item per file, in order, each holding its file URL (absolute string, scheme included),
+    // and the file-names list holding every path in the same order. For one path that is one
+    // item declaring [file URL, file names]. No plain text survives a claim.
+    virtual ClaimResult claim(const std::vector<std::string>& paths) = 0;
 };
 
 class MouseButtons {

@@ -13,11 +13,12 @@ bool contains(const std::vector<std::string>& types, const char* type) {
 
 }  // namespace
 
-ArmedDrag::ArmedDrag(std::string token, std::string marker, ArmedClip clip, ArmLease lease,
-                     double deadline, std::int64_t baseline)
+ArmedDrag::ArmedDrag(std::string token, std::string marker, std::vector<ArmedClip> clips,
+                     bool isList, ArmLease lease, double deadline, std::int64_t baseline)
     : token(std::move(token)),
       marker(std::move(marker)),
-      clip(std::move(clip)),
+      clips(std::move(clips)),
+      isList(isList),
       lease(std::move(lease)),
       deadline(deadline),
       lastSeen(baseline) {}
@@ -73,11 +74,14 @@ PollOutcome Takeover::poll(ArmedDrag& drag, const SessionEnvironment& environmen
         return PollOutcome::waiting();
     }
 
-    const OwnedEntry& entry = *drag.clip.entry;
-    if (!environment.cache.isIntact(entry)) {
-        return PollOutcome::failed(ErrorCode::internal);
+    std::vector<std::string> paths;
+    for (const ArmedClip& clip : drag.clips) {
+        if (!environment.cache.isIntact(*clip.entry)) {
+            return PollOutcome::failed(ErrorCode::internal);
+        }
+        paths.push_back(clip.entry->fileURL());
     }
-    const ClaimResult result = board.claim(entry.fileURL());
+    const ClaimResult result = board.claim(paths);
     drag.ownWrites.insert(result.declaredChangeCount);
     if (result.declaredChangeCount > count && result.fileURLWritten && result.filenamesWritten) {
         return PollOutcome::published();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "bridge_core/arm_lease.h"
 #include "bridge_core/cache.h"
@@ -16,8 +17,8 @@
 
 namespace quenra {
 
-// The clip an armed drag carries: its entry (the preparation that holds the entry's owner
-// lock outlives the drag), what the drag's messages name it by, and the record's state before
+// A clip an armed drag carries: its entry (the preparation that holds the entry's owner lock
+// outlives the drag), what the drag's messages name it by, and the record's state before
 // arming; a drag that ends unpublished restores `prepared`.
 struct ArmedClip {
     std::shared_ptr<OwnedEntry> entry;
@@ -28,12 +29,15 @@ struct ArmedClip {
 
 class ArmedDrag {
   public:
-    ArmedDrag(std::string token, std::string marker, ArmedClip clip, ArmLease lease,
-              double deadline, std::int64_t baseline);
+    ArmedDrag(std::string token, std::string marker, std::vector<ArmedClip> clips, bool isList,
+              ArmLease lease, double deadline, std::int64_t baseline);
 
     const std::string token;
     const std::string marker;
-    const ArmedClip clip;
+    // In the order their files go on the pasteboard.
+    const std::vector<ArmedClip> clips;
+    // Armed with a "clips" list, which its messages then use too.
+    const bool isList;
     // The per-user arm lock, held exactly while this drag is armed.
     ArmLease lease;
     double deadline;

@@ -8,6 +8,7 @@
 
 #include "bridge_core/host_session.h"
 #include "support/child_process.h"
+#include "support/read_request.h"
 #include "support/session_harness.h"
 
 namespace quenra {
@@ -144,7 +145,7 @@ TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     const boost::json::object armed = harness.arm(other);
     EXPECT_NE(armed.at("token"), boost::json::value(tokenText));
-    EXPECT_EQ(harness.session.armed()->clip.entry->preparedId(), idOf(other));
+    EXPECT_EQ(harness.session.armed()->clips.front().entry->preparedId(), idOf(other));
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
     EXPECT_FALSE(harness.record(fixture.preparedId).contains("retainUntil"));
     EXPECT_EQ(harness.record(idOf(other)).at("state"), "armed");
@@ -249,8 +250,8 @@ TEST(HostSessionTick, EachOutcomeSendsItsEventAndLeavesItsRecordState) {
          "published", "published", publishedAt + 86400},
         {"clip file changed",
          [](DragFixture& fixture) {
-             std::filesystem::resize_file(fixture.harness.session.armed()->clip.entry->fileURL(),
-                                          3);
+             std::filesystem::resize_file(
+                 fixture.harness.session.armed()->clips.front().entry->fileURL(), 3);
              fixture.harness.board.beginChromeDrag(fixture.marker());
          },
          R"({"code":"INTERNAL",)" + envelope + R"(,"token":")" + tokenText +
@@ -357,6 +358,269 @@ TEST(HostSessionTick, ReArmingAPublishedClipKeepsItPublishedAndItsLaterRetention
     harness.session.shutdown();
     EXPECT_TRUE(std::filesystem::exists(harness.entryDirectory(fixture.preparedId)));
     EXPECT_TRUE(harness.session.preparations().empty());
+}
+
+// Three prepared clips, for ARMs of a list.
+struct ListFixture : DragFixture {
+    ListFixture() {
+        second = harness.prepare("clip-b", 1, makeClip(2));
+        third = harness.prepare("clip-c", 1, makeClip(3));
+    }
+
+    boost::json::object listRequest(const std::vector<const boost::json::object*>& clips) {
+        boost::json::object request = harness.request("ARM");
+        boost::json::array list;
+        for (const boost::json::object* clip : clips) {
+            boost::json::object element;
+            for (const char* key : {"preparedId", "clipId", "generation", "sha256"}) {
+                element[key] = clip->at(key);
+            }
+            list.push_back(std::move(element));
+        }
+        request["clips"] = std::move(list);
+        return request;
+    }
+
+    boost::json::object armList(const std::vector<const boost::json::object*>& clips) {
+        const boost::json::object reply = harness.send(listRequest(clips));
+        EXPECT_EQ(reply.at("type"), "ARMED") << boost::json::serialize(reply);
+        return reply;
+    }
+
+    boost::json::object second;
+    boost::json::object third;
+};
+
+TEST(HostSessionArmList, RefusalsArmNothingAndLeaveTheArmedDragAsItWas) {
+    using Edit = std::function<void(ListFixture&, boost::json::object & request)>;
+    const auto element = [](std::size_t index) {
+        return [index](boost::json::object& request) -> boost::json::object& {
+            return request["clips"].as_array()[index].as_object();
+        };
+    };
+    struct Case {
+        const char* name;
+        Edit edit;
+        std::string code;
+        std::string detail;  // of a BAD_REQUEST
+    };
+    const std::string shape =
+        " must be an object of exactly preparedId, clipId, generation and sha256";
+    const std::vector<Case> cases = {
+        {"both forms",
+         [](ListFixture& f, boost::json::object& r) { r["preparedId"] = f.preparedId; },
+         "BAD_REQUEST", "clips cannot come with preparedId, clipId, generation or sha256"},
+        {"not an array", [](ListFixture&, boost::json::object& r) { r["clips"] = 2; },
+         "BAD_REQUEST", "clips must be an array"},
+        {"no clip", [](ListFixture&, boost::json::object& r) { r["clips"].as_array().clear(); },
+         "BAD_REQUEST", "clips must hold 2 to 16 clips"},
+        {"one clip", [](ListFixture&, boost::json::object& r) { r["clips"].as_array().resize(1); },
+         "BAD_REQUEST", "clips must hold 2 to 16 clips"},
+        {"17 clips",
+         [](ListFixture&, boost::json::object& r) {
+             boost::json::array& list = r["clips"].as_array();
+             while (list.size() < 17) {
+                 boost::json::object clip = list[0].as_object();
+                 clip["preparedId"] = std::string(31, 'e') + "0123456789abcdef"[list.size() % 16];
+                 list.push_back(std::move(clip));
+             }
+         },
+         "BAD_REQUEST", "clips must hold 2 to 16 clips"},
+        {"an element that is not an object",
+         [](ListFixture&, boost::json::object& r) { r["clips"].as_array()[1] = "clip-b"; },
+         "BAD_REQUEST", "clips[1]" + shape},
+        {"a fifth member",
+         [element](ListFixture&, boost::json::object& r) { element(1)(r)["token"] = "x"; },
+         "BAD_REQUEST", "clips[1]" + shape},
+        {"a member missing",
+         [element](ListFixture&, boost::json::object& r) { element(2)(r).erase("sha256"); },
+         "BAD_REQUEST", "clips[2]" + shape},
+        {"a malformed member",
+         [element](ListFixture&, boost::json::object& r) { element(1)(r)["generation"] = 0; },
+         "BAD_REQUEST", "clips[1]: generation is out of range"},
+        {"the same prepared id twice",
+         [element](ListFixture&, boost::json::object& r) { element(2)(r) = element(0)(r); },
+         "BAD_REQUEST", "clips[2] repeats a preparedId"},
+        {"an unknown clip before a stale one",
+         [element](ListFixture&, boost::json::object& r) {
+             element(1)(r)["preparedId"] = std::string(32, '0');
+             element(2)(r)["generation"] = 2;
+         },
+         "UNKNOWN_PREPARED", ""},
+        {"a stale clip before an unknown one",
+         [element](ListFixture&, boost::json::object& r) {
+             element(1)(r)["sha256"] = std::string(64, 'c');
+             element(2)(r)["preparedId"] = std::string(32, '0');
+         },
+         "STALE", ""},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        ListFixture fixture;
+        SessionHarness& harness = fixture.harness;
+        const boost::json::object other = harness.prepare("clip-d", 1, makeClip(4));
+        const std::string token(harness.arm(other).at("token").as_string());
+        const std::vector<const boost::json::object*> all = {&fixture.prepared, &fixture.second,
+                                                             &fixture.third, &other};
+        std::vector<std::string> records;
+        for (const auto* clip : all) {
+            records.push_back(harness.recordText(idOf(*clip)));
+        }
+
+        boost::json::object request =
+            fixture.listRequest({&fixture.prepared, &fixture.second, &fixture.third});
+        item.edit(fixture, request);
+        EXPECT_EQ(codeOf(harness.send(request)), item.code);
+        const ReadRequest read = testing::readRequest(boost::json::serialize(request));
+        if (const auto* refused = std::get_if<RefusedRequest>(&read)) {
+            EXPECT_EQ(refused->failure.detail, item.detail);
+        } else {
+            EXPECT_EQ(item.detail, "");
+        }
+
+        ASSERT_TRUE(harness.session.isWatching());
+        EXPECT_EQ(harness.session.armed()->token, token);
+        std::size_t index = 0;
+        for (const auto* clip : all) {
+            EXPECT_EQ(harness.recordText(idOf(*clip)), records[index++]);
+        }
+    }
+}
+
+TEST(HostSessionArmList, ArmsEveryClipInOrderRenewsTheSameListAndPublishesThemAll) {
+    ListFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    const std::vector<const boost::json::object*> order = {&fixture.third, &fixture.prepared,
+                                                           &fixture.second};
+    for (const std::uint8_t temporary : {0x01, 0x02, 0x03}) {
+        harness.random.script(std::vector<std::uint8_t>(8, temporary));
+    }
+    harness.random.script(std::vector<std::uint8_t>(16, 0xfb));
+    ::testing::internal::CaptureStderr();
+    const std::vector<std::string> replies =
+        harness.sendRaw(boost::json::serialize(fixture.listRequest(order)));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "quenra-native-host: armed\n");
+    EXPECT_THAT(
+        replies,
+        ElementsAre(
+            R"({"clips":[{"clipId":"clip-c","generation":1,"preparedId":")" + idOf(fixture.third) +
+            R"("},{"clipId":"clip-a","generation":3,"preparedId":")" + fixture.preparedId +
+            R"("},{"clipId":"clip-b","generation":1,"preparedId":")" + idOf(fixture.second) +
+            R"("}],"leaseMs":10000,"marker":"QNR_DAW_DRAG/v1/browserSession01/)" + tokenText +
+            R"(","protocolVersion":"1.0","requestId":"req-5",)"
+            R"("session":{"epoch":7,"id":"browserSession01xyz"},"token":")" +
+            tokenText + R"(","type":"ARMED"})"));
+    for (const auto* clip : order) {
+        EXPECT_EQ(harness.record(idOf(*clip)).at("state"), "armed");
+    }
+
+    // The same list again renews the drag; one clip of it alone is another drag.
+    harness.clock.setMonotonic(1008.0);
+    const boost::json::object again = fixture.armList(order);
+    EXPECT_EQ(again.at("token"), boost::json::value(tokenText));
+    EXPECT_EQ(again.at("marker"), boost::json::parse(replies.at(0)).at("marker"));
+    EXPECT_EQ(harness.session.armed()->deadline, 1018.0);
+    const boost::json::object single = harness.arm(fixture.prepared);
+    EXPECT_NE(single.at("token"), boost::json::value(tokenText));
+    EXPECT_EQ(harness.record(idOf(fixture.third)).at("state"), "prepared");
+    EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "armed");
+
+    const std::string token(fixture.armList(order).at("token").as_string());
+    harness.board.beginChromeDrag(fixture.marker());
+    ::testing::internal::CaptureStderr();
+    const std::vector<std::string> events = harness.session.tick();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "quenra-native-host: published\n");
+    EXPECT_THAT(events, ElementsAre(R"({"clips":[{"generation":1,"preparedId":")" +
+                                    idOf(fixture.third) + R"("},{"generation":3,"preparedId":")" +
+                                    fixture.preparedId + R"("},{"generation":1,"preparedId":")" +
+                                    idOf(fixture.second) + R"("}],)" + envelope + R"(,"token":")" +
+                                    token + R"(","type":"PUBLISHED"})"));
+    std::vector<std::string> paths;
+    for (const auto* clip : order) {
+        EXPECT_EQ(harness.record(idOf(*clip)).at("state"), "published");
+        paths.push_back(harness.session.preparations().at(idOf(*clip)).entry->fileURL());
+    }
+    EXPECT_EQ(harness.board.claimedPaths, paths);
+    EXPECT_EQ(harness.board.filenames, paths);
+
+    // Releasing any clip of an armed list ends its drag.
+    fixture.armList(order);
+    boost::json::object release = harness.request("RELEASE");
+    release["preparedId"] = idOf(fixture.second);
+    EXPECT_EQ(codeOf(harness.send(release)), "RELEASED");
+    EXPECT_FALSE(harness.session.isWatching());
+    EXPECT_TRUE(fixture.leaseIsFree());
+}
+
+TEST(HostSessionArmList, ARecordThatCannotBeArmedPutsTheOthersBack) {
+    ListFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    const std::vector<const boost::json::object*> order = {&fixture.prepared, &fixture.second,
+                                                           &fixture.third};
+    std::vector<std::string> before;
+    for (const auto* clip : order) {
+        before.push_back(harness.recordText(idOf(*clip)));
+    }
+    harness.random.script(std::vector<std::uint8_t>(8, 0x01));
+    harness.random.script(std::vector<std::uint8_t>(8, 0x02));
+    failNextRecordWrite(harness, idOf(fixture.third));
+    harness.random.script(std::vector<std::uint8_t>(8, 0x03));
+    harness.random.script(std::vector<std::uint8_t>(8, 0x04));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(codeOf(harness.send(fixture.listRequest(order))), "INTERNAL");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "quenra-native-host: record-arm-failed\nquenra-native-host: internal-error\n");
+    EXPECT_FALSE(harness.session.isWatching());
+    EXPECT_TRUE(fixture.leaseIsFree());
+    for (std::size_t index = 0; index < order.size(); ++index) {
+        const boost::json::object record = harness.record(idOf(*order[index]));
+        EXPECT_EQ(record.at("state"), "prepared");
+        EXPECT_FALSE(record.contains("retainUntil"));
+    }
+    EXPECT_EQ(harness.recordText(idOf(fixture.third)), before[2]);
+}
+
+TEST(HostSessionArmList, SixteenClipsAtEveryLimitFitInTheirReplies) {
+    SessionHarness harness;
+    const SessionID longest{std::string(64, 'S'), 2147483647};
+    const auto at = [&](boost::json::object request, std::size_t number) {
+        request["session"] = {{"id", longest.id}, {"epoch", longest.epoch}};
+        std::string requestId = std::to_string(number) + "-";
+        request["requestId"] = requestId + std::string(64 - requestId.size(), 'r');
+        return request;
+    };
+    ASSERT_EQ(harness.send(at(harness.helloRequest(longest), 0)).at("type"), "HELLO_OK");
+    boost::json::object arm = at(harness.request("ARM"), 100);
+    boost::json::array clips;
+    for (int index = 0; index < 16; ++index) {
+        // Eight PREPAREs fill the rate window.
+        harness.clock.setMonotonic(10.0 * (index / 8));
+        const std::string clipId = std::to_string(index) + std::string(62, 'c');
+        const boost::json::object prepared =
+            harness.send(at(harness.prepareRequest(clipId, 9007199254740991, makeClip(index),
+                                                   std::string(200, 'n')),
+                            index + 1));
+        ASSERT_EQ(prepared.at("type"), "PREPARED") << boost::json::serialize(prepared);
+        clips.push_back({{"preparedId", prepared.at("preparedId")},
+                         {"clipId", clipId},
+                         {"generation", 9007199254740991},
+                         {"sha256", prepared.at("sha256")}});
+    }
+    arm["clips"] = clips;
+    const std::vector<std::string> armed = harness.sendRaw(boost::json::serialize(arm));
+    ASSERT_EQ(armed.size(), 1u);
+    EXPECT_EQ(boost::json::parse(armed[0]).at("type"), "ARMED") << armed[0];
+    EXPECT_EQ(boost::json::parse(armed[0]).at("clips").as_array().size(), 16u);
+    harness.board.beginChromeDrag(harness.session.armed()->marker);
+    const std::vector<std::string> published = harness.session.tick();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(boost::json::parse(published[0]).at("type"), "PUBLISHED") << published[0];
+    EXPECT_EQ(harness.board.claimedPaths.size(), 16u);
+    // Far within the bound: a reply over it would have become an INTERNAL error.
+    for (const std::string& reply : {armed[0], published[0]}) {
+        EXPECT_LT(static_cast<std::int64_t>(reply.size()), harness.limits.maxResponseFrameBytes / 8)
+            << reply.size();
+    }
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST(Identity, ConstantsAreTheWireValues) {
     EXPECT_EQ(Identity::helperVersion, "0.1.0");
     EXPECT_EQ(Identity::protocolVersion, "1.0");
     EXPECT_EQ(Identity::protocolMajor, 1);
-    EXPECT_EQ(Identity::capabilities(), std::vector<std::string>{"drag-takeover-1"});
+    EXPECT_EQ(Identity::capabilities(),
+              (std::vector<std::string>{"drag-takeover-1", "multi-clip-drag-1"}));
     EXPECT_EQ(Identity::releaseHostName, "tech.ostrell.quenra.bridge");
     EXPECT_EQ(Identity::developmentHostName, "tech.ostrell.quenra.bridge_dev");
 }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "bridge_core/files.h"
+#include "bridge_core/hashing.h"
 #include "end_to_end/host_fixture.h"
 #include "system_services/linux/file_url.h"
 
@@ -95,6 +98,44 @@ TEST_F(DragTest, ABrowserDragCarryingTheMarkerIsTakenOverAndPublished) {
     boost::json::object status = exchange(host, Requests::status(session, "status-1"));
     EXPECT_EQ(status.at("armed"), false);
     EXPECT_EQ(status.at("preparations"), 1);
+}
+
+TEST_F(DragTest, ADragOfSeveralClipsPutsEveryFileOnTheBoardInOrder) {
+    HostProcess host = startHost();
+    hello(host);
+    std::vector<PreparedClip> clips = {prepare(host, "prepare-1", 700, "drums"),
+                                       prepare(host, "prepare-2", 3000, "bass"),
+                                       prepare(host, "prepare-3", 1500, "chords")};
+    std::vector<Requests::ListedClip> listed;
+    for (const PreparedClip& clip : clips) {
+        listed.push_back({clip.preparedId, clip.clipId, clip.generation, clip.sha256});
+    }
+    boost::json::object armed = exchange(host, Requests::armList(session, "arm-1", listed));
+    ASSERT_EQ(Requests::text(armed, "type"), "ARMED") << boost::json::serialize(armed);
+
+    dragSim({"begin", Requests::text(armed, "marker")});
+    boost::json::object published = next(host, milliseconds(1000));
+    ASSERT_EQ(Requests::text(published, "type"), "PUBLISHED");
+    EXPECT_EQ(Requests::text(published, "token"), Requests::text(armed, "token"));
+
+    // What a drop target reads: every file's URL in order, the first one also where a reader
+    // of one file looks, and the list of paths; each file is the cached clip.
+    boost::json::object board = boost::json::parse(dragSim({"show"})).as_object();
+    boost::json::array urls;
+    boost::json::array paths;
+    boost::json::array announced;
+    for (const PreparedClip& clip : clips) {
+        const std::string path = cacheRoot() + "/entries/" + clip.preparedId + "/" + clip.fileName;
+        paths.push_back(boost::json::string(path));
+        urls.push_back(boost::json::string(*FileURL::fromPath(path)));
+        announced.push_back({{"generation", 1}, {"preparedId", clip.preparedId}});
+        EXPECT_EQ(Hashing::sha256Hex(Files::readSmall(path, 1 << 20).value()), clip.sha256);
+    }
+    EXPECT_EQ(published.at("clips"), announced);
+    EXPECT_EQ(board.at("fileURLs"), urls);
+    EXPECT_EQ(board.at("fileURL"), urls.at(0));
+    EXPECT_EQ(board.at("filenames"), paths);
+    EXPECT_TRUE(board.at("plainText").is_null());
 }
 
 TEST_F(DragTest, ADragNobodyStartsExpiresAtTheEndOfItsLease) {

@@ -22,19 +22,19 @@ std::optional<std::string> ScriptedDragBoard::plainText() {
     return text;
 }
 
-ClaimResult ScriptedDragBoard::claim(const std::string& path) {
-    claimedPaths.push_back(path);
+ClaimResult ScriptedDragBoard::claim(const std::vector<std::string>& paths) {
+    claimedPaths.insert(claimedPaths.end(), paths.begin(), paths.end());
     write({PasteboardType::fileURL, PasteboardType::filenames}, std::nullopt);
     const ClaimResult result{
         .declaredChangeCount = claimScript.declaredChangeCount.value_or(count),
         .fileURLWritten = claimScript.fileURLWritten,
         .filenamesWritten = claimScript.filenamesWritten,
     };
-    if (result.fileURLWritten) {
-        fileURL = "file://" + path;
+    if (result.fileURLWritten && !paths.empty()) {
+        fileURL = "file://" + paths.front();
     }
     if (result.filenamesWritten) {
-        filenames = std::vector<std::string>{path};
+        filenames = paths;
     }
     return result;
 }

@@ -24,7 +24,7 @@ class ScriptedDragBoard : public DragBoard {
     std::int64_t changeCount() override;
     std::vector<std::string> types() override;
     std::optional<std::string> plainText() override;
-    ClaimResult claim(const std::string& path) override;
+    ClaimResult claim(const std::vector<std::string>& paths) override;
 
     // A writer that declares types (a change) and optionally stores a plain-text value.
     void write(std::vector<std::string> types, std::optional<std::string> text);
@@ -36,6 +36,7 @@ class ScriptedDragBoard : public DragBoard {
     std::int64_t count = 0;
     std::vector<std::string> typeList;
     std::optional<std::string> text;
+    // The first claimed file's URL, and the file-names list.
     std::optional<std::string> fileURL;
     std::optional<std::vector<std::string>> filenames;
     ClaimScript claimScript;
@@ -45,6 +46,7 @@ class ScriptedDragBoard : public DragBoard {
     std::int64_t changeCountReads = 0;
     std::int64_t typesReads = 0;
     std::int64_t plainTextReads = 0;
+    // Every path claimed, claim after claim.
     std::vector<std::string> claimedPaths;
 };
 

@@ -46,11 +46,17 @@ class DragSimTest : public ::testing::Test {
 
 constexpr const char* chromium = "\"org.chromium.chromium-renderer-initiated-drag\"";
 
+// fileURLs is the list of every item's URL when it holds more than fileURL, the first.
 std::string shown(int count, const std::string& fileURL, const std::string& filenames, bool down,
-                  const std::string& text, const std::string& types) {
+                  const std::string& text, const std::string& types,
+                  const std::string& fileURLs = "") {
+    const std::string every = !fileURLs.empty()   ? fileURLs
+                              : fileURL == "null" ? "[]"
+                                                  : "[" + fileURL + "]";
     return "{\"changeCount\":" + std::to_string(count) + ",\"fileURL\":" + fileURL +
-           ",\"filenames\":" + filenames + ",\"leftButtonDown\":" + (down ? "true" : "false") +
-           ",\"plainText\":" + text + ",\"types\":[" + types + "]}\n";
+           ",\"fileURLs\":" + every + ",\"filenames\":" + filenames +
+           ",\"leftButtonDown\":" + (down ? "true" : "false") + ",\"plainText\":" + text +
+           ",\"types\":[" + types + "]}\n";
 }
 
 TEST_F(DragSimTest, CommandsPlayADragAndShowPrintsOneSortedLine) {
@@ -94,11 +100,19 @@ TEST_F(DragSimTest, ShowsWhatAClaimLeavesForTheDropTarget) {
     FileDragBoard board(
         std::make_shared<const DragBoardFolder>(root_ + "/tech.ostrell.quenra.dragboard"));
     EXPECT_EQ(board.plainText(), "marker");
-    const ClaimResult claim = board.claim("/tmp/entries/My clip.mid");
-    EXPECT_EQ(claim, (ClaimResult{2, true, true}));
-    EXPECT_EQ(sim({"show"}).out,
-              shown(2, "\"file:///tmp/entries/My%20clip.mid\"", "[\"/tmp/entries/My clip.mid\"]",
-                    true, "null", "\"public.file-url\",\"NSFilenamesPboardType\""));
+    const std::string types = "\"public.file-url\",\"NSFilenamesPboardType\"";
+    EXPECT_EQ(board.claim({"/tmp/entries/My clip.mid"}), (ClaimResult{2, true, true}));
+    EXPECT_EQ(sim({"show"}).out, shown(2, "\"file:///tmp/entries/My%20clip.mid\"",
+                                       "[\"/tmp/entries/My clip.mid\"]", true, "null", types));
+    // Several files: one item each, the first one's URL still under "fileURL".
+    EXPECT_EQ(board.claim({"/tmp/e/Drums.mid", "/tmp/e/B a.mid", "/tmp/e/Chords.mid"}),
+              (ClaimResult{3, true, true}));
+    EXPECT_EQ(
+        sim({"show"}).out,
+        shown(3, "\"file:///tmp/e/Drums.mid\"",
+              R"(["/tmp/e/Drums.mid","/tmp/e/B a.mid","/tmp/e/Chords.mid"])", true, "null", types,
+              R"(["file:///tmp/e/Drums.mid","file:///tmp/e/B%20a.mid",)"
+              R"("file:///tmp/e/Chords.mid"])"));
 }
 
 TEST_F(DragSimTest, MistakesExitOneWithOneLineOnStandardError) {

@@ -40,6 +40,11 @@ std::string show(const FileDragBoard& board, FileMouseButtons& mouse) {
     boost::json::object report;
     report["changeCount"] = state.changeCount;
     report["fileURL"] = optionalString(state.string(PasteboardType::fileURL));
+    boost::json::array fileURLs;
+    for (const std::string& url : state.strings(PasteboardType::fileURL)) {
+        fileURLs.push_back(boost::json::string(url));
+    }
+    report["fileURLs"] = std::move(fileURLs);
     report["filenames"] =
         filenames != nullptr && filenames->is_array() ? *filenames : boost::json::value(nullptr);
     report["leftButtonDown"] = mouse.isLeftButtonDown();

@@ -60,6 +60,20 @@ std::string arm(const Session& session, std::string_view requestId, std::string_
     return written(request);
 }
 
+std::string armList(const Session& session, std::string_view requestId,
+                    const std::vector<ListedClip>& clips) {
+    boost::json::object request = envelope(session, requestId, "ARM");
+    boost::json::array list;
+    for (const ListedClip& clip : clips) {
+        list.push_back({{"preparedId", clip.preparedId},
+                        {"clipId", clip.clipId},
+                        {"generation", clip.generation},
+                        {"sha256", clip.sha256}});
+    }
+    request["clips"] = std::move(list);
+    return written(request);
+}
+
 std::string cancel(const Session& session, std::string_view requestId, std::string_view token) {
     boost::json::object request = envelope(session, requestId, "CANCEL");
     request["token"] = token;

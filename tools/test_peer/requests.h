@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenra::TestPeer::Requests {
 
@@ -24,6 +25,16 @@ std::string prepare(const Session& session, std::string_view requestId, std::str
                     std::string_view suggestedName);
 std::string arm(const Session& session, std::string_view requestId, std::string_view preparedId,
                 std::string_view clipId, std::int64_t generation, std::string_view sha256);
+// One clip of an ARM's "clips" list.
+struct ListedClip {
+    std::string preparedId;
+    std::string clipId;
+    std::int64_t generation = 1;
+    std::string sha256;
+};
+// ARM of 2 to 16 clips, their files in this order.
+std::string armList(const Session& session, std::string_view requestId,
+                    const std::vector<ListedClip>& clips);
 std::string cancel(const Session& session, std::string_view requestId, std::string_view token);
 std::string release(const Session& session, std::string_view requestId,
                     std::string_view preparedId);

@@ -145,23 +145,47 @@ std::optional<std::string> FileDragBoard::plainText() {
     return read().string(PasteboardType::plainText);
 }
 
-ClaimResult FileDragBoard::claim(const std::string& path) {
-    const auto url = FileURL::fromPath(path);
+namespace {
+
+// The board after a claim of paths, or nothing when a path cannot be held (relative, not
+// UTF-8) or there is none.
+std::optional<DragBoardState> claimed(DragBoardState state, const std::vector<std::string>& paths) {
+    std::vector<std::string> urls;
+    boost::json::array filenames;
+    for (const std::string& path : paths) {
+        auto url = FileURL::fromPath(path);
+        if (!url) {
+            return std::nullopt;
+        }
+        urls.push_back(std::move(*url));
+        filenames.push_back(boost::json::string(path));
+    }
+    state.declareTypes({PasteboardType::fileURL, PasteboardType::filenames});
+    if (urls.empty() || !state.setString(PasteboardType::fileURL, urls.front()) ||
+        !state.setPropertyList(PasteboardType::filenames, filenames)) {
+        return std::nullopt;
+    }
+    for (std::size_t index = 1; index < urls.size(); ++index) {
+        if (!state.appendItem(PasteboardType::fileURL, urls[index])) {
+            return std::nullopt;
+        }
+    }
+    return state;
+}
+
+}  // namespace
+
+ClaimResult FileDragBoard::claim(const std::vector<std::string>& paths) {
     std::optional<std::int64_t> before;
     ClaimResult result;
     try {
         update([&](DragBoardState& state) {
             before = state.changeCount;
-            // A path the board cannot hold (relative, not UTF-8) leaves the browser's drag as
-            // it is rather than clearing it for nothing; the unchanged count marks the claim as
-            // not confirmed.
-            DragBoardState next = state;
-            const std::int64_t declared =
-                next.declareTypes({PasteboardType::fileURL, PasteboardType::filenames});
-            if (url && next.setString(PasteboardType::fileURL, *url) &&
-                next.setPropertyList(PasteboardType::filenames,
-                                     boost::json::array{boost::json::string(path)})) {
-                state = std::move(next);
+            // A path the board cannot hold leaves the browser's drag as it is rather than
+            // clearing it for nothing; the unchanged count marks the claim as not confirmed.
+            if (auto next = claimed(state, paths)) {
+                const std::int64_t declared = next->changeCount;
+                state = std::move(*next);
                 result = ClaimResult{declared, true, true};
             } else {
                 result = ClaimResult{state.changeCount, false, false};

@@ -75,9 +75,11 @@ class FileDragBoard final : public DragBoard {
     std::int64_t changeCount() override;
     std::vector<std::string> types() override;
     std::optional<std::string> plainText() override;
-    // Declares, stores the URL and the path list in one update: nobody sees the board declared
-    // but empty. A board that cannot be written gives the count before the claim and no flags.
-    ClaimResult claim(const std::string& path) override;
+    // Declares, stores the URLs and the path list in one update: nobody sees the board
+    // declared but empty. The first item holds the first URL and the list, as the one item of
+    // a one-file claim does; each further file adds an item holding its URL. A board that
+    // cannot be written gives the count before the claim and no flags.
+    ClaimResult claim(const std::vector<std::string>& paths) override;
 
     // The board as it is now; a missing or unreadable state is an empty board with count 0.
     DragBoardState read() const;

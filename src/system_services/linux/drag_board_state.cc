@@ -119,6 +119,14 @@ bool DragBoardState::setPropertyList(std::string_view type, const boost::json::v
     return false;
 }
 
+bool DragBoardState::appendItem(std::string_view type, std::string_view text) {
+    if (!UTF8::isValid(text)) {
+        return false;
+    }
+    items.push_back({PasteboardEntry{std::string(type), std::string(text), std::nullopt}});
+    return true;
+}
+
 std::vector<std::string> DragBoardState::allTypes() const {
     std::vector<std::string> all;
     for (const auto& item : items) {
@@ -141,6 +149,18 @@ std::optional<std::string> DragBoardState::string(std::string_view type) const {
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::string> DragBoardState::strings(std::string_view type) const {
+    std::vector<std::string> values;
+    for (const auto& item : items) {
+        for (const PasteboardEntry& entry : item) {
+            if (entry.type == type && entry.string) {
+                values.push_back(*entry.string);
+            }
+        }
+    }
+    return values;
 }
 
 const boost::json::value* DragBoardState::propertyList(std::string_view type) const {

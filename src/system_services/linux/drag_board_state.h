@@ -37,10 +37,16 @@ struct DragBoardState {
     // type, or for text that is not valid UTF-8. Never a change.
     bool setString(std::string_view type, std::string_view text);
     bool setPropertyList(std::string_view type, const boost::json::value& list);
+    // Adds an item holding one string after the others, as writing one more object does; false
+    // (and nothing added) for text that is not valid UTF-8. Never a change.
+    bool appendItem(std::string_view type, std::string_view text);
 
     // Each item's types in item order, then the board's own list; each name once.
     std::vector<std::string> allTypes() const;
+    // The first item's value for the type that has one.
     std::optional<std::string> string(std::string_view type) const;
+    // Every item's string value for the type, in item order.
+    std::vector<std::string> strings(std::string_view type) const;
     const boost::json::value* propertyList(std::string_view type) const;
 
     // Compact JSON with sorted keys. Nothing when a value cannot be written as JSON.

@@ -24,7 +24,7 @@ class PasteboardDragBoard final : public DragBoard {
     // Chrome promises its drag data lazily: the first reads of a new change count may give
     // nothing, which the takeover's re-reads allow for.
     std::optional<std::string> plainText() override;
-    ClaimResult claim(const std::string& path) override;
+    ClaimResult claim(const std::vector<std::string>& paths) override;
 
   private:
     NSPasteboard* pasteboard_;

@@ -84,14 +84,16 @@ std::optional<std::string> PasteboardDragBoard::plainText() {
     }
 }
 
-ClaimResult PasteboardDragBoard::claim(const std::string& path) {
+ClaimResult PasteboardDragBoard::claim(const std::vector<std::string>& paths) {
     assert([NSThread isMainThread]);
     @autoreleasepool {
         // A path that is not UTF-8 cannot be put on the pasteboard; leave the browser's drag
         // as it is rather than clear it for nothing. The count, not above the one the poll
-        // saw, makes the takeover report the drag as failed.
+        // saw, makes the takeover report the drag as failed. Several files are not written
+        // here yet, and are refused the same way.
+        const std::string& path = paths.empty() ? std::string() : paths.front();
         NSString* filePath = [NSString stringWithUTF8String:path.c_str()];
-        if (filePath == nil || path.empty() || path.front() != '/') {
+        if (paths.size() != 1 || filePath == nil || path.empty() || path.front() != '/') {
             return ClaimResult{static_cast<std::int64_t>([pasteboard_ changeCount]), false, false};
         }
         NSURL* url = [NSURL fileURLWithPath:filePath isDirectory:NO];

@@ -69,7 +69,7 @@ TEST(StalledWriteTest, EveryWriterReportsAWriteThatMakesNoProgress) {
     // The usage line is lost, not retried for ever; the status still says what happened.
     EXPECT_EQ(HostEntry::dispatch({"--unknown"}, {}), 64);
     EXPECT_THROW(drag.update([](DragBoardState& state) { state.clearContents(); }), FileFailure);
-    EXPECT_EQ(drag.claim("/tmp/clip.mid").fileURLWritten, false);
+    EXPECT_EQ(drag.claim({"/tmp/clip.mid"}).fileURLWritten, false);
 
     firstStalledDescriptor = -1;
     EXPECT_EQ(readFileText(record), "old");

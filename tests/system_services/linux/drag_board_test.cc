@@ -92,7 +92,7 @@ TEST_F(DragBoardTest, AClaimIsAChangeThatLeavesOnlyTheFile) {
     ASSERT_EQ(board.plainText(), "QNR_DAW_DRAG/v1/marker");
 
     const std::string path = "/tmp/entries/Clip one.mid";
-    const ClaimResult result = board.claim(path);
+    const ClaimResult result = board.claim({path});
     EXPECT_GT(result.declaredChangeCount, before);
     EXPECT_TRUE(result.fileURLWritten);
     EXPECT_TRUE(result.filenamesWritten);
@@ -105,6 +105,24 @@ TEST_F(DragBoardTest, AClaimIsAChangeThatLeavesOnlyTheFile) {
     EXPECT_EQ(state.string(PasteboardType::fileURL), "file:///tmp/entries/Clip%20one.mid");
     ASSERT_NE(state.propertyList(PasteboardType::filenames), nullptr);
     EXPECT_EQ(*state.propertyList(PasteboardType::filenames), boost::json::array{path});
+    ASSERT_EQ(state.items.size(), 1u);
+
+    // Several files: one item each in order, the first also holding the whole list; a path
+    // the board cannot hold anywhere in the list leaves the board as it is.
+    const std::vector<std::string> paths = {"/tmp/e/a.mid", "/tmp/e/b.mid", "/tmp/e/c.mid"};
+    EXPECT_EQ(board.claim({paths[0], "relative.mid", paths[2]}),
+              (ClaimResult{result.declaredChangeCount, false, false}));
+    const ClaimResult several = board.claim(paths);
+    EXPECT_EQ(several, (ClaimResult{result.declaredChangeCount + 1, true, true}));
+    const DragBoardState after = board.read();
+    ASSERT_EQ(after.items.size(), 3u);
+    EXPECT_EQ(after.strings(PasteboardType::fileURL),
+              (std::vector<std::string>{"file:///tmp/e/a.mid", "file:///tmp/e/b.mid",
+                                        "file:///tmp/e/c.mid"}));
+    EXPECT_EQ(*after.propertyList(PasteboardType::filenames),
+              (boost::json::array{paths[0], paths[1], paths[2]}));
+    EXPECT_EQ(board.types(),
+              (std::vector<std::string>{PasteboardType::fileURL, PasteboardType::filenames}));
 }
 
 TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
@@ -116,7 +134,8 @@ TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
     const DragBoardState browserDrag = board.read();
     // Paths the board cannot hold leave the browser's drag untouched, at the same count.
     for (const std::string path : {"/tmp/\xff.mid", "relative.mid", ""}) {
-        EXPECT_EQ(board.claim(path), (ClaimResult{browserDrag.changeCount, false, false})) << path;
+        EXPECT_EQ(board.claim({path}), (ClaimResult{browserDrag.changeCount, false, false}))
+            << path;
         EXPECT_EQ(board.read(), browserDrag) << path;
     }
 
@@ -124,7 +143,7 @@ TEST_F(DragBoardTest, AClaimThatCannotBeStoredIsNotConfirmed) {
     // a directory sits where the writer's temporary file goes.
     const std::int64_t current = board.changeCount();
     ASSERT_EQ(::mkdir((folderPath_ + "/.state.json.tmp").c_str(), 0700), 0);
-    const ClaimResult failed = board.claim("/tmp/a.mid");
+    const ClaimResult failed = board.claim({"/tmp/a.mid"});
     EXPECT_EQ(failed, (ClaimResult{current, false, false}));
     EXPECT_EQ(board.read(), browserDrag);
     EXPECT_EQ(board.changeCount(), current);
@@ -140,7 +159,7 @@ TEST_F(DragBoardTest, TheButtonIsNotAPasteboardChange) {
     EXPECT_TRUE(mouse.isLeftButtonDown());
     EXPECT_EQ(board.changeCount(), count);
     EXPECT_TRUE(FileMouseButtons(folder_).isLeftButtonDown());
-    board.claim("/tmp/a.mid");
+    board.claim({"/tmp/a.mid"});
     EXPECT_TRUE(mouse.isLeftButtonDown());
     mouse.setLeftButtonDown(false);
     EXPECT_FALSE(mouse.isLeftButtonDown());
