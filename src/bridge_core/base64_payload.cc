@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -40,6 +41,8 @@ class Base64Payload::Reader::Hasher {
   private:
     static constexpr std::uint64_t ended = std::uint64_t{1} << 63;
 
+    // The thread's whole work: it allocates nothing and throws nothing (a failing hash library
+    // stops the process), so nothing can escape it.
     void run(const std::uint8_t* clip, std::uint64_t hashed, Sha256::Incremental& digest) {
         for (;;) {
             const std::uint64_t seen = progress_.load(std::memory_order_acquire);
@@ -99,6 +102,8 @@ void Base64Payload::Reader::append(std::string_view piece) {
             hasher_ = std::make_unique<Hasher>(bytes_.bytes().data(), bytes_.size(), digest_);
         } catch (const std::system_error&) {
             // No thread to be had: the clip goes on being hashed here.
+        } catch (const std::bad_alloc&) {
+            // Nor the memory to start one: the same.
         }
     }
 }

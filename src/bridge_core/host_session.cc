@@ -1,6 +1,7 @@
 #include "bridge_core/host_session.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 #include <variant>
 
@@ -32,7 +33,13 @@ std::vector<std::string> HostSession::receive(ReadRequest read) {
         return {
             failure(refused->failure.code, refused->salvaged.requestId, refused->salvaged.session)};
     }
-    return {handle(std::get<HostRequest>(read))};
+    HostRequest& request = std::get<HostRequest>(read);
+    try {
+        return {handle(request)};
+    } catch (const std::bad_alloc&) {
+        // Whatever the request had done stays done; it is answered INTERNAL with its own id.
+        return {failure(ErrorCode::internal, request.requestId, request.session)};
+    }
 }
 
 std::vector<std::string> HostSession::receive(const FrameDecoder::Item& item) {

@@ -1,5 +1,6 @@
 #include "native_host/connection.h"
 
+#include <new>
 #include <utility>
 
 #include "bridge_core/log.h"
@@ -12,12 +13,24 @@ Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
 void Connection::startSweepTimer() {
     if (sweepTimer_)
         return;
-    sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
+    sweepTimer_ =
+        loop_.addRepeatingTimer(sweepInterval, [this] { guarded([&] { session_.sweep(); }); });
+}
+
+template <typename Work>
+void Connection::guarded(Work&& work) {
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        outOfMemory();
+    }
 }
 
 void Connection::handle(ReadRequest request) {
-    send(session_.receive(std::move(request)));
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.receive(std::move(request)));
+        updateWatchTimer();
+    });
 }
 
 void Connection::refuse(const FrameDecoder::Item& item) {
@@ -26,14 +39,21 @@ void Connection::refuse(const FrameDecoder::Item& item) {
         end(1);
         return;
     }
-    send(session_.receive(item));
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.receive(item));
+        updateWatchTimer();
+    });
 }
 
 void Connection::endOfInput(bool midFrame) {
     if (midFrame)
         Log::note("eof-mid-frame");
     end(0);
+}
+
+void Connection::outOfMemory() {
+    Log::note("out-of-memory");
+    end(1);
 }
 
 void Connection::send(const std::vector<std::string>& payloads) {
@@ -57,12 +77,18 @@ void Connection::updateWatchTimer() {
 }
 
 void Connection::watchFired() {
-    send(session_.tick());
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.tick());
+        updateWatchTimer();
+    });
 }
 
 void Connection::end(int status) {
-    session_.shutdown();
+    try {
+        session_.shutdown();
+    } catch (const std::bad_alloc&) {
+        // The entries it could not give up stay for the sweep; the exit comes all the same.
+    }
     exits_.exit(status);
 }
 

@@ -46,6 +46,10 @@ class Connection {
     void refuse(const FrameDecoder::Item& item);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
+    // The reader thread ran out of memory outside a frame's reading: "out-of-memory", status 1.
+    // So does memory that runs out in anything the connection runs (an item's or a request's
+    // handling beyond what the session answers INTERNAL, a timer, the writing of replies).
+    void outOfMemory();
 
     // Frames and writes each payload in order; a failed write ends the process with status 0
     // and drops the rest.
@@ -54,6 +58,9 @@ class Connection {
     void updateWatchTimer();
 
   private:
+    // Runs work, turning memory that runs out into outOfMemory.
+    template <typename Work>
+    void guarded(Work&& work);
     void watchFired();
     void end(int status);
 
