@@ -1,18 +1,22 @@
-// The whole host process as a browser meets it, against floors measured in the same run.
+// The whole host process as a browser meets it, against a floor measured in the same run.
 //
-// Prepare/<bytes>: a fresh host per iteration (started and greeted with HELLO untimed), then
-// the timed part: one PREPARE written over the pipe until PREPARED comes back. The floor,
-// measured between the host's iterations on the same clip: reading the framed request through
-// a pipe, one base64 decode, SHA-256, and the clip and record written and flushed with the
-// directory flushes and rename the cache performs.
-// The flushes dominate small clips and vary a lot on a shared disk, so the figures are
-// medians. Both timed parts start from the same state: the file system synced after the other
-// part's deletions (the host's exit removes its entry, the floor removes its copy), then a host
-// started and greeted with HELLO; the floor runs where that host's PREPARE would be sent. So
-// both meet the disk after the same pause (a disk's first request after a pause is slower) and
-// the processors after the same work.
-// Counters: host_ms and floor_ms (medians), ratio (their quotient), start_ms (spawn to HELLO_OK,
-// not in the timed part), peak_rss_per_frame (the host's VmHWM over the frame size).
+// Prepare/<bytes>: the host against the floor (prepare_floor.c), a plain C program that does
+// the least any host must do for a PREPARE, the plainest fast way: read the frame whole,
+// decode with OpenSSL, hash, store clip and record the durable way the cache does, on
+// huge-page buffers that are never zero-filled. Both are started the same way over pipes, as
+// Chrome starts a host, and answer HELLO untimed; then one PREPARE is written until its reply
+// comes back (host_ms, floor_ms and their quotient prepare_ratio), and the input is closed and
+// the process awaited: spawn to exit is host_process_ms, floor_process_ms and process_ratio,
+// the wait a user meets when the browser starts the host for one drag. Each iteration runs
+// both, alternating which goes first; the figures are medians, as the flushes vary a lot on a
+// shared disk. Before each run the file system is synced after the other run's files, so that
+// neither pays for the other's metadata in its first flush.
+// Also: start_ms and floor_start_ms (spawn to HELLO's reply), cpu_ratio (the host's user and system
+// time over the floor's), host_faults and floor_faults (minor page faults of one whole process),
+// and peak_rss_per_frame and floor_peak_per_frame (peak resident memory over the frame size).
+//
+// IdleResident/<bytes>: a host's resident memory, idle after HELLO (before_mib) and idle
+// after one PREPARE of that size (after_mib).
 //
 // Takeover/<clips>: one armed host, with one clip or a list of 16; the board is written as a
 // browser drag would, at a random phase of the 5 ms poll, and the time until the host's claim
@@ -27,11 +31,11 @@
 //
 // IdleWakeups: how often an idle host's main thread wakes in one second (the goal is none).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,6 +69,7 @@ using Clock = std::chrono::steady_clock;
 
 const char* const origin = "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/";
 const std::string hostPath = std::string(QUENRA_BUNDLE_EXECUTABLES) + "/quenra-native-host";
+const std::string floorPath = QUENRA_PREPARE_FLOOR;
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -123,25 +128,43 @@ struct Home {
     std::string path = temporary.path();
 };
 
-// One host process over pipes, as Chrome starts it.
+// What a run starts: the host, or the floor.
+struct Program {
+    std::string path;
+    std::vector<std::string> arguments;
+};
+
+Program hostProgram() {
+    return {hostPath, {origin}};
+}
+
+Program floorProgram(const Home& home) {
+    return {floorPath, {home.path}};
+}
+
+// How a process ended, and what it used on the way (wait4's account).
+struct Ending {
+    int status = -1;
+    rusage usage{};
+};
+
+// One process over pipes, as Chrome starts a host.
 class Host {
   public:
-    explicit Host(const Home& home) {
+    explicit Host(const Home& home, const Program& program = hostProgram()) {
         Files::Pipe input = Files::openPipe();
         Files::Pipe output = Files::openPipe();
         // The host's log lines would only clutter the figures: standard error is left out.
         pid_ = Subprocess::start(
-            hostPath, {origin},
+            program.path, program.arguments,
             std::vector<std::string>{"HOME=" + home.path, "XDG_RUNTIME_DIR=" + home.path + "/run"},
             {.input = input.reading.get(), .output = output.writing.get()});
         input_ = std::move(input.writing);
         output_ = std::move(output.reading);
     }
     ~Host() {
-        input_.reset();
-        int status = 0;
         if (pid_ > 0)
-            ::waitpid(pid_, &status, 0);
+            (void)end();
     }
 
     void send(const ByteBuffer& frame) { Files::writeAll(input_.get(), frame); }
@@ -173,7 +196,18 @@ class Host {
         return reply;
     }
 
-    // Peak resident memory so far, bytes.
+    // Ends the input, as the browser does when it lets the host go, and waits for the exit.
+    Ending end() {
+        input_.reset();
+        Ending ending;
+        while (::wait4(pid_, &ending.status, 0, &ending.usage) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return ending;
+    }
+
+    // Resident memory now, and its peak so far, bytes.
+    std::int64_t resident() const { return statusField("VmRSS:") * 1024; }
     std::int64_t peakResident() const { return statusField("VmHWM:") * 1024; }
     std::int64_t mainThreadWakeups() const {
         return statusField("voluntary_ctxt_switches:", "/task/" + std::to_string(pid_));
@@ -207,96 +241,122 @@ std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
                     {"suggestedName", "Bench Clip"}});
 }
 
-// The least any host must do for this request: take its bytes through a pipe, decode the
-// base64 once, hash the clip, and store clip and record durably the way the cache does.
-double floorSeconds(const ByteBuffer& frame, const std::string& base64, const Home& home,
-                    std::vector<std::uint8_t>& readBuffer) {
-    Files::Pipe pipe = Files::openPipe();
-    (void)::fcntl(pipe.writing.get(), F_SETPIPE_SZ, 1 << 20);
-    std::string staging = home.path + "/floor-staging";
-    std::string published = home.path + "/floor-entry";
-    std::string record(200, 'r');
+const std::string hello = request("HELLO", "hello-1", {{"extensionVersion", "1.0"}});
 
-    Clock::time_point start = Clock::now();
-    std::thread writer([&] {
-        Files::writeAll(pipe.writing.get(), frame);
-        pipe.writing.reset();
-    });
-    std::size_t filled = 0;
-    for (;;) {
-        ssize_t count = ::read(pipe.reading.get(), readBuffer.data() + filled,
-                               std::min<std::size_t>(65536, readBuffer.size() - filled));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        filled += static_cast<std::size_t>(count);
-    }
-    writer.join();
-    std::optional<std::vector<std::uint8_t>> clip = Base64::decode(base64);
-    Sha256::Digest digest = Hashing::sha256(*clip);
-    benchmark::DoNotOptimize(digest);
-    if (::mkdir(staging.c_str(), 0700) != 0)
-        fail("mkdir");
-    Files::writeNew(staging + "/clip.mid", *clip);
-    Files::writeNew(staging + "/entry.json", bytesOf(record));
-    Files::flushDirectory(staging);
-    if (::rename(staging.c_str(), published.c_str()) != 0)
-        fail("rename");
-    Files::flushDirectory(home.path);
-    double elapsed = seconds(Clock::now() - start);
+// One process's PREPARE, timed.
+struct Run {
+    double start = 0;          // spawn to HELLO's reply
+    double prepare = 0;        // the frame written until its reply is read
+    double process = 0;        // spawn to exit
+    double processorTime = 0;  // user and system, the whole process
+    double faults = 0;         // page faults, the whole process
+    double peak = 0;           // resident bytes at most
+};
 
-    std::filesystem::remove_all(published);
-    return elapsed;
+double seconds(const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+// Starts program, greets it untimed, sends frame and ends it.
+Run runOnce(const Home& home, const Program& program, const ByteBuffer& frame) {
+    home.settle();
+    Run run;
+    const Clock::time_point spawned = Clock::now();
+    Host process(home, program);
+    process.exchange(hello, "HELLO_OK");
+    const Clock::time_point sent = Clock::now();
+    run.start = seconds(sent - spawned);
+    process.send(frame);
+    const boost::json::object reply = process.next();
+    run.prepare = seconds(Clock::now() - sent);
+    if (reply.at("type").as_string() != "PREPARED")
+        throw std::runtime_error(JsonWriter::write(reply).value());
+    // Read here: wait4's peak would count the benchmark's own pages, which the child shared
+    // until it started the program.
+    run.peak = static_cast<double>(process.peakResident());
+    const Ending ending = process.end();
+    run.process = seconds(Clock::now() - spawned);
+    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0)
+        throw std::runtime_error(program.path + " did not exit with status 0");
+    run.processorTime = seconds(ending.usage.ru_utime) + seconds(ending.usage.ru_stime);
+    run.faults = static_cast<double>(ending.usage.ru_minflt + ending.usage.ru_majflt);
+    return run;
+}
+
+double medianOf(const std::vector<Run>& runs, double Run::*field) {
+    std::vector<double> values;
+    for (const Run& run : runs)
+        values.push_back(run.*field);
+    return median(values);
 }
 
 void Prepare(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     Home home;
     const std::vector<std::uint8_t> clip = clipOfSize(size);
-    const std::string payload = prepareRequest(clip);
-    const ByteBuffer frame = framed(payload);
-    const std::string base64 = Base64::encode(clip);
-    std::vector<std::uint8_t> readBuffer(frame.size(), 1);
-    std::vector<double> hostTimes, floorTimes, startTimes;
-    std::int64_t peak = 0;
-    const std::string hello = request("HELLO", "hello-1", {{"extensionVersion", "1.0"}});
+    const ByteBuffer frame = framed(prepareRequest(clip));
+    std::vector<Run> hosts, floors;
+    const auto runHost = [&] { hosts.push_back(runOnce(home, hostProgram(), frame)); };
+    const auto runFloor = [&] {
+        floors.push_back(runOnce(home, floorProgram(home), frame));
+        std::filesystem::remove_all(home.path + "/floor-entry");
+    };
     for (auto _ : state) {
-        // Settled before the host starts: a browser's first PREPARE follows HELLO at once (the
-        // extension's client sends both on its first call), and so does this one.
-        home.settle();
-        {
-            Clock::time_point spawned = Clock::now();
-            Host host(home);
-            host.exchange(hello, "HELLO_OK");
-            startTimes.push_back(seconds(Clock::now() - spawned));
-            Clock::time_point start = Clock::now();
-            host.send(frame);
-            boost::json::object reply = host.next();
-            double elapsed = seconds(Clock::now() - start);
-            if (reply.at("type").as_string() != "PREPARED") {
-                state.SkipWithError(JsonWriter::write(reply).value().c_str());
-                break;
-            }
-            peak = std::max(peak, host.peakResident());
-            state.SetIterationTime(elapsed);
-            hostTimes.push_back(elapsed);
-        }  // the host exits and removes its entry, as the floor removes its copy
-        // Taken where a PREPARE would be sent to a freshly greeted host (see the top).
-        home.settle();
+        // Alternated, so that neither always runs just after the other's exit.
+        const bool hostFirst = hosts.size() % 2 == 0;
+        try {
+            if (hostFirst)
+                runHost();
+            runFloor();
+            if (!hostFirst)
+                runHost();
+        } catch (const std::exception& failed) {
+            state.SkipWithError(failed.what());
+            return;
+        }
+        state.SetIterationTime(hosts.back().prepare);
+    }
+    const auto ratio = [&](double Run::*field) {
+        return medianOf(hosts, field) / medianOf(floors, field);
+    };
+    const double frameBytes = static_cast<double>(frame.size());
+    state.counters["host_ms"] = medianOf(hosts, &Run::prepare) * 1000;
+    state.counters["floor_ms"] = medianOf(floors, &Run::prepare) * 1000;
+    state.counters["prepare_ratio"] = ratio(&Run::prepare);
+    state.counters["host_process_ms"] = medianOf(hosts, &Run::process) * 1000;
+    state.counters["floor_process_ms"] = medianOf(floors, &Run::process) * 1000;
+    state.counters["process_ratio"] = ratio(&Run::process);
+    state.counters["start_ms"] = medianOf(hosts, &Run::start) * 1000;
+    state.counters["floor_start_ms"] = medianOf(floors, &Run::start) * 1000;
+    state.counters["cpu_ratio"] = ratio(&Run::processorTime);
+    state.counters["host_faults"] = medianOf(hosts, &Run::faults);
+    state.counters["floor_faults"] = medianOf(floors, &Run::faults);
+    state.counters["peak_rss_per_frame"] = medianOf(hosts, &Run::peak) / frameBytes;
+    state.counters["floor_peak_per_frame"] = medianOf(floors, &Run::peak) / frameBytes;
+}
+
+void IdleResident(benchmark::State& state) {
+    Home home;
+    const ByteBuffer frame =
+        framed(prepareRequest(clipOfSize(static_cast<std::size_t>(state.range(0)))));
+    std::vector<double> before, after;
+    for (auto _ : state) {
         Host idle(home);
         idle.exchange(hello, "HELLO_OK");
-        floorTimes.push_back(floorSeconds(frame, base64, home, readBuffer));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        before.push_back(static_cast<double>(idle.resident()));
+        idle.send(frame);
+        if (idle.next().at("type").as_string() != "PREPARED") {
+            state.SkipWithError("no PREPARED");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        after.push_back(static_cast<double>(idle.resident()));
     }
-    if (hostTimes.empty())
-        return;
-    state.counters["host_ms"] = median(hostTimes) * 1000;
-    state.counters["floor_ms"] = median(floorTimes) * 1000;
-    state.counters["ratio"] = median(hostTimes) / median(floorTimes);
-    state.counters["start_ms"] = median(startTimes) * 1000;
-    state.counters["peak_rss_per_frame"] =
-        static_cast<double>(peak) / static_cast<double>(frame.size());
+    state.counters["before_mib"] = median(before) / (1 << 20);
+    state.counters["after_mib"] = median(after) / (1 << 20);
 }
+BENCHMARK(IdleResident)->Arg(16 << 20)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // Keeps the calling thread, and so every thread and process it starts, on one processor while
 // it lives, and restores the processors it had.
@@ -333,9 +393,9 @@ void PrepareOnOneProcessor(benchmark::State& state) {
     state.counters["processor"] = pinned.processor();
 }
 
-BENCHMARK(Prepare)->Arg(1024)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Prepare)->Arg(1024)->Iterations(41)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Prepare)->Arg(1 << 20)->Iterations(25)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(Prepare)->Arg(16 << 20)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Prepare)->Arg(16 << 20)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepareOnOneProcessor)
     ->Arg(1024)
     ->Iterations(40)
@@ -386,7 +446,7 @@ double oneClipMedianSeconds = 0;
 void Takeover(benchmark::State& state) {
     Home home;
     Host host(home);
-    host.exchange(request("HELLO", "hello-1", {{"extensionVersion", "1.0"}}), "HELLO_OK");
+    host.exchange(hello, "HELLO_OK");
     const boost::json::array clips = prepareClips(host, static_cast<int>(state.range(0)));
     // One clip is armed as the one-clip form, several as a "clips" list.
     const boost::json::object arm =
@@ -451,7 +511,7 @@ BENCHMARK(Takeover)->Arg(1)->Arg(16)->Iterations(40)->UseManualTime()->Unit(
 void IdleWakeups(benchmark::State& state) {
     Home home;
     Host host(home);
-    host.exchange(request("HELLO", "hello-1", {{"extensionVersion", "1.0"}}), "HELLO_OK");
+    host.exchange(hello, "HELLO_OK");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::int64_t wakeups = 0;
     for (auto _ : state) {

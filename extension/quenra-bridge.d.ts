@@ -10,11 +10,17 @@ export const protocolVersion: '1.0';
 export const maxMidiBytes: 16777216;
 export const maxNameLength: 200;
 export const armLeaseMs: 10000;
+export const maxClipsPerDrag: 16;
+/** Named in HELLO_OK's capabilities by a host that arms several clips as one drag. */
+export const multiClipCapability: 'multi-clip-drag-1';
 
-/** The host's wire codes, and the client's own for a connection that failed. */
+/**
+ * The host's wire codes, and the client's own: a connection that failed, and a list of clips
+ * armed on a host that arms one clip per drag (NOT_SUPPORTED, refused before the ARM is sent).
+ */
 export type BridgeErrorCode =|'BAD_REQUEST'|'UNSUPPORTED_VERSION'|'NOT_READY'|'TOO_LARGE'|
     'LENGTH_MISMATCH'|'HASH_MISMATCH'|'NOT_MIDI'|'UNKNOWN_PREPARED'|'STALE'|'BUSY'|'CACHE_FULL'|
-    'RATE_LIMITED'|'DUPLICATE_REQUEST'|'INTERNAL'|'TIMEOUT'|'DISCONNECTED';
+    'RATE_LIMITED'|'DUPLICATE_REQUEST'|'INTERNAL'|'TIMEOUT'|'DISCONNECTED'|'NOT_SUPPORTED';
 
 export class BridgeError extends Error {
     constructor(code: string, message: string, reply?: ErrorReply);
@@ -77,19 +83,18 @@ export interface Prepared extends Reply {
 export interface BridgeDragEvent extends Envelope {
     type: 'PUBLISHED'|'DRAG_FAILED'|'EXPIRED';
     token: string;
-    /** PUBLISHED only. */
+    /** PUBLISHED of one clip only. */
     preparedId?: string;
-    /** PUBLISHED only. */
+    /** PUBLISHED of one clip only. */
     generation?: number;
+    /** PUBLISHED of a list only: every clip, in the list's order. */
+    clips?: Array<{preparedId: string; generation: number}>;
     /** DRAG_FAILED only, for example "INTERNAL". */
     code?: string;
 }
 
-export interface Armed extends Reply {
+interface ArmedDrag extends Reply {
     type: 'ARMED';
-    preparedId: string;
-    clipId: string;
-    generation: number;
     token: string;
     /** The text/plain the drag must carry; set it in dragstart. */
     marker: string;
@@ -97,6 +102,22 @@ export interface Armed extends Reply {
     /** The drag's event; null when it ends without one (cancel, release, lost connection). */
     outcome: Promise<BridgeDragEvent|null>;
 }
+
+/** One clip armed. */
+export interface Armed extends ArmedDrag {
+    preparedId: string;
+    clipId: string;
+    generation: number;
+}
+
+/** A list of clips armed as one drag, one file each. */
+export interface ArmedList extends ArmedDrag {
+    /** In the list's order, which is the order of the files on the drag. */
+    clips: Array<{preparedId: string; clipId: string; generation: number}>;
+}
+
+/** What ARM names a prepared clip by: a PREPARED reply will do. */
+export type PreparedRef = Pick<Prepared, 'preparedId'|'clipId'|'generation'|'sha256'>;
 
 export interface CancelledReply extends Reply {
     type: 'CANCELLED';
@@ -125,6 +146,8 @@ export interface BridgeClientOptions {
     prepareTimeoutMs?: number;
     runtime?: {connectNative(name: string): unknown; lastError?: {message?: string}};
     crypto?: Crypto;
+    /** Milliseconds on a clock that never goes back; paces PREPAREs (default performance.now). */
+    now?: () => number;
 }
 
 export class BridgeClient {
@@ -135,8 +158,17 @@ export class BridgeClient {
     /** HELLO_OK of the current connection, or null while there is none. */
     readonly hello: HelloReply|null;
     status(): Promise<StatusReply>;
+    /**
+     * Waits, rather than be refused, while the host's PREPARE rate (8 and 48 MiB per 2 seconds)
+     * is used up.
+     */
     prepare(bytes: Uint8Array|ArrayBuffer|ArrayBufferView, clip: ClipInfo): Promise<Prepared>;
-    arm(prepared: Pick<Prepared, 'preparedId'|'clipId'|'generation'|'sha256'>): Promise<Armed>;
+    arm(prepared: PreparedRef): Promise<Armed>;
+    /**
+     * 2 to 16 clips, one file each in this order. NOT_SUPPORTED, before the ARM is sent, when the
+     * host lacks multiClipCapability.
+     */
+    arm(prepared: readonly PreparedRef[]): Promise<ArmedList>;
     cancel(token: string): Promise<CancelledReply>;
     release(preparedId: string): Promise<ReleasedReply>;
     /** token, or '*' for every token. Returns a function that removes the listener. */

@@ -28,6 +28,18 @@ export const maxMidiBytes = 16777216;
 export const maxNameLength = 200;
 /** Life of an armed drag in the host, in milliseconds (ARMED also reports it as leaseMs). */
 export const armLeaseMs = 10000;
+/** Most clips one drag carries; arm takes one PREPARED or a list of 2 up to this many. */
+export const maxClipsPerDrag = 16;
+/** What HELLO_OK's capabilities name when the host arms a list of clips as one drag. */
+export const multiClipCapability = 'multi-clip-drag-1';
+
+// The host's PREPARE rate: at most 8 requests and 48 MiB of clips within any 2 seconds, counted
+// from the moment it reads each request. Exceeding it costs a RATE_LIMITED refusal.
+const prepareBurst = 8;
+const prepareBurstBytes = 50331648;
+const rateWindowMs = 2000;
+// Added to the window so that two clocks' rounding can never let a PREPARE in early.
+const rateMarginMs = 20;
 
 const identifierPattern = /^[A-Za-z0-9_-]+$/;
 const maxGeneration = 9007199254740991;
@@ -161,6 +173,23 @@ export function prepareRefusal(bytes, {clipId, generation, name}) {
     return null;
 }
 
+// The four members ARM names a prepared clip by.
+function armedClip({preparedId, clipId, generation, sha256}) {
+    return {preparedId, clipId, generation, sha256};
+}
+
+// Why the host would refuse to arm this list as it stands, or null.
+function listRefusal(list) {
+    if (list.length < 2 || list.length > maxClipsPerDrag) {
+        return `a list arms 2 to ${maxClipsPerDrag} clips (arm one clip by its PREPARED alone)`;
+    }
+    const ids = new Set(list.map((prepared) => prepared?.preparedId));
+    if (ids.size !== list.length) {
+        return 'the list names a prepared clip twice';
+    }
+    return null;
+}
+
 function asBytes(data) {
     if (data instanceof Uint8Array) {
         return data;
@@ -183,6 +212,8 @@ function asBytes(data) {
  * @property {{connectNative(name: string): any, lastError?: {message?: string}}} [runtime]
  *     default chrome.runtime
  * @property {Crypto} [crypto] default globalThis.crypto
+ * @property {() => number} [now] milliseconds on a clock that never goes back, which paces the
+ *     PREPAREs (default performance.now)
  */
 
 /**
@@ -197,14 +228,17 @@ function asBytes(data) {
 
 /**
  * @typedef {object} Armed  the host's ARMED reply, plus the drag's outcome
- * @property {string} preparedId
- * @property {string} clipId
- * @property {number} generation
+ * @property {string} [preparedId]  one clip armed
+ * @property {string} [clipId]
+ * @property {number} [generation]
+ * @property {{preparedId: string, clipId: string, generation: number}[]} [clips]  a list armed,
+ *     in the order its files are on the drag
  * @property {string} token
  * @property {string} marker  the text the drag's text/plain must be, set at dragstart
  * @property {number} leaseMs
- * @property {Promise<object | null>} outcome  the PUBLISHED, DRAG_FAILED or EXPIRED event; null
- *     when the drag ends without one (CANCEL, RELEASE, a newer generation, a lost connection)
+ * @property {Promise<object | null>} outcome  the PUBLISHED, DRAG_FAILED or EXPIRED event (a
+ *     list's PUBLISHED names every clip in "clips"); null when the drag ends without one (CANCEL,
+ *     RELEASE, a newer generation, a lost connection)
  */
 
 export class BridgeClient {
@@ -216,6 +250,7 @@ export class BridgeClient {
         this.prepareTimeoutMs = options.prepareTimeoutMs ?? 30000;
         this.runtime = options.runtime ?? globalThis.chrome?.runtime;
         this.crypto = options.crypto ?? globalThis.crypto;
+        this.now = options.now ?? (() => performance.now());
         /** The session every request names; the epoch counts the connections opened. */
         this.session = {id: newSessionId(this.crypto), epoch: 0};
         /** The HELLO_OK of the current connection, or null. */
@@ -226,6 +261,9 @@ export class BridgeClient {
         this.outcomes = new Map();   // token → resolve of its Armed.outcome
         this.disconnectListeners = new Set();
         this.prepareTurn = Promise.resolve();
+        // The PREPAREs the current host may still count against its rate window, oldest first:
+        // {bytes, at, answered}, at being when its answer came (Infinity until it does).
+        this.uploads = [];
     }
 
     /**
@@ -271,42 +309,112 @@ export class BridgeClient {
         this.prepareTurn = new Promise((resolve) => {
             done = resolve;
         });
-        let sha256;
-        let text;
+        let reply;
         try {
-            sha256 = await sha256Hex(bytes, this.crypto.subtle);
-            text = base64(bytes);
+            const sha256 = await sha256Hex(bytes, this.crypto.subtle);
+            const text = base64(bytes);
+            await turn;
+            // A page preparing many parts at once waits here for the host's window, in turn,
+            // instead of being refused.
+            const upload = await this.roomForUpload(bytes.length);
+            reply = this.request(
+                'PREPARE', {
+                    clipId: clip.clipId,
+                    generation: clip.generation,
+                    sha256,
+                    byteLength: bytes.length,
+                    midiBase64: text,
+                    suggestedName: clip.name,
+                },
+                this.prepareTimeoutMs);
+            reply.then((newer) => {
+                this.answered(upload);
+                // A newer generation replaces the older ones in the host, and ends their drag.
+                this.endDragsOf(
+                    (clip) => clip.clipId === newer.clipId && clip.generation < newer.generation);
+            }, () => this.answered(upload));
         } finally {
             await turn;
             done();
         }
-        return this.request(
-            'PREPARE', {
-                clipId: clip.clipId,
-                generation: clip.generation,
-                sha256,
-                byteLength: bytes.length,
-                midiBase64: text,
-                suggestedName: clip.name,
-            },
-            this.prepareTimeoutMs);
+        return reply;
+    }
+
+    // Takes a place for one PREPARE of `bytes` in the host's rate window, waiting until there is
+    // one. The host stamps a PREPARE when it reads it, before its answer can arrive here; so a
+    // PREPARE counted from its answer leaves this client's window after the host's does. One
+    // refused or unanswered still counts: the host counts every one it read.
+    async roomForUpload(bytes) {
+        for (;;) {
+            const now = this.now();
+            this.uploads = this.uploads.filter((u) => u.at + rateWindowMs + rateMarginMs > now);
+            const used = this.uploads.reduce((sum, u) => sum + u.bytes, 0);
+            if (this.uploads.length < prepareBurst && used + bytes <= prepareBurstBytes) {
+                const upload = {bytes, at: Infinity, answered: null, answer: null};
+                upload.answered = new Promise((resolve) => {
+                    upload.answer = resolve;
+                });
+                this.uploads.push(upload);
+                return upload;
+            }
+            const first = Math.min(...this.uploads.map((u) => u.at));
+            await (
+                first === Infinity ?
+                    Promise.race(this.uploads.map((u) => u.answered)) :
+                    new Promise((resolve) => {
+                        setTimeout(resolve, first + rateWindowMs + rateMarginMs - now);
+                    }));
+        }
+    }
+
+    answered(upload) {
+        upload.at = this.now();
+        upload.answer();
     }
 
     /**
-     * Arms a drag of a prepared clip. Call it before the browser's dragstart: the marker must be
-     * in hand when dragstart fires, and the host must be polling when the drag begins.
-     * @param {Prepared} prepared
+     * Arms a drag of one prepared clip, or of a list of 2 to 16 carried together as one file
+     * each, in the list's order. Call it before the browser's dragstart: the marker must be in
+     * hand when dragstart fires, and the host must be polling when the drag begins.
+     * @param {Prepared | Prepared[]} prepared
      * @returns {Promise<Armed>}
      */
     async arm(prepared) {
-        const armed = await this.request('ARM', {
-            preparedId: prepared.preparedId,
-            clipId: prepared.clipId,
-            generation: prepared.generation,
-            sha256: prepared.sha256,
-        });
-        armed.outcome = this.outcomeOf(armed.token);
-        return armed;
+        if (!Array.isArray(prepared)) {
+            return this.armed(await this.request('ARM', armedClip(prepared)));
+        }
+        const refusal = listRefusal(prepared);
+        if (refusal) {
+            throw new BridgeError('BAD_REQUEST', refusal);
+        }
+        await this.connected();
+        if (!this.hello?.capabilities?.includes?.(multiClipCapability)) {
+            throw new BridgeError(
+                'NOT_SUPPORTED',
+                'this Quenra Bridge host arms one clip per drag: update it to drag several');
+        }
+        return this.armed(await this.request('ARM', {clips: prepared.map(armedClip)}));
+    }
+
+    // The host holds one armed drag: an ARM that arms another ended the one before without an
+    // event.
+    armed(reply) {
+        for (const token of [...this.outcomes.keys()]) {
+            if (token !== reply.token) {
+                this.settle(token, null);
+            }
+        }
+        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
+        return reply;
+    }
+
+    // Ends, without an event, the armed drags that carry a clip the host has just let go of.
+    endDragsOf(gone) {
+        for (const [token, pending] of [...this.outcomes]) {
+            if (pending.clips.some(gone)) {
+                this.settle(token, null);
+            }
+        }
     }
 
     /** @returns {Promise<object>} the CANCELLED reply */
@@ -319,7 +427,11 @@ export class BridgeClient {
     }
 
     /** @returns {Promise<object>} the RELEASED reply */
-    release(preparedId) { return this.request('RELEASE', {preparedId}); }
+    async release(preparedId) {
+        const reply = await this.request('RELEASE', {preparedId});
+        this.endDragsOf((clip) => clip.preparedId === preparedId);
+        return reply;
+    }
 
     /** Closes the port; the host ends and gives up this connection's clips. */
     close() {
@@ -330,7 +442,7 @@ export class BridgeClient {
         }
     }
 
-    outcomeOf(token) {
+    outcomeOf(token, clips) {
         const pending = this.outcomes.get(token);
         if (pending) {
             return pending.promise;
@@ -339,7 +451,7 @@ export class BridgeClient {
         const promise = new Promise((r) => {
             resolve = r;
         });
-        this.outcomes.set(token, {promise, resolve});
+        this.outcomes.set(token, {promise, resolve, clips});
         return promise;
     }
 
@@ -455,6 +567,7 @@ export class BridgeClient {
         }
         this.connection = null;
         this.hello = null;
+        this.uploads = [];  // the next host starts with an empty window
         const error = new BridgeError('DISCONNECTED', text);
         for (const pending of connection.pending.values()) {
             clearTimeout(pending.timer);

@@ -186,7 +186,8 @@ class Run {
                 clock_.advanceWall(script.next() * 400.0);
                 break;
             case 10:
-                require(!session_.sweep().skipped, "nothing else holds the cache lock");
+                // What the session's sweep runs, with its report.
+                require(!cache_.sweep().skipped, "nothing else holds the cache lock");
                 break;
             case 11:
                 if (otherProcess_) {

@@ -5,7 +5,16 @@
 // must give the same request or the same failure (code and detail) with the same salvage, and
 // for a PREPARE the same payload verdict and the same clip.
 //
-// Input: one byte that chooses how the body is cut, then the body.
+// The oracle applies the limits on what a frame holds outside its payload by a count of its
+// own: the frame is fed to a counting parser, and when a count passes its limit, fed again one
+// byte at a time to find what is salvaged: that of the top-level members complete before the
+// passing byte (the text up to there, closed). Each input is read under the standard limits and
+// under small ones, so that the refusals come often. The heap the reader holds for one frame is
+// measured too: never more than twice the frame plus what the limits allow.
+//
+// Input: one byte that chooses how the body is cut (low 3 bits) and the small limits (the
+// rest), then the body.
+#include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/parse.hpp>
 #include <cmath>
 #include <cstddef>
@@ -22,7 +31,9 @@
 #include "bridge_core/midi_file.h"
 #include "bridge_core/midi_payload.h"
 #include "bridge_core/request_reader.h"
+#include "support/base64_alphabet.h"
 #include "support/fuzz_checks.h"
+#include "support/held_memory.h"
 
 using namespace quenra;
 using FuzzChecks::require;
@@ -59,15 +70,6 @@ constexpr std::int64_t largestGeneration = 9007199254740991;
 
 [[noreturn]] void fail(std::string detail, ErrorCode code = ErrorCode::badRequest) {
     throw ProtocolFailure(code, std::move(detail));
-}
-
-// Only base64 characters, with at most two "=" at the end.
-bool isBase64(std::string_view text) {
-    const std::size_t end = text.find_last_not_of('=') + 1;
-    return text.size() - end <= 2 &&
-           text.substr(0, end).find_first_not_of(
-               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") ==
-               std::string_view::npos;
 }
 
 std::optional<std::string_view> stringMember(const object& container, std::string_view key) {
@@ -142,7 +144,7 @@ Prepare readPrepare(const object& request) {
     }
     const auto payload = stringMember(request, "midiBase64");
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
-    if (!payload || payload->size() != expectedUnits || !isBase64(*payload)) {
+    if (!payload || payload->size() != expectedUnits || !testing::isBase64Text(*payload)) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
     const auto name = stringMember(request, "suggestedName");
@@ -262,7 +264,166 @@ Request parse(const value& parsed) {
 
 using Outcome = std::variant<Request, RefusedRequest>;
 
-Outcome read(std::string_view frame) {
+// Counts what a frame holds outside its top-level "midiBase64": every value (the top-level
+// payload string excepted), and the bytes of every key, string and number text. Told the
+// offset of the byte being fed, it notes where the last member of a top-level object ended.
+class Counter {
+  public:
+    static constexpr std::size_t max_object_size = boost::json::object::max_size();
+    static constexpr std::size_t max_array_size = boost::json::array::max_size();
+    static constexpr std::size_t max_key_size = boost::json::string::max_size();
+    static constexpr std::size_t max_string_size = boost::json::string::max_size();
+
+    explicit Counter(const Limits& limits) : limits_(limits) {}
+
+    bool on_document_begin(boost::json::error_code&) { return true; }
+    bool on_document_end(boost::json::error_code&) { return true; }
+    bool on_object_begin(boost::json::error_code&) {
+        if (depth_ == 0) {
+            topIsObject_ = true;
+            lastMemberEnd_ = at + 1;
+        }
+        ++depth_;
+        return add(0);
+    }
+    bool on_object_end(std::size_t, boost::json::error_code&) { return close(); }
+    bool on_array_begin(boost::json::error_code&) {
+        ++depth_;
+        return add(0);
+    }
+    bool on_array_end(std::size_t, boost::json::error_code&) { return close(); }
+    bool on_key_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
+        key_.append(part);
+        return true;
+    }
+    bool on_key(boost::json::string_view part, std::size_t, boost::json::error_code&) {
+        key_.append(part);
+        payloadNext_ = topIsObject_ && depth_ == 1 && key_ == "midiBase64";
+        bytes_ += key_.size();
+        key_.clear();
+        return check();
+    }
+    bool on_string_part(boost::json::string_view, std::size_t, boost::json::error_code&) {
+        return true;
+    }
+    bool on_string(boost::json::string_view, std::size_t total, boost::json::error_code&) {
+        if (payloadNext_) {
+            return done();
+        }
+        return add(total) && done();
+    }
+    bool on_number_part(boost::json::string_view part, boost::json::error_code&) {
+        number_ += part.size();
+        return true;
+    }
+    bool on_int64(std::int64_t, boost::json::string_view part, boost::json::error_code&) {
+        return number(part);
+    }
+    bool on_uint64(std::uint64_t, boost::json::string_view part, boost::json::error_code&) {
+        return number(part);
+    }
+    bool on_double(double, boost::json::string_view part, boost::json::error_code&) {
+        return number(part);
+    }
+    bool on_bool(bool, boost::json::error_code&) { return add(0) && done(); }
+    bool on_null(boost::json::error_code&) { return add(0) && done(); }
+    bool on_comment_part(boost::json::string_view, boost::json::error_code&) { return true; }
+    bool on_comment(boost::json::string_view, boost::json::error_code&) { return true; }
+
+    std::size_t at = 0;  // the offset of the byte being fed
+    bool over = false;
+    bool topIsObject() const { return topIsObject_; }
+    std::size_t lastMemberEnd() const { return lastMemberEnd_; }
+
+  private:
+    bool add(std::size_t bytes) {
+        payloadNext_ = false;
+        ++values_;
+        bytes_ += bytes;
+        return check();
+    }
+    bool number(boost::json::string_view last) {
+        const std::size_t text = number_ + last.size();
+        number_ = 0;
+        return add(text) && done();
+    }
+    bool check() {
+        over = values_ > static_cast<std::uint64_t>(limits_.maxValuesOutsidePayload) ||
+               bytes_ > static_cast<std::uint64_t>(limits_.maxBytesOutsidePayload);
+        return !over;
+    }
+    bool close() {
+        --depth_;
+        return done();
+    }
+    // A value ended with the byte being fed (a number: with the byte after it).
+    bool done() {
+        payloadNext_ = false;
+        if (topIsObject_ && depth_ == 1) {
+            lastMemberEnd_ = at + 1;
+        }
+        return true;
+    }
+
+    const Limits& limits_;
+    std::string key_;
+    bool topIsObject_ = false;
+    bool payloadNext_ = false;
+    std::size_t depth_ = 0;
+    std::uint64_t values_ = 0;
+    std::uint64_t bytes_ = 0;
+    std::size_t number_ = 0;
+    std::size_t lastMemberEnd_ = 0;
+};
+
+// Feeds the frame to a counting parser, whole or one byte at a time, until it ends, turns out
+// not to be JSON, or passes a limit.
+Counter count(std::string_view frame, const Limits& limits, bool bytewise) {
+    boost::json::basic_parser<Counter> parser(boost::json::parse_options(), limits);
+    Counter& counter = parser.handler();
+    boost::system::error_code error;
+    const std::size_t step = bytewise ? 1 : frame.size();
+    // A handler that stops the parse says so by its own flag, not always by the error.
+    for (std::size_t index = 0; index < frame.size() && !error && !counter.over; index += step) {
+        counter.at = index;
+        const std::size_t used = parser.write_some(true, frame.data() + index, step, error);
+        if (used < step && !counter.over) {
+            return counter;  // bytes after a complete value: not JSON
+        }
+    }
+    if (!error && !counter.over) {
+        counter.at = frame.size();
+        parser.write_some(false, "", 0, error);
+    }
+    return counter;
+}
+
+// When the frame passes a limit before it turns out not to be JSON: the refusal, salvaging the
+// top-level members complete by then.
+std::optional<RefusedRequest> overLimits(std::string_view frame, const Limits& limits) {
+    if (frame.empty() || !count(frame, limits, false).over) {
+        return std::nullopt;
+    }
+    RequestParser::Salvage salvaged;
+    const Counter counter = count(frame, limits, true);
+    if (counter.topIsObject()) {
+        // The members up to the last one complete, without what came after it.
+        std::string_view read = frame.substr(0, counter.lastMemberEnd());
+        while (!read.empty() && read.find_last_of(" \t\n\r,") == read.size() - 1) {
+            read.remove_suffix(1);
+        }
+        const value members = boost::json::parse(std::string(read) + "}");
+        salvaged = RequestParser::salvage(members);
+    }
+    return RefusedRequest{
+        ProtocolFailure(ErrorCode::badRequest, "the request is too large outside the payload"),
+        salvaged};
+}
+
+Outcome read(std::string_view frame, const Limits& limits) {
+    if (auto refused = overLimits(frame, limits)) {
+        return *refused;
+    }
     boost::system::error_code error;
     const value parsed = boost::json::parse(frame, error);
     if (error) {
@@ -340,7 +501,8 @@ std::variant<std::vector<std::uint8_t>, ProtocolFailure> decode(const Prepare& r
 std::variant<std::vector<std::uint8_t>, ProtocolFailure> decode(const PrepareRequest& request) {
     try {
         MIDIPayload::check(request);
-        return request.midiBase64.bytes();
+        const ByteView bytes = request.midiBase64.bytes();
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
     } catch (const ProtocolFailure& failed) {
         return failed;
     }
@@ -381,6 +543,24 @@ void requireSame(const oracle::Outcome& expected, const ReadRequest& actual) {
     require(oracle::decode(*prepare) == decode(read), "the same payload verdict and clip");
 }
 
+// Reads the frame whole and checks the heap held meanwhile, the result included: the clip
+// decoded (three quarters of the frame at most) in a buffer that may have doubled, and for the
+// rest no more than the limits let through, at a generous price per value and byte.
+ReadRequest readWholeWithin(std::string_view frame, const Limits& limits) {
+    const std::size_t before = HeldMemory::restartPeak();
+    std::optional<ReadRequest> read;
+    {
+        RequestReader reader(frame.size(), limits);
+        reader.append(frame);
+        read = reader.finish();
+    }
+    const auto bound = 2 * frame.size() + 128 * limits.maxValuesOutsidePayload +
+                       4 * limits.maxBytesOutsidePayload + (8 << 10);
+    require(HeldMemory::highest() - before <= static_cast<std::size_t>(bound),
+            "the heap held for one frame within the bound");
+    return std::move(*read);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -388,17 +568,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string_view frame(reinterpret_cast<const char*>(data + 1), size - 1);
-    const oracle::Outcome expected = oracle::read(frame);
+    Limits small;
+    small.maxValuesOutsidePayload = 4 + 8 * (data[0] >> 3);
+    small.maxBytesOutsidePayload = 16 * small.maxValuesOutsidePayload;
 
-    RequestReader whole(frame.size());
-    whole.append(frame);
-    requireSame(expected, whole.finish());
+    requireSame(oracle::read(frame, Limits::standard()),
+                readWholeWithin(frame, Limits::standard()));
+    const oracle::Outcome expected = oracle::read(frame, small);
+    requireSame(expected, readWholeWithin(frame, small));
 
     // Pieces of 1 to longest bytes, as reads and frame boundaries may cut a body anywhere:
     // inside a key, an escape, a UTF-8 sequence, a number or a base64 group.
     static constexpr std::size_t longest[8] = {1, 2, 3, 5, 8, 17, 64, 1024};
     std::uint32_t state = data[0] * 2654435761u + 1;
-    RequestReader cut(frame.size());
+    RequestReader cut(frame.size(), small);
     std::size_t offset = 0;
     while (offset < frame.size()) {
         state = state * 1103515245u + 12345u;

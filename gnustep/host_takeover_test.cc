@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/array.hpp>
+#include <boost/json/serialize.hpp>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
@@ -72,6 +75,66 @@ TEST_F(GNUstepHost, TakesTheBrowsersDragOverAndHandsTheDropTargetTheCachedClip) 
     host.closeInput();
     EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
     EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
+}
+
+TEST_F(GNUstepHost, TakesTheBrowsersDragOverWithThreeClipsOneFileEach) {
+    HostProcess host = startHost();
+    hello(host);
+    const std::vector<std::pair<std::string, std::size_t>> parts = {
+        {"drums", 1024}, {"bass", 2048}, {"chords", 4096}};
+    std::vector<PreparedClip> clips;
+    std::vector<Requests::ListedClip> listed;
+    boost::json::array publishedClips;
+    for (const auto& [clipId, size] : parts) {
+        const PreparedClip& clip =
+            clips.emplace_back(prepare(host, "prepare-" + clipId, size, clipId));
+        listed.push_back({clip.preparedId, clip.clipId, clip.generation, clip.sha256});
+        publishedClips.push_back(
+            boost::json::object{{"preparedId", clip.preparedId}, {"generation", 1}});
+    }
+    const boost::json::object armed = exchange(host, Requests::armList(session, "arm-1", listed));
+    ASSERT_EQ(Requests::text(armed, "type"), "ARMED") << boost::json::serialize(armed);
+
+    dragSim({"button", "down"});
+    const std::int64_t browser = browserDrag(Requests::text(armed, "marker"));
+    const boost::json::object published = next(host, milliseconds(2000));
+    EXPECT_EQ(Requests::text(published, "type"), "PUBLISHED");
+    EXPECT_EQ(Requests::text(published, "token"), Requests::text(armed, "token"));
+    EXPECT_EQ(published.at("clips"), publishedClips);
+
+    // One write of the pasteboard, right after the browser's: one item per clip in the list's
+    // order, each URL naming the clip's file in the cache, the file-names list the same paths,
+    // and each file the clip byte for byte.
+    const boost::json::object seen = dropTarget();
+    EXPECT_EQ(seen.at("changeCount"), browser + 1);
+    EXPECT_EQ(seen.at("types"),
+              (boost::json::array{PasteboardType::fileURL, PasteboardType::filenames}));
+    EXPECT_TRUE(seen.at("plainText").is_null());
+    ASSERT_TRUE(seen.at("fileURLs").is_array());
+    ASSERT_TRUE(seen.at("filenames").is_array());
+    const boost::json::array& urls = seen.at("fileURLs").as_array();
+    const boost::json::array& filenames = seen.at("filenames").as_array();
+    ASSERT_EQ(urls.size(), clips.size());
+    ASSERT_EQ(filenames.size(), clips.size());
+    for (std::size_t index = 0; index < clips.size(); ++index) {
+        const std::string path = gnustepCacheRoot() + "/entries/" + clips[index].preparedId + "/" +
+                                 clips[index].fileName;
+        ASSERT_TRUE(urls.at(index).is_string());
+        EXPECT_EQ(FileURL::toPath(urls.at(index).as_string()), path);
+        EXPECT_EQ(filenames.at(index), boost::json::string(path));
+        const std::vector<std::uint8_t> midi = TestPeer::MidiClip::generate(parts[index].second);
+        EXPECT_EQ(readFileText(path), std::string(midi.begin(), midi.end()));
+    }
+
+    host.closeInput();
+    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
+    EXPECT_EQ(host.standardError(),
+              "quenra-native-host: hello\n"
+              "quenra-native-host: prepared\n"
+              "quenra-native-host: prepared\n"
+              "quenra-native-host: prepared\n"
+              "quenra-native-host: armed\n"
+              "quenra-native-host: published\n");
 }
 
 TEST_F(GNUstepHost, AnArmedHostPollsTheServerWithSteadyMemory) {

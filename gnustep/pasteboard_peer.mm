@@ -5,11 +5,14 @@
 //                                          plain-text type, stores TEXT as the plain text, and
 //                                          prints the change count the declaration returned
 //   quenra-pasteboard-peer drop           a drop target: prints one JSON line with sorted keys,
-//                                          changeCount, fileURL (string or null), filenames
-//                                          (array or null), plainText (string or null) and types
+//                                          changeCount, fileURL (string or null), fileURLs (each
+//                                          item's file URL, string or null), filenames (array or
+//                                          null), plainText (string or null) and types
 //
 // Exit status 0, or 1 with one line on standard error. Type names are the ones Chrome and drop
-// targets use on a Mac, spelled out: this program sees GNUstep's AppKit as it is.
+// targets use on a Mac, spelled out. This program sees GNUstep's AppKit as it is, with the
+// GNUstep build's pasteboard items (gnustep/appkit_additions.h), which GNUstep lacks, read the way
+// a drop target on a Mac reads several files.
 #import <AppKit/AppKit.h>
 
 #include <boost/json/array.hpp>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "bridge_core/json_writer.h"
 #include "bridge_core/services.h"
@@ -64,6 +68,14 @@ int drop(NSPasteboard* pasteboard) {
     board["changeCount"] = [pasteboard changeCount];
     board["fileURL"] =
         stringOrNull([pasteboard stringForType:text(quenra::PasteboardType::fileURL)]);
+    boost::json::array fileURLs;
+    NSArray<NSPasteboardItem*>* items = [pasteboard pasteboardItems];
+    const NSUInteger count = [items count];
+    for (NSUInteger index = 0; index < count; ++index) {
+        fileURLs.push_back(stringOrNull(
+            [[items objectAtIndex:index] stringForType:text(quenra::PasteboardType::fileURL)]));
+    }
+    board["fileURLs"] = std::move(fileURLs);
     id filenames = [pasteboard propertyListForType:text(quenra::PasteboardType::filenames)];
     board["filenames"] = [filenames isKindOfClass:[NSArray class]]
                              ? boost::json::value(strings(filenames))

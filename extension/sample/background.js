@@ -1,9 +1,10 @@
-// The sample's service worker: owns the one BridgeClient and answers the pages that show the clip,
-// its own demo page (chrome.runtime.sendMessage) and ordinary web pages of the sites that
-// "externally_connectable" names in manifest.json (chrome.runtime.sendMessage with this
+// The sample's service worker: owns the one BridgeClient and answers the pages that show the
+// arrangement, its own demo page (chrome.runtime.sendMessage) and ordinary web pages of the sites
+// that "externally_connectable" names in manifest.json (chrome.runtime.sendMessage with this
 // extension's ID). Both send the same three messages:
-//   {type: 'prepare', bytes, clip}  when the page has built or changed its clip
-//   {type: 'arm'}                   on pointerdown (or hover) on the draggable element
+//   {type: 'prepare', bytes, clip}  when the page has built or changed a part
+//   {type: 'arm', clipIds}          on pointerdown (or hover) on a handle: one part, or several
+//                                   dragged together as one file each, in this order
 //   {type: 'outcome', token}        answered when that armed drag ends
 
 import {BridgeClient, hostNameFor} from './quenra-bridge.js';
@@ -11,7 +12,7 @@ import {BridgeClient, hostNameFor} from './quenra-bridge.js';
 // Loaded unpacked with the development key, the extension is the development build and talks to
 // the development registration (quenra-bridge-setup --register --development).
 const bridge = new BridgeClient({hostName: hostNameFor(chrome.runtime.id)});
-let prepared = null;         // the latest PREPARED reply
+const prepared = new Map();  // clip id → the latest PREPARED of that part
 const outcomes = new Map();  // token → the armed drag's outcome promise
 
 chrome.action.onClicked.addListener(() => chrome.tabs.create({url: 'demo.html'}));
@@ -20,27 +21,36 @@ function failure(error) {
     return {ok: false, code: error.code ?? 'INTERNAL', message: error.message};
 }
 
+// The clips a PUBLISHED names: a list's "clips", or the one clip.
+function published(event) {
+    if (event?.type !== 'PUBLISHED') {
+        return [];
+    }
+    return event.clips ?? [{preparedId: event.preparedId, generation: event.generation}];
+}
+
 async function answer(message) {
     if (message?.type === 'prepare') {
         try {
             const bytes = Uint8Array.from(message.bytes);  // runtime messages carry JSON
-            const older = prepared;
-            prepared = await bridge.prepare(bytes, message.clip);
-            // A newer generation of the same clip replaces the older one in the host itself.
-            if (older && older.clipId !== prepared.clipId) {
-                bridge.release(older.preparedId).catch(() => {});
+            const reply = await bridge.prepare(bytes, message.clip);
+            // A newer generation of a part replaces the older one in the host itself.
+            if ((prepared.get(reply.clipId)?.generation ?? 0) < reply.generation) {
+                prepared.set(reply.clipId, reply);
             }
-            return {ok: true, fileName: prepared.fileName, generation: prepared.generation};
+            const {preparedId, fileName, generation} = reply;
+            return {ok: true, preparedId, fileName, generation};
         } catch (error) {
             return failure(error);
         }
     }
     if (message?.type === 'arm') {
-        if (!prepared) {
-            return {ok: false, code: 'NOTHING_PREPARED', message: 'Build a clip first.'};
+        const clips = (message.clipIds ?? []).map((clipId) => prepared.get(clipId));
+        if (clips.length === 0 || clips.includes(undefined)) {
+            return {ok: false, code: 'NOTHING_PREPARED', message: 'Build the parts first.'};
         }
         try {
-            const armed = await bridge.arm(prepared);
+            const armed = await bridge.arm(clips.length === 1 ? clips[0] : clips);
             // Arming again within the lease returns the same token: one outcome serves both.
             outcomes.set(armed.token, armed.outcome);
             armed.outcome.finally(() => setTimeout(() => outcomes.delete(armed.token), 60000));
@@ -55,7 +65,7 @@ async function answer(message) {
             return {ok: false, code: 'UNKNOWN_TOKEN', message: 'No armed drag has this token.'};
         }
         const event = await outcome;
-        return {ok: true, event: event ? event.type : 'ENDED'};
+        return {ok: true, event: event ? event.type : 'ENDED', published: published(event)};
     }
     return {ok: false, code: 'BAD_MESSAGE', message: 'Unknown message type.'};
 }

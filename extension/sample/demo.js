@@ -1,11 +1,12 @@
-// The extension's own demo page: the same draggable box as the web page in web/, talking to the
+// The extension's own demo page: the same arrangement as the web page in web/, talking to the
 // service worker with chrome.runtime.sendMessage without an ID.
 
-import {connectDragBox} from './web/drag-box.js';
+import {connectArrangement, partNames} from './web/drag-box.js';
 
-connectDragBox({
+connectArrangement({
     send: (message) => chrome.runtime.sendMessage(message),
-    box: document.getElementById('clip'),
+    handles: Object.fromEntries(
+        [...partNames, 'all'].map((name) => [name, document.getElementById(name)])),
     buildButton: document.getElementById('build'),
     status: document.getElementById('status'),
 });

@@ -5,14 +5,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {
-    BridgeClient,
-    BridgeError,
-    developmentExtensionId,
-    hostNameFor,
-    releaseExtensionId,
-    releaseHostName,
-} from '../quenra-bridge.js';
+import {BridgeClient, BridgeError, developmentExtensionId, hostNameFor, releaseExtensionId, releaseHostName,} from '../quenra-bridge.js';
 
 import {FakeRuntime} from './fake-runtime.js';
 
@@ -222,3 +215,157 @@ test('the development build of the extension names the development registration'
         bridge.close();
     }
 });
+
+test('a list of clips is armed as one drag, and its PUBLISHED names every clip', async () => {
+    const parts = ['drums', 'bass', 'chords'].map((clipId, index) => ({
+                                                      ...prepared,
+                                                      type: 'PREPARED',
+                                                      preparedId: `${index}`.repeat(32),
+                                                      clipId,
+                                                      byteLength: 100,
+                                                      fileName: `${clipId}.mid`,
+                                                  }));
+    const {runtime, client: bridge} = client();
+    const armed = bridge.arm(parts);
+    const port = await runtime.port(0);
+    await port.greet(['drag-takeover-1', 'multi-clip-drag-1']);
+    const request = await port.next();
+    assert.deepEqual(
+        Object.keys(request).sort(), ['clips', 'protocolVersion', 'requestId', 'session', 'type']);
+    assert.deepEqual(
+        request.clips,
+        parts.map(
+            ({preparedId, clipId, generation, sha256}) =>
+                ({preparedId, clipId, generation, sha256})));
+
+    const token = 'L'.repeat(22);
+    const clips =
+        parts.map(({preparedId, clipId, generation}) => ({preparedId, clipId, generation}));
+    port.answer(request, 'ARMED', {clips, token, marker: 'm', leaseMs: 10000});
+    const drag = await armed;
+    assert.deepEqual(drag.clips, clips);
+    const published = parts.map(({preparedId, generation}) => ({preparedId, generation}));
+    port.event(request.session, 'PUBLISHED', {token, clips: published});
+    assert.deepEqual((await drag.outcome).clips, published);
+});
+
+test(
+    'a list the host would refuse, or a host that arms one clip, fails before the ARM',
+    async () => {
+        const list = (count) => Array.from(
+            {length: count},
+            (_, index) => ({...prepared, preparedId: index.toString(16).padStart(32, '0')}));
+        const {runtime, client: bridge} = client();
+        for (const [what, refused] of [
+                 ['empty', list(0)], ['one clip', list(1)], ['seventeen clips', list(17)],
+                 ['a clip twice', [...list(2), list(1)[0]]]]) {
+            await assert.rejects(bridge.arm(refused), {code: 'BAD_REQUEST'}, what);
+        }
+        assert.equal(runtime.ports.length, 0);
+
+        // Sixteen are allowed, but this host does not name the capability.
+        const armed = bridge.arm(list(16));
+        const port = await runtime.port(0);
+        await port.greet();
+        await assert.rejects(
+            armed,
+            (error) => error instanceof BridgeError && error.code === 'NOT_SUPPORTED' &&
+                /update/.test(error.message));
+        assert.equal(port.posted.length, 0);
+    });
+
+// Runs the client for a while of real time, with its timers stopped.
+async function idle(ms) {
+    const end = performance.now() + ms;
+    while (performance.now() < end) {
+        await new Promise((resolve) => setImmediate(resolve));
+    }
+}
+
+// A client that waits too long never sends the next burst: the time limit fails it.
+test(
+    'sixteen PREPAREs at once wait for the host\'s rate window, none refused', {timeout: 20000},
+    async (t) => {
+        t.mock.timers.enable({apis: ['setTimeout', 'Date'], now: 0});
+        const {runtime, client: bridge} = client({now: () => Date.now()});
+        // Three clips of the largest size fill the window's 48 MiB; the rest are small.
+        const sizes = Array.from({length: 16}, (_, index) => (index < 3 ? 16777216 : 64));
+        const calls = sizes.map(
+            (size, index) => bridge.prepare(
+                new Uint8Array(size),
+                {clipId: `part-${index}`, generation: 1, name: `Part ${index}`}));
+        const port = await runtime.port(0);
+        await port.greet();
+
+        // The host's rule: a PREPARE is counted when read; one read when 8 were read within the
+        // last 2 seconds, or whose bytes would take the window's past 48 MiB, is refused.
+        const window = [];
+        const read = [];
+        async function host(count) {
+            for (let index = 0; index < count; index++) {
+                const request = await port.next();
+                const now = Date.now();
+                window.splice(0, window.filter((p) => p.at <= now - 2000).length);
+                const bytes = window.reduce((sum, p) => sum + p.bytes, 0) + request.byteLength;
+                if (window.length >= 8 || bytes > 50331648) {
+                    port.answer(request, 'ERROR', {code: 'RATE_LIMITED'});
+                    continue;
+                }
+                window.push({at: now, bytes: request.byteLength});
+                read.push([request.clipId, now]);
+                port.answer(request, 'PREPARED', {clipId: request.clipId, generation: 1});
+            }
+        }
+        // Three by bytes, then eight by count, then the last five; each burst once its window ends.
+        const bursts = [3, 8, 5];
+        for (const [index, count] of bursts.entries()) {
+            await host(count);
+            if (index < bursts.length - 1) {
+                await idle(50);
+                assert.equal(port.posted.length, 0, `nothing more before the window ends`);
+                t.mock.timers.tick(2000);
+                await idle(20);
+                assert.equal(port.posted.length, 0, `nothing at the window's very edge`);
+                t.mock.timers.tick(100);
+            }
+        }
+        const replies = await Promise.all(calls);
+        assert.deepEqual(replies.map((r) => r.type), sizes.map(() => 'PREPARED'));
+        assert.deepEqual(read.map(([clipId]) => clipId), sizes.map((_, index) => `part-${index}`));
+        assert.deepEqual(
+            read.map(([, at]) => at), [0, 0, 0, ...Array(8).fill(2100), ...Array(5).fill(4200)]);
+    });
+
+test(
+    'a drag the host ends without an event, for the client\'s own request, ends null', async () => {
+        const parts = ['drums', 'bass'].map(
+            (clipId, index) => ({...prepared, preparedId: `${index + 1}`.repeat(32), clipId}));
+        const {runtime, client: bridge} = client();
+        const first = bridge.arm(parts);
+        const port = await runtime.port(0);
+        await port.greet(['drag-takeover-1', 'multi-clip-drag-1']);
+        const newer = {clipId: 'drums', generation: prepared.generation + 1, name: 'Drums'};
+        const ended = [];
+        for (const [what, end] of [
+                 ['another ARM', () => bridge.arm({...prepared, preparedId: 'f'.repeat(32)})],
+                 ['RELEASE of one of its clips', () => bridge.release(parts[1].preparedId)],
+                 ['a newer generation of one', () => bridge.prepare(new Uint8Array(40), newer)],
+        ]) {
+            const call = ended.length === 0 ? first : bridge.arm(parts);
+            const armRequest = await port.next();
+            const token = `${ended.length}`.repeat(22);
+            port.answer(armRequest, 'ARMED', {clips: parts, token, marker: 'm', leaseMs: 10000});
+            const {outcome} = await call;
+            const ending = end();
+            const request = await port.next();
+            port.answer(
+                request, request.type === 'ARM' ? 'ARMED' : `${request.type}D`,
+                {...newer, token: 'o'.repeat(22)});
+            await ending;
+            ended.push([what, await outcome]);
+        }
+        assert.deepEqual(ended, [
+            ['another ARM', null], ['RELEASE of one of its clips', null],
+            ['a newer generation of one', null]
+        ]);
+    });

@@ -58,10 +58,11 @@ export class FakePort {
         this.runtime.lastError = undefined;
     }
 
-    // Reads the client's HELLO and answers HELLO_OK.
-    async greet() {
+    // Reads the client's HELLO and answers HELLO_OK, by default as a host that arms one clip per
+    // drag.
+    async greet(capabilities = ['drag-takeover-1']) {
         const hello = await this.next();
-        this.answer(hello, 'HELLO_OK', {helperVersion: '0.1.0', capabilities: ['drag-takeover-1']});
+        this.answer(hello, 'HELLO_OK', {helperVersion: '0.1.0', capabilities});
         return hello;
     }
 }

@@ -38,6 +38,8 @@ APPKIT_EXPORT NSPasteboardName const NSPasteboardNameDrag;
 
 @interface NSPasteboard (GNUstepMissing)
 @property(readonly, copy) NSArray<NSPasteboardItem*>* pasteboardItems;
+- (NSInteger)clearContents;
+- (BOOL)writeObjects:(NSArray<id<NSPasteboardWriting>>*)objects;
 @end
 
 // <AppKit/NSApplication.h>

@@ -23,14 +23,18 @@ std::optional<std::vector<std::uint8_t>> decode(std::string_view text);
 // Strict decoding of a text that arrives in pieces, cut anywhere: the same verdict and the same
 // bytes as decode of the whole text. The bytes of each complete group go out as soon as its
 // last character arrives, so a caller can hash them while the text is still arriving; a group
-// with padding waits for finish.
+// with padding waits for finish. The caller owns the memory the bytes go to.
 class Decoder {
   public:
-    // Appends to out the bytes of every group that the piece completes.
-    void append(std::string_view piece, std::vector<std::uint8_t>& out);
-    // Ends the text: appends the bytes of a padded last group, and tells whether the whole text
-    // was canonical base64. On false, what was appended is not a decoding of anything.
-    bool finish(std::vector<std::uint8_t>& out);
+    // The most bytes that append can write for a piece of pieceSize characters.
+    std::size_t mostBytesFor(std::size_t pieceSize) const { return (grouped_ + pieceSize) / 4 * 3; }
+    // Writes to out, which has room for mostBytesFor(piece.size()), the bytes of every group
+    // that the piece completes, and returns how many it wrote.
+    std::size_t append(std::string_view piece, std::uint8_t* out);
+    // Ends the text: writes to out, which has room for two, the bytes of a padded last group,
+    // and returns how many it wrote; nothing when the whole text was not canonical base64
+    // (what was written before is then not a decoding of anything).
+    std::optional<std::size_t> finish(std::uint8_t* out);
 
     // The text's length so far, in bytes.
     std::size_t length() const { return length_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -40,6 +41,8 @@ class Base64Payload::Reader::Hasher {
   private:
     static constexpr std::uint64_t ended = std::uint64_t{1} << 63;
 
+    // The thread's whole work: it allocates nothing and throws nothing (a failing hash library
+    // stops the process), so nothing can escape it.
     void run(const std::uint8_t* clip, std::uint64_t hashed, Sha256::Incremental& digest) {
         for (;;) {
             const std::uint64_t seen = progress_.load(std::memory_order_acquire);
@@ -72,29 +75,35 @@ void Base64Payload::Reader::makeRoom(std::size_t more) {
         hasher_->finish();
         hasher_.reset();
     }
-    // Past the bound, the clip goes on growing geometrically.
-    if (bytes_.size() + more > growAtOnce) {
-        bytes_.reserve(std::max({largestBytes_, bytes_.size() + more, bytes_.capacity() * 2}));
+    // Up to growAtOnce the clip grows as it needs, so a short text takes little; past it, room
+    // for the most it can come to is made at once, the little decoded so far copied over. Past
+    // that bound, it goes on growing geometrically.
+    const std::size_t needed = bytes_.size() + more;
+    std::size_t capacity = std::max(needed, bytes_.capacity() * 2);
+    if (needed > growAtOnce) {
+        capacity = std::max(capacity, largestBytes_);
     }
+    bytes_.reserve(capacity);
 }
 
 void Base64Payload::Reader::append(std::string_view piece) {
-    // The decoder adds at most three bytes for every four characters, a held group included.
-    makeRoom((piece.size() + 3) / 4 * 3);
+    makeRoom(decoder_.mostBytesFor(piece.size()));
     const std::size_t before = bytes_.size();
-    decoder_.append(piece, bytes_);
+    bytes_.wrote(decoder_.append(piece, bytes_.end()));
     if (hasher_) {
         hasher_->publish(bytes_.size());
         return;
     }
     // Hashed while the piece's bytes are still in the cache.
-    digest_.update(std::span(bytes_).subspan(before));
+    digest_.update(bytes_.bytes().subspan(before));
     // A thread is worth it only for a clip this large that has room to go on growing in place.
     if (bytes_.size() >= hashApartFrom && bytes_.capacity() > bytes_.size()) {
         try {
-            hasher_ = std::make_unique<Hasher>(bytes_.data(), bytes_.size(), digest_);
+            hasher_ = std::make_unique<Hasher>(bytes_.bytes().data(), bytes_.size(), digest_);
         } catch (const std::system_error&) {
             // No thread to be had: the clip goes on being hashed here.
+        } catch (const std::bad_alloc&) {
+            // Nor the memory to start one: the same.
         }
     }
 }
@@ -104,15 +113,18 @@ Base64Payload Base64Payload::Reader::finish() && {
     // A padded last group adds up to two bytes.
     makeRoom(2);
     const std::size_t before = bytes_.size();
-    const bool decodes = decoder_.finish(bytes_);
+    const std::optional<std::size_t> last = decoder_.finish(bytes_.end());
+    if (last) {
+        bytes_.wrote(*last);
+    }
     if (hasher_) {
         hasher_->publish(bytes_.size());
         hasher_->finish();
         hasher_.reset();
     } else {
-        digest_.update(std::span(bytes_).subspan(before));
+        digest_.update(bytes_.bytes().subspan(before));
     }
-    if (!decodes) {
+    if (!last) {
         return Base64Payload(decoder_.length(), isBase64, false, {}, {});
     }
     return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_), digest_.final());
@@ -120,15 +132,15 @@ Base64Payload Base64Payload::Reader::finish() && {
 
 Base64Payload::Base64Payload() : Base64Payload(Reader().finish()) {}
 
-Base64Payload::Base64Payload(std::size_t length, bool isBase64, bool decodes,
-                             std::vector<std::uint8_t> bytes, const Sha256::Digest& sha256)
+Base64Payload::Base64Payload(std::size_t length, bool isBase64, bool decodes, ClipBuffer bytes,
+                             const Sha256::Digest& sha256)
     : length_(length),
       isBase64_(isBase64),
       decodes_(decodes),
       bytes_(std::move(bytes)),
       sha256_(sha256) {}
 
-std::vector<std::uint8_t> Base64Payload::takeBytes() {
+ClipBuffer Base64Payload::takeBytes() {
     return std::exchange(bytes_, {});
 }
 

@@ -8,9 +8,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bridge_core/base64.h"
+#include "bridge_core/bytes.h"
+#include "bridge_core/clip_buffer.h"
 #include "bridge_core/hashing.h"
 
 namespace quenra {
@@ -25,7 +26,8 @@ class Base64Payload {
       public:
         // largestBytes is what the clip can come to (a bound, not a promise): once it passes
         // growAtOnce, room for that much is made at once, which costs address space only until
-        // it is written, so a large clip is neither copied nor held twice while it grows.
+        // it is written, so a large clip is neither copied nor held twice while it grows, and
+        // a short one never takes more than it needs.
         explicit Reader(std::size_t largestBytes = 0);
         ~Reader();
         Reader(const Reader&) = delete;
@@ -47,7 +49,7 @@ class Base64Payload {
 
         std::size_t largestBytes_;
         Base64::Decoder decoder_;
-        std::vector<std::uint8_t> bytes_;
+        ClipBuffer bytes_;
         Sha256::Incremental digest_;
         // Last, so that it is stopped before the clip and the digest it works on go.
         std::unique_ptr<Hasher> hasher_;
@@ -63,21 +65,21 @@ class Base64Payload {
     // Canonical base64, as Base64::decode takes it.
     bool decodes() const { return decodes_; }
     // The decoded clip and its digest; empty and all zero unless it decodes.
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    ByteView bytes() const { return bytes_.bytes(); }
     const Sha256::Digest& sha256() const { return sha256_; }
     // Hands the decoded clip over and keeps none of it.
-    std::vector<std::uint8_t> takeBytes();
+    ClipBuffer takeBytes();
 
     bool operator==(const Base64Payload&) const = default;
 
   private:
-    Base64Payload(std::size_t length, bool isBase64, bool decodes, std::vector<std::uint8_t> bytes,
+    Base64Payload(std::size_t length, bool isBase64, bool decodes, ClipBuffer bytes,
                   const Sha256::Digest& sha256);
 
     std::size_t length_ = 0;
     bool isBase64_ = true;
     bool decodes_ = true;
-    std::vector<std::uint8_t> bytes_;
+    ClipBuffer bytes_;
     Sha256::Digest sha256_{};
 };
 

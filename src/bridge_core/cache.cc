@@ -1,7 +1,5 @@
 #include "bridge_core/cache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,18 +31,18 @@ bool isStagingName(std::string_view name) {
 // link later is never entered.
 template <typename Visit>
 void visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
-    const uid_t user = ::getuid();
     const Descriptor entries = Files::openOwnDirectory(entriesDirectory, Files::AccessTime::leave);
     if (!entries.isOpen()) {
         return;
     }
     for (const std::string& name : Files::namesAt(entries.get())) {
         const bool staging = isStagingName(name);
-        struct stat status {};
-        if ((staging || isEntryName(name)) &&
-            ::fstatat(entries.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISDIR(status.st_mode) && status.st_uid == user) {
-            visit(entries.get(), name, staging, status);
+        if (!staging && !isEntryName(name)) {
+            continue;
+        }
+        const std::optional<Files::Status> status = Files::statusAt(entries.get(), name);
+        if (status && status->kind == Files::Status::Kind::directory && status->ownedByUser) {
+            visit(entries.get(), name, staging, *status);
         }
     }
 }
@@ -75,6 +73,50 @@ bool isUsableFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\0", 2)) == std::string::npos &&
            name != "entry.json" && name != "owner.lock";
+}
+
+// The owner lock of a staging directory, made and taken. Locked before the entry becomes
+// visible, so no sweep ever sees it unowned. Made first, the lock file's creation is made durable
+// by the clip's flush, which commits the file system's pending metadata anyway; made last, it
+// would leave the staging directory's own flush a change of its own to commit.
+Descriptor takeOwnerLock(const std::string& staging) {
+    Descriptor ownerLock = Files::openLockFile(staging + "/owner.lock", true);
+    if (!ownerLock.isOpen() || !Files::tryLockExclusive(ownerLock)) {
+        throw CacheFailure::io("owner-lock");
+    }
+    return ownerLock;
+}
+
+// Writes the clip file and returns what it is, so that a later check can tell it was not
+// replaced.
+FileIdentity writeClip(const std::string& path, std::span<const std::uint8_t> midi) {
+    Files::writeNew(path, midi);
+    const std::optional<Files::Status> status = Files::statusOf(path);
+    if (!status || status->kind != Files::Status::Kind::regularFile) {
+        throw CacheFailure::io("stat");
+    }
+    return FileIdentity{status->device, status->inode, status->size};
+}
+
+EntryRecord preparedRecord(const std::string& preparedId, const std::string& fileName,
+                           std::int64_t size, const std::string& sha256, double now) {
+    EntryRecord record;
+    record.preparedId = preparedId;
+    record.state = EntryState::prepared;
+    record.fileName = fileName;
+    record.byteLength = size;
+    record.sha256 = sha256;
+    record.createdAt = now;
+    record.touchedAt = now;
+    return record;
+}
+
+void writeRecord(const std::string& path, const EntryRecord& record) {
+    const std::optional<std::string> encoded = record.encode();
+    if (!encoded) {
+        throw CacheFailure::io("encode");
+    }
+    Files::writeNew(path, bytesOf(*encoded));
 }
 
 std::int64_t saturatingAdd(std::int64_t total, std::int64_t amount) {
@@ -148,7 +190,7 @@ Descriptor Cache::waitForCacheLock() {
 CacheUsage Cache::scanUsage() const {
     CacheUsage usage;
     visitOwnDirectories(entriesDirectory_, [&](int entries, const std::string& name, bool staging,
-                                               const struct stat&) {
+                                               const Files::Status&) {
         if (staging) {
             return;
         }
@@ -193,44 +235,21 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
     const std::string preparedId = random_->hex(16);
     const std::string staging =
         entriesDirectory_ + "/" + std::string(stagingPrefix) + random_->hex(8);
-    if (::mkdir(staging.c_str(), 0700) != 0) {
+    bool created = false;
+    try {
+        created = Files::createDirectory(staging);
+    } catch (const FileFailure&) {
+    }
+    if (!created) {
         throw CacheFailure::io("mkdir");
     }
     // From here a failure removes the staging directory; a crash leaves it to a later sweep,
     // and nothing ever appears under an entry id until the final rename.
     try {
-        // Locked before the entry becomes visible, so no sweep ever sees it unowned. Made
-        // first, the lock file's creation is made durable by the clip's flush, which commits
-        // the file system's pending metadata anyway; made last, it would leave the staging
-        // directory's own flush a change of its own to commit.
-        Descriptor ownerLock = Files::openLockFile(staging + "/owner.lock", true);
-        if (!ownerLock.isOpen() || !Files::tryLockExclusive(ownerLock)) {
-            throw CacheFailure::io("owner-lock");
-        }
-        const std::string stagedClip = staging + "/" + fileName;
-        Files::writeNew(stagedClip, midi);
-        struct stat status {};
-        if (::lstat(stagedClip.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-            throw CacheFailure::io("stat");
-        }
-        const FileIdentity identity{static_cast<std::int64_t>(status.st_dev),
-                                    static_cast<std::uint64_t>(status.st_ino),
-                                    static_cast<std::int64_t>(status.st_size)};
-
-        const double now = clock_->wallNow();
-        EntryRecord record;
-        record.preparedId = preparedId;
-        record.state = EntryState::prepared;
-        record.fileName = fileName;
-        record.byteLength = size;
-        record.sha256 = sha256;
-        record.createdAt = now;
-        record.touchedAt = now;
-        const std::optional<std::string> encoded = record.encode();
-        if (!encoded) {
-            throw CacheFailure::io("encode");
-        }
-        Files::writeNew(staging + "/entry.json", bytesOf(*encoded));
+        Descriptor ownerLock = takeOwnerLock(staging);
+        const FileIdentity identity = writeClip(staging + "/" + fileName, midi);
+        EntryRecord record = preparedRecord(preparedId, fileName, size, sha256, clock_->wallNow());
+        writeRecord(staging + "/entry.json", record);
 
         Files::flushDirectory(staging);
         const std::string directory = entriesDirectory_ + "/" + preparedId;
@@ -264,12 +283,9 @@ void Cache::update(OwnedEntry& entry, EntryState state, std::optional<double> re
 }
 
 bool Cache::isIntact(const OwnedEntry& entry) const {
-    struct stat status {};
-    return ::lstat(entry.fileURL_.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-           status.st_uid == ::getuid() &&
-           static_cast<std::int64_t>(status.st_dev) == entry.identity_.device &&
-           static_cast<std::uint64_t>(status.st_ino) == entry.identity_.inode &&
-           static_cast<std::int64_t>(status.st_size) == entry.identity_.size;
+    const std::optional<Files::Status> status = Files::statusOf(entry.fileURL_);
+    return status && status->kind == Files::Status::Kind::regularFile && status->ownedByUser &&
+           FileIdentity{status->device, status->inode, status->size} == entry.identity_;
 }
 
 void Cache::deleteEntry(OwnedEntry& entry) {
@@ -296,12 +312,11 @@ SweepReport Cache::sweepWhileLocked() {
     const double now = clock_->wallNow();
     SweepReport report;
     visitOwnDirectories(entriesDirectory_, [&](int entries, const std::string& name, bool staging,
-                                               const struct stat& status) {
+                                               const Files::Status& status) {
         const std::string directory = entriesDirectory_ + "/" + name;
-        // The folder's times in whole seconds, through the POSIX names that every system has:
-        // the expiry rules need no finer steps.
+        // The folder's times in whole seconds: the expiry rules need no finer steps.
         if (staging) {
-            if (now > static_cast<double>(status.st_mtime) + limits_.temporaryMaxAge) {
+            if (now > static_cast<double>(status.modified) + limits_.temporaryMaxAge) {
                 Files::removeTree(directory);
                 ++report.temporariesDeleted;
             }
@@ -321,7 +336,7 @@ SweepReport Cache::sweepWhileLocked() {
             ++report.kept;
             return;
         }
-        double expiry = static_cast<double>(status.st_ctime) + limits_.unreadableRetention;
+        double expiry = static_cast<double>(status.changed) + limits_.unreadableRetention;
         if (const auto& record = read.record) {
             if (record->state == EntryState::prepared) {
                 expiry = record->touchedAt + limits_.preparedIdle;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -183,8 +184,8 @@ Descriptor Files::openOwnDirectory(const std::string& path, AccessTime access) {
     return directory;
 }
 
-void Files::writeNew(const std::string& path, ByteView bytes) {
-    writeNewAt(AT_FDCWD, path, bytes, NewFile{});
+void Files::writeNew(const std::string& path, ByteView bytes, NewFile how) {
+    writeNewAt(AT_FDCWD, path, bytes, how);
 }
 
 void Files::replace(const std::string& path, ByteView bytes, const std::string& temporaryName,
@@ -299,6 +300,146 @@ void Files::removeTree(const std::string& path) {
     // remove_all removes a symbolic link itself and never descends through one.
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
+}
+
+bool Files::removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) == 0) {
+        return true;
+    }
+    if (errno != ENOENT) {
+        throw FileFailure("remove", errno, path);
+    }
+    return false;
+}
+
+bool Files::createDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0) {
+        return true;
+    }
+    if (errno != EEXIST) {
+        throw FileFailure("mkdir", errno, path);
+    }
+    return false;
+}
+
+void Files::createDirectories(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) {
+        throw FileFailure("mkdir", error.value(), path);
+    }
+}
+
+void Files::copyToNew(int input, const std::string& inputPath, const std::string& path,
+                      unsigned mode) {
+    Descriptor output(openRetrying(AT_FDCWD, path,
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   static_cast<mode_t>(mode)));
+    if (!output.isOpen()) {
+        throw FileFailure("create", errno, path);
+    }
+    try {
+        // Through a fixed buffer, whatever the size of what input holds.
+        std::vector<std::uint8_t> chunk(65536);
+        for (;;) {
+            const ssize_t count = ::read(input, chunk.data(), chunk.size());
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                throw FileFailure("read", errno, inputPath);
+            }
+            if (count == 0) {
+                break;
+            }
+            try {
+                writeAll(output.get(), ByteView(chunk.data(), static_cast<std::size_t>(count)));
+            } catch (const FileFailure& failure) {
+                throw FileFailure("write", failure.errorNumber(), path);
+            }
+        }
+        if (::fsync(output.get()) != 0 || !output.close()) {
+            throw FileFailure("write", errno, path);
+        }
+    } catch (const FileFailure&) {
+        ::unlink(path.c_str());
+        throw;
+    }
+}
+
+namespace {
+
+std::optional<Files::Status> statusFrom(int result, const struct stat& status) {
+    if (result != 0) {
+        return std::nullopt;
+    }
+    using Kind = Files::Status::Kind;
+    const Kind kind = S_ISREG(status.st_mode)   ? Kind::regularFile
+                      : S_ISDIR(status.st_mode) ? Kind::directory
+                      : S_ISLNK(status.st_mode) ? Kind::symbolicLink
+                                                : Kind::other;
+    // The times in whole seconds, through the POSIX names that every system has.
+    return Files::Status{.kind = kind,
+                         .ownedByUser = status.st_uid == ::getuid(),
+                         .device = static_cast<std::int64_t>(status.st_dev),
+                         .inode = static_cast<std::uint64_t>(status.st_ino),
+                         .size = static_cast<std::int64_t>(status.st_size),
+                         .modified = static_cast<std::int64_t>(status.st_mtime),
+                         .changed = static_cast<std::int64_t>(status.st_ctime)};
+}
+
+}  // namespace
+
+std::optional<Files::Status> Files::statusOf(const std::string& path, LastLink link) {
+    struct stat status {};
+    return statusFrom(
+        link == LastLink::followed ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status),
+        status);
+}
+
+std::optional<Files::Status> Files::statusAt(int directory, const std::string& name) {
+    struct stat status {};
+    return statusFrom(::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW), status);
+}
+
+bool Files::isExecutableFile(const std::string& path) {
+    const std::optional<Status> status = statusOf(path);
+    return status && status->kind == Status::Kind::regularFile && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> Files::linkTarget(const std::string& path) {
+    const std::optional<Status> status = statusOf(path);
+    if (!status || status->kind != Status::Kind::symbolicLink) {
+        return std::nullopt;
+    }
+    // The size the link reported, grown should it have changed since, up to a bound no real
+    // target reaches.
+    constexpr std::size_t maxTargetBytes = 1 << 16;
+    std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(status->size), 64);
+    for (;;) {
+        std::string target(size + 1, '\0');
+        const ssize_t count = ::readlink(path.c_str(), target.data(), target.size());
+        if (count < 0) {
+            throw FileFailure("readlink", errno, path);
+        }
+        if (static_cast<std::size_t>(count) <= size) {
+            target.resize(static_cast<std::size_t>(count));
+            return target;
+        }
+        if (size >= maxTargetBytes) {
+            throw FileFailure("readlink", ENAMETOOLONG, path);
+        }
+        size *= 2;
+    }
+}
+
+std::optional<std::string> Files::resolvedPath(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    if (error) {
+        return std::nullopt;
+    }
+    return resolved.string();
 }
 
 std::vector<std::string> Files::namesAt(int directory) {

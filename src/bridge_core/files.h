@@ -1,8 +1,10 @@
-// The one way both programs reach the file system: an owned descriptor, writing every byte,
-// bounded whole-file reads, private directories, exclusive creation with a flush, renames that
-// never replace, replacement by rename, tree removal and listing. Every descriptor is
-// close-on-exec, nothing follows a symbolic link in the last component of what it creates, reads
-// or checks, and every failure is a FileFailure that names the step and its errno.
+// The one way both programs reach the file system (the platform layer below it, which finds
+// where things are, aside): an owned descriptor, writing every byte, bounded whole-file reads,
+// directories (private or not), exclusive creation with a flush or a copy, renames that never
+// replace, replacement by rename, removal, listing, an item's status, links and resolved paths.
+// Every descriptor is close-on-exec, nothing follows a symbolic link in the last component of
+// what it creates, reads or checks (unless the caller asks statusOf to), and every failure is a
+// FileFailure that names the step and its errno.
 #pragma once
 
 #include <cstdint>
@@ -114,9 +116,10 @@ struct NewFile {
     bool flushed = true;
 };
 
-// Creates path exclusively (no-follow), writes all bytes and flushes them. An existing name of
-// any kind fails with ("open", EEXIST). A partly written file is left for the caller to clean up.
-void writeNew(const std::string& path, ByteView bytes);
+// Creates path exclusively (no-follow), writes all bytes and flushes them unless told not to. An
+// existing name of any kind fails with ("open", EEXIST). A partly written file is left for the
+// caller to clean up.
+void writeNew(const std::string& path, ByteView bytes, NewFile how = {});
 
 // Replaces name in directory (a descriptor, or the directory's path for the path form) with
 // bytes in one step: a new file temporaryName beside it, written whole, then renamed over it.
@@ -160,6 +163,54 @@ void renameExclusive(const std::string& from, const std::string& to);
 
 // Removes path and everything below it without following symbolic links; errors are ignored.
 void removeTree(const std::string& path);
+
+// Removes the file or link at path. False when nothing was there; throws ("remove", errno) on
+// any other failure.
+bool removeFile(const std::string& path);
+
+// Creates the directory with mode 0700. False when something of any kind already has that name;
+// throws ("mkdir", errno) on any other failure.
+bool createDirectory(const std::string& path);
+// Creates the directory and each missing parent (mode 0777 less the umask); a directory already
+// there is no failure. Throws ("mkdir", errno) naming path itself.
+void createDirectories(const std::string& path);
+
+// Creates path exclusively (no-follow) with mode less the umask, copies into it everything that
+// can be read from input through a fixed buffer, and flushes it. Throws ("create", errno) or
+// ("write", errno) naming path, or ("read", errno) naming inputPath; the new file is then removed.
+void copyToNew(int input, const std::string& inputPath, const std::string& path, unsigned mode);
+
+// What is under a name, as the programs judge it: its kind, whether the current user owns it,
+// its identity and size, and its times in whole seconds since the epoch.
+struct Status {
+    enum class Kind { regularFile, directory, symbolicLink, other };
+    Kind kind = Kind::other;
+    bool ownedByUser = false;
+    std::int64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;  // of the item's status, not only its contents
+};
+
+// Whether statusOf follows a symbolic link in the last component.
+enum class LastLink { notFollowed, followed };
+
+// The status of path (of name in the open directory for the At form, never followed); nothing
+// when it cannot be examined, usually because nothing is there.
+std::optional<Status> statusOf(const std::string& path, LastLink link = LastLink::notFollowed);
+std::optional<Status> statusAt(int directory, const std::string& name);
+
+// Whether path is a regular file, not a link, that the current user may run.
+bool isExecutableFile(const std::string& path);
+
+// The target of the symbolic link at path, as the link spells it; nothing when path is not a link
+// or cannot be examined. Throws ("readlink", errno) for a link that cannot be read.
+std::optional<std::string> linkTarget(const std::string& path);
+
+// path with the links of the part that exists resolved; the part that does not exist yet is kept
+// as written. Nothing when the existing part cannot be resolved.
+std::optional<std::string> resolvedPath(const std::string& path);
 
 // The names in an open directory, hidden ones included, unsorted; the descriptor stays open, and
 // the names are those of the directory that was opened, not of whatever its path names by now.

@@ -1,6 +1,7 @@
 #include "bridge_core/host_session.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 #include <variant>
 
@@ -33,7 +34,13 @@ std::vector<std::string> HostSession::receive(ReadRequest read) {
         return {
             failure(refused->failure.code, refused->salvaged.requestId, refused->salvaged.session)};
     }
-    return {handle(std::get<HostRequest>(read))};
+    HostRequest& request = std::get<HostRequest>(read);
+    try {
+        return {handle(request)};
+    } catch (const std::bad_alloc&) {
+        // Whatever the request had done stays done; it is answered INTERNAL with its own id.
+        return {failure(ErrorCode::internal, request.requestId, request.session)};
+    }
 }
 
 std::vector<std::string> HostSession::receive(const FrameDecoder::Item& item) {
@@ -207,13 +214,13 @@ std::string HostSession::prepare(PrepareRequest& request, const std::string& req
     } catch (const ProtocolFailure& failed) {
         return failure(failed.code, requestId);
     }
-    const std::vector<std::uint8_t> midi = request.midiBase64.takeBytes();
+    const ClipBuffer midi = request.midiBase64.takeBytes();
     const std::string fileName = FileNames::safeName(request.suggestedName);
 
     std::shared_ptr<OwnedEntry> entry;
     try {
-        entry =
-            std::make_shared<OwnedEntry>(environment_.cache.create(midi, fileName, request.sha256));
+        entry = std::make_shared<OwnedEntry>(
+            environment_.cache.create(midi.bytes(), fileName, request.sha256));
     } catch (const CacheFailure& failed) {
         if (failed.kind() == CacheFailure::Kind::full) {
             Log::note("cache-full");

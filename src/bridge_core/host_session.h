@@ -45,6 +45,8 @@ class HostSession final : public ServedSession {
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
 
+    // Memory that runs out while a request is handled makes its reply an INTERNAL error with
+    // its id and session; memory that runs out for that reply too is thrown.
     std::vector<std::string> receive(ReadRequest request) override;
     // A frame reaches the session read, never as an item; a frame given here anyway is
     // answered INTERNAL.

@@ -11,6 +11,12 @@ struct Limits {
     std::int64_t maxMidiBytes = 16777216;
     std::int64_t maxRequestFrameBytes = 25165824;
     std::int64_t corruptFrameBytes = 67108864;
+    // What a request may hold besides its top-level "midiBase64": JSON values (objects, arrays,
+    // strings, numbers, literals; the request itself included), and bytes of keys, strings and
+    // number texts. Every request is a dozen members and well under 4 KiB; past these the frame
+    // is refused while it is read, so that no frame costs much more memory than its own bytes.
+    std::int64_t maxValuesOutsidePayload = 1024;
+    std::int64_t maxBytesOutsidePayload = 65536;
     std::int64_t maxResponseFrameBytes = 65536;
     std::int64_t maxNameLength = 200;
     std::int64_t markerMaxBytes = 256;

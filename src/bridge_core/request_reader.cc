@@ -2,7 +2,9 @@
 
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
+#include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace quenra {
@@ -15,8 +17,10 @@ constexpr std::string_view payloadKey = "midiBase64";
 
 // Takes Boost.JSON's parse events as its own whole-text parser does, into the same value
 // stack, so that duplicate keys, escapes and numbers come out alike (of a duplicate key, the
-// last member wins). The one exception is the string of the top-level "midiBase64": its pieces
-// go to a Base64Payload::Reader, and the value gets an empty string in its place.
+// last member wins). The members of a top-level object are built one at a time and kept in an
+// object of their own, so that those read before a refusal can still be salvaged. The string
+// of the top-level "midiBase64" goes to a Base64Payload::Reader, and the value gets an empty
+// string in its place; everything else is counted against the limits outside the payload.
 class Handler {
   public:
     // The whole-text parser's own limits, so that the same texts are refused.
@@ -25,95 +29,199 @@ class Handler {
     static constexpr std::size_t max_key_size = json::string::max_size();
     static constexpr std::size_t max_string_size = json::string::max_size();
 
-    explicit Handler(std::size_t frameBytes) : frameBytes_(frameBytes) { stack_.reset(); }
+    Handler(std::size_t frameBytes, const Limits& limits)
+        : frameBytes_(frameBytes),
+          maxValues_(static_cast<std::size_t>(limits.maxValuesOutsidePayload)),
+          maxBytes_(static_cast<std::size_t>(limits.maxBytesOutsidePayload)) {
+        stack_.reset();
+    }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
 
-    bool on_object_begin(json::error_code&) { return enter(); }
+    bool on_object_begin(json::error_code& error) {
+        if (!countValue(0, error)) {
+            return false;
+        }
+        topIsObject_ = topIsObject_ || depth_ == 0;
+        return enter();
+    }
     bool on_object_end(std::size_t size, json::error_code&) {
         --depth_;
-        stack_.push_object(size);
+        // The top-level object is members_, made as its members came.
+        if (depth_ > 0 || !topIsObject_) {
+            stack_.push_object(size);
+            memberDone();
+        }
         return true;
     }
-    bool on_array_begin(json::error_code&) { return enter(); }
+    bool on_array_begin(json::error_code& error) { return countValue(0, error) && enter(); }
     bool on_array_end(std::size_t size, json::error_code&) {
         --depth_;
         stack_.push_array(size);
+        memberDone();
         return true;
     }
 
     bool on_key_part(json::string_view part, std::size_t total, json::error_code&) {
         matchKey(part, total);
-        stack_.push_chars(part);
+        // Past the limit the text is no longer kept: the parse goes on to the key's end only
+        // to find whether the frame is JSON at all, and then stops at the count.
+        if (fits(total)) {
+            keyPiece(part, total);
+        }
         return true;
     }
-    bool on_key(json::string_view part, std::size_t total, json::error_code&) {
+    bool on_key(json::string_view part, std::size_t total, json::error_code& error) {
         matchKey(part, total);
+        if (!countBytes(total, error)) {
+            return false;
+        }
         payloadNext_ = keyMatches_ && total == payloadKey.size();
-        stack_.push_key(part);
+        if (isTopMember()) {
+            keyPiece(part, total);
+            stack_.reset();
+        } else {
+            stack_.push_key(part);
+        }
         return true;
     }
 
-    bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
+    bool on_string_part(json::string_view part, std::size_t total, json::error_code&) {
         if (payloadNext_) {
             readPayload(part);
-        } else {
+        } else if (fits(total)) {
             stack_.push_chars(part);
         }
         return true;
     }
-    bool on_string(json::string_view part, std::size_t, json::error_code&) {
+    bool on_string(json::string_view part, std::size_t total, json::error_code& error) {
         if (!payloadNext_) {
+            if (!countValue(total, error)) {
+                return false;
+            }
             stack_.push_string(part);
-            return true;
+            return scalarDone();
         }
         readPayload(part);
         payload_ = std::move(*reading_).finish();
         reading_.reset();
-        payloadNext_ = false;
         stack_.push_string({});
-        return true;
+        return scalarDone();
     }
 
-    bool on_number_part(json::string_view, json::error_code&) { return true; }
-    bool on_int64(std::int64_t number, json::string_view, json::error_code&) {
-        payloadNext_ = false;
+    bool on_number_part(json::string_view part, json::error_code&) {
+        numberBytes_ += part.size();
+        return true;
+    }
+    bool on_int64(std::int64_t number, json::string_view part, json::error_code& error) {
+        if (!countNumber(part, error)) {
+            return false;
+        }
         stack_.push_int64(number);
-        return true;
+        return scalarDone();
     }
-    bool on_uint64(std::uint64_t number, json::string_view, json::error_code&) {
-        payloadNext_ = false;
+    bool on_uint64(std::uint64_t number, json::string_view part, json::error_code& error) {
+        if (!countNumber(part, error)) {
+            return false;
+        }
         stack_.push_uint64(number);
-        return true;
+        return scalarDone();
     }
-    bool on_double(double number, json::string_view, json::error_code&) {
-        payloadNext_ = false;
+    bool on_double(double number, json::string_view part, json::error_code& error) {
+        if (!countNumber(part, error)) {
+            return false;
+        }
         stack_.push_double(number);
-        return true;
+        return scalarDone();
     }
-    bool on_bool(bool flag, json::error_code&) {
-        payloadNext_ = false;
+    bool on_bool(bool flag, json::error_code& error) {
+        if (!countValue(0, error)) {
+            return false;
+        }
         stack_.push_bool(flag);
-        return true;
+        return scalarDone();
     }
-    bool on_null(json::error_code&) {
-        payloadNext_ = false;
+    bool on_null(json::error_code& error) {
+        if (!countValue(0, error)) {
+            return false;
+        }
         stack_.push_null();
-        return true;
+        return scalarDone();
     }
 
     bool on_comment_part(json::string_view, json::error_code&) { return true; }
     bool on_comment(json::string_view, json::error_code&) { return true; }
 
-    json::value release() { return stack_.release(); }
+    // The value read: call once the document is complete.
+    json::value release() {
+        return topIsObject_ ? json::value(std::move(members_)) : stack_.release();
+    }
+    // The members of a top-level object read whole so far, for the salvage of a refusal.
+    json::value membersRead() const { return topIsObject_ ? json::value(members_) : nullptr; }
     std::optional<Base64Payload> takePayload() { return std::exchange(payload_, std::nullopt); }
+    // The parse stopped because the frame holds too much outside its payload.
+    bool isOverLimits() const { return overLimits_; }
 
   private:
     bool enter() {
         ++depth_;
         payloadNext_ = false;
         return true;
+    }
+
+    // Between the members of the top-level object: its keys, and its values once done.
+    bool isTopMember() const { return topIsObject_ && depth_ == 1; }
+
+    // One more value outside the payload, with total bytes of text: false, and the parse
+    // stopped, once either count passes its limit. Counted where a value begins (objects,
+    // arrays) or ends (the rest), never on a piece, so that the refusal comes at the same
+    // point of the text however it was cut.
+    bool countValue(std::size_t total, json::error_code& error) {
+        ++values_;
+        return values_ <= maxValues_ ? countBytes(total, error) : over(error);
+    }
+    bool countBytes(std::size_t total, json::error_code& error) {
+        if (!fits(total)) {
+            return over(error);
+        }
+        bytes_ += total;
+        return true;
+    }
+    bool countNumber(json::string_view last, json::error_code& error) {
+        return countValue(std::exchange(numberBytes_, 0) + last.size(), error);
+    }
+    // Whether a text of total bytes stays within the limit; bytes_ never passes it.
+    bool fits(std::size_t total) const { return total <= maxBytes_ - bytes_; }
+    bool over(json::error_code& error) {
+        overLimits_ = true;
+        error = json::error::object_too_large;
+        return false;
+    }
+
+    // A scalar was pushed. A value that completes a member of the top-level object joins the
+    // members read.
+    bool scalarDone() {
+        payloadNext_ = false;
+        memberDone();
+        return true;
+    }
+    void memberDone() {
+        if (isTopMember()) {
+            members_.insert_or_assign(key_, stack_.release());
+        }
+    }
+
+    // A piece of a key, the total so far being total bytes: a top-level key is kept apart.
+    void keyPiece(json::string_view part, std::size_t total) {
+        if (!isTopMember()) {
+            stack_.push_chars(part);
+            return;
+        }
+        if (total == part.size()) {
+            key_.clear();
+        }
+        key_.append(part);
     }
 
     // Whether the key read so far, of which part is the latest piece, is the top level's
@@ -139,12 +247,24 @@ class Handler {
     }
 
     const std::size_t frameBytes_;
+    const std::size_t maxValues_;
+    const std::size_t maxBytes_;
     json::value_stack stack_;
+    // The members of a top-level object done so far, and the key of the one being read.
+    json::object members_;
+    std::string key_;
+    bool topIsObject_ = false;
     // 1 inside the top-level object (or array), more inside the values nested in it.
     std::size_t depth_ = 0;
     bool keyMatches_ = false;
     // The value about to be read is that of the top-level "midiBase64".
     bool payloadNext_ = false;
+    // Counted outside the payload; bytes_ never passes maxBytes_.
+    std::size_t values_ = 0;
+    std::size_t bytes_ = 0;
+    // The number text read so far of a number not yet complete.
+    std::size_t numberBytes_ = 0;
+    bool overLimits_ = false;
     std::optional<Base64Payload::Reader> reading_;
     std::optional<Base64Payload> payload_;
 };
@@ -152,15 +272,16 @@ class Handler {
 }  // namespace
 
 struct RequestReader::Parser {
-    explicit Parser(std::size_t frameBytes) : parser(json::parse_options(), frameBytes) {}
+    Parser(std::size_t frameBytes, const Limits& limits)
+        : parser(json::parse_options(), frameBytes, limits) {}
 
     // The whole-text parser's default options: strict JSON, at most 32 levels deep.
     json::basic_parser<Handler> parser;
     bool failed = false;
 };
 
-RequestReader::RequestReader(std::size_t frameBytes)
-    : parser_(std::make_unique<Parser>(frameBytes)) {}
+RequestReader::RequestReader(std::size_t frameBytes, const Limits& limits)
+    : parser_(std::make_unique<Parser>(frameBytes, limits)) {}
 
 RequestReader::~RequestReader() = default;
 
@@ -169,30 +290,54 @@ void RequestReader::append(std::span<const std::uint8_t> bytes) {
 }
 
 void RequestReader::append(std::string_view bytes) {
-    if (parser_->failed) {
+    if (!parser_ || parser_->failed) {
         return;
     }
-    json::error_code error;
-    const std::size_t used = parser_->parser.write_some(true, bytes.data(), bytes.size(), error);
-    // Bytes left over follow a complete value: a second JSON text.
-    parser_->failed = error.failed() || used < bytes.size();
+    try {
+        json::error_code error;
+        const std::size_t used =
+            parser_->parser.write_some(true, bytes.data(), bytes.size(), error);
+        // Bytes left over follow a complete value: a second JSON text.
+        parser_->failed = error.failed() || used < bytes.size();
+    } catch (const std::bad_alloc&) {
+        // Everything read so far goes, so that the host has its memory back for the reply.
+        parser_.reset();
+    }
 }
 
 ReadRequest RequestReader::finish() {
-    Parser& state = *parser_;
+    try {
+        if (parser_) {
+            return read(*parser_);
+        }
+    } catch (const std::bad_alloc&) {
+        parser_.reset();
+    }
+    return RefusedRequest{ProtocolFailure(ErrorCode::internal, "out of memory"), {}};
+}
+
+ReadRequest RequestReader::read(Parser& state) {
+    Handler& handler = state.parser.handler();
     if (!state.failed) {
         json::error_code error;
-        state.parser.write_some(false, nullptr, 0, error);
+        state.parser.write_some(false, "", 0, error);
         state.failed = error.failed() || !state.parser.done();
+    }
+    if (handler.isOverLimits()) {
+        return RefusedRequest{
+            ProtocolFailure(ErrorCode::badRequest, "the request is too large outside the payload"),
+            RequestParser::salvage(handler.membersRead())};
     }
     if (state.failed) {
         return RefusedRequest{ProtocolFailure(ErrorCode::badRequest, "not JSON"), {}};
     }
-    const json::value value = state.parser.handler().release();
+    const json::value value = handler.release();
     try {
-        return RequestParser::parse(value, state.parser.handler().takePayload());
+        return RequestParser::parse(value, handler.takePayload());
     } catch (const ProtocolFailure& failed) {
         return RefusedRequest{failed, RequestParser::salvage(value)};
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& failed) {
         // The checks read hostile input; whatever else they throw is still a bad request.
         return RefusedRequest{ProtocolFailure(ErrorCode::badRequest, failed.what()),

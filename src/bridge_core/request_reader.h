@@ -13,6 +13,7 @@
 #include <string_view>
 #include <variant>
 
+#include "bridge_core/limits.h"
 #include "bridge_core/request_parser.h"
 
 namespace quenra {
@@ -31,7 +32,8 @@ using ReadRequest = std::variant<HostRequest, RefusedRequest>;
 class RequestReader {
   public:
     // frameBytes is the body's announced length; it bounds the clip that the frame can carry.
-    explicit RequestReader(std::size_t frameBytes);
+    // Of limits, those on what a request holds outside its payload apply.
+    explicit RequestReader(std::size_t frameBytes, const Limits& limits = Limits::standard());
     ~RequestReader();
     RequestReader(const RequestReader&) = delete;
     RequestReader& operator=(const RequestReader&) = delete;
@@ -42,11 +44,17 @@ class RequestReader {
     void append(std::string_view bytes);
 
     // The end of the body: the request, or the failure of the first check it does not pass
-    // ((badRequest, "not JSON") when the body is not one JSON text). Call once.
+    // ((badRequest, "not JSON") when the body is not one JSON text). A body that holds more
+    // outside its top-level "midiBase64" than the limits allow is refused as soon as it
+    // passes them, as (badRequest, "the request is too large outside the payload") with what
+    // was read whole of its request id and session. Memory that runs out while the body is
+    // read or checked gives (internal, "out of memory") and nothing salvaged; nothing read is
+    // kept. Never throws. Call once.
     ReadRequest finish();
 
   private:
     struct Parser;
+    static ReadRequest read(Parser& state);
     std::unique_ptr<Parser> parser_;
 };
 

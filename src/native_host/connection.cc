@@ -1,5 +1,6 @@
 #include "native_host/connection.h"
 
+#include <new>
 #include <utility>
 
 #include "bridge_core/log.h"
@@ -13,13 +14,25 @@ void Connection::startSweepTimer() {
     thread_.check();
     if (sweepTimer_)
         return;
-    sweepTimer_ = loop_.addRepeatingTimer(sweepInterval, [this] { session_.sweep(); });
+    sweepTimer_ =
+        loop_.addRepeatingTimer(sweepInterval, [this] { guarded([&] { session_.sweep(); }); });
+}
+
+template <typename Work>
+void Connection::guarded(Work&& work) {
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        outOfMemory();
+    }
 }
 
 void Connection::handle(ReadRequest request) {
     thread_.check();
-    send(session_.receive(std::move(request)));
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.receive(std::move(request)));
+        updateWatchTimer();
+    });
 }
 
 void Connection::refuse(const FrameDecoder::Item& item) {
@@ -29,8 +42,10 @@ void Connection::refuse(const FrameDecoder::Item& item) {
         end(1);
         return;
     }
-    send(session_.receive(item));
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.receive(item));
+        updateWatchTimer();
+    });
 }
 
 void Connection::endOfInput(bool midFrame) {
@@ -38,6 +53,11 @@ void Connection::endOfInput(bool midFrame) {
     if (midFrame)
         Log::note("eof-mid-frame");
     end(0);
+}
+
+void Connection::outOfMemory() {
+    Log::note("out-of-memory");
+    end(1);
 }
 
 void Connection::send(const std::vector<std::string>& payloads) {
@@ -63,12 +83,18 @@ void Connection::updateWatchTimer() {
 }
 
 void Connection::watchFired() {
-    send(session_.tick());
-    updateWatchTimer();
+    guarded([&] {
+        send(session_.tick());
+        updateWatchTimer();
+    });
 }
 
 void Connection::end(int status) {
-    session_.shutdown();
+    try {
+        session_.shutdown();
+    } catch (const std::bad_alloc&) {
+        // The entries it could not give up stay for the sweep; the exit comes all the same.
+    }
     exits_.exit(status);
 }
 

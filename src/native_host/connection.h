@@ -1,9 +1,9 @@
 // The main-thread half of one served browser connection: it passes each request the reader
 // thread read, and each item that is not a frame, to the session, frames and writes the
-// replies in order, keeps the watch timer in step with the
-// session's isWatching, runs the housekeeping timer, and makes every end of the connection
-// (input ended, output broken, stream corrupt) with its log line and exit status. Made on the
-// main thread and used only there, which every public method checks.
+// replies in order, keeps the watch timer in step with the session's isWatching, runs the
+// housekeeping timer, and makes every end of the connection (input ended, output broken,
+// stream corrupt) with its log line and exit status. Made on the main thread and used only
+// there, which every public method checks.
 #pragma once
 
 #include <chrono>
@@ -48,6 +48,10 @@ class Connection {
     void refuse(const FrameDecoder::Item& item);
     // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
     void endOfInput(bool midFrame);
+    // The reader thread ran out of memory outside a frame's reading: "out-of-memory", status 1.
+    // So does memory that runs out in anything the connection runs (an item's or a request's
+    // handling beyond what the session answers INTERNAL, a timer, the writing of replies).
+    void outOfMemory();
 
     // Frames and writes each payload in order; a failed write ends the process with status 0
     // and drops the rest.
@@ -56,6 +60,9 @@ class Connection {
     void updateWatchTimer();
 
   private:
+    // Runs work, turning memory that runs out into outOfMemory.
+    template <typename Work>
+    void guarded(Work&& work);
     void watchFired();
     void end(int status);
 

@@ -1,7 +1,5 @@
 #include "native_host/host_cache.h"
 
-#include <sys/stat.h>
-
 #include "bridge_core/files.h"
 #include "bridge_core/limits.h"
 
@@ -13,8 +11,11 @@ std::optional<Cache> open(const std::optional<std::string>& root, const Limits& 
         return std::nullopt;
     std::string::size_type slash = root->rfind('/');
     if (slash != std::string::npos && slash > 0) {
-        // EEXIST and every other failure show up in the cache's own checks just below.
-        (void)::mkdir(root->substr(0, slash).c_str(), 0700);
+        try {
+            (void)Files::createDirectory(root->substr(0, slash));
+        } catch (const FileFailure&) {
+            // EEXIST and every other failure show up in the cache's own checks just below.
+        }
     }
     try {
         return std::optional<Cache>(std::in_place, *root, limits, clock, random);

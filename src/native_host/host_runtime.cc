@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "bridge_core/cache.h"
@@ -91,7 +92,12 @@ void runMainLoop() {
 }
 
 int serve() {
-    start();
+    try {
+        start();
+    } catch (const std::bad_alloc&) {
+        // Before the reader starts: no request has been answered, no entry is owned.
+        endBeforeSession("out-of-memory");
+    }
     runMainLoop();
     return 0;
 }

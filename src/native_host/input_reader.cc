@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "bridge_core/framing.h"
 #include "bridge_core/limits.h"
+#include "bridge_core/log.h"
 #include "bridge_core/request_reader.h"
 
 namespace quenra::InputReader {
@@ -20,14 +23,26 @@ namespace {
 // been answered, so at most one is in flight.
 class HandOver final : public FrameDecoder::Consumer {
   public:
-    HandOver(EventLoop& loop, Connection& connection) : loop_(loop), connection_(connection) {}
+    HandOver(EventLoop& loop, Connection& connection, const Limits& limits)
+        : loop_(loop), connection_(connection), limits_(limits) {}
 
     void frameBegins(std::int64_t length) override {
-        reader_.emplace(static_cast<std::size_t>(length));
+        try {
+            reader_.emplace(static_cast<std::size_t>(length), limits_);
+        } catch (const std::bad_alloc&) {
+            // No reader: the frame's bytes are counted off and it is answered INTERNAL.
+            reader_.reset();
+        }
     }
-    void frameBytes(std::span<const std::uint8_t> bytes) override { reader_->append(bytes); }
+    void frameBytes(std::span<const std::uint8_t> bytes) override {
+        if (reader_) {
+            reader_->append(bytes);
+        }
+    }
     void frameEnds() override {
-        ReadRequest request = reader_->finish();
+        ReadRequest request =
+            reader_ ? reader_->finish()
+                    : RefusedRequest{ProtocolFailure(ErrorCode::internal, "out of memory"), {}};
         reader_.reset();
         loop_.runAndWait([&] { connection_.handle(std::move(request)); });
     }
@@ -38,26 +53,50 @@ class HandOver final : public FrameDecoder::Consumer {
   private:
     EventLoop& loop_;
     Connection& connection_;
+    const Limits& limits_;
     std::optional<RequestReader> reader_;
 };
+
+// Reads until the input ends; true when it did, false when memory ran out on the way.
+bool readAll(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits,
+             bool& midFrame) {
+    try {
+        FrameDecoder decoder(limits);
+        HandOver handOver(loop, connection, limits);
+        std::vector<std::uint8_t> chunk(readSize);
+        for (;;) {
+            ssize_t count = ::read(descriptor, chunk.data(), chunk.size());
+            if (count < 0 && errno == EINTR)
+                continue;
+            // End of input and any other read error end the connection alike.
+            if (count <= 0)
+                break;
+            decoder.append(std::span(chunk.data(), static_cast<std::size_t>(count)), handOver);
+        }
+        midFrame = decoder.isMidFrame();
+        return true;
+    } catch (const std::bad_alloc&) {
+        // Only what a frame's own reading needs is answered INTERNAL; this is the rest (the
+        // reader's buffers, a hand-off), after which the stream's place is lost.
+        return false;
+    }
+}
 
 }  // namespace
 
 void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {
-    FrameDecoder decoder(limits);
-    HandOver handOver(loop, connection);
-    std::vector<std::uint8_t> chunk(readSize);
-    for (;;) {
-        ssize_t count = ::read(descriptor, chunk.data(), chunk.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        // End of input and any other read error end the connection alike.
-        if (count <= 0)
-            break;
-        decoder.append(std::span(chunk.data(), static_cast<std::size_t>(count)), handOver);
+    bool midFrame = false;
+    if (readAll(descriptor, loop, connection, limits, midFrame)) {
+        loop.runAndWait([&] { connection.endOfInput(midFrame); });
+        return;
     }
-    bool midFrame = decoder.isMidFrame();
-    loop.runAndWait([&] { connection.endOfInput(midFrame); });
+    try {
+        loop.runAndWait([&] { connection.outOfMemory(); });
+    } catch (const std::bad_alloc&) {
+        // Not even the hand-off: the process ends from here, its entries left to the sweep.
+        Log::note("out-of-memory");
+        std::_Exit(1);
+    }
 }
 
 void start(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {

@@ -1,9 +1,5 @@
 #include "native_host/maintenance.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/json/object.hpp>
 #include <cstdint>
 #include <span>
@@ -63,16 +59,14 @@ bool checkCache(const std::optional<std::string>& root, const Limits& limits, Br
     std::optional<Cache> cache = HostCache::open(root, limits, clock, random);
     if (!cache)
         return false;
-    std::string probe = cache->root() + "/self-test-" + random.hex(8);
-    int descriptor =
-        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (descriptor < 0)
+    // An empty file made and removed again: the cache takes new files.
+    const std::string probe = cache->root() + "/self-test-" + random.hex(8);
+    try {
+        Files::writeNew(probe, {}, {.flushed = false});
+        return Files::removeFile(probe);
+    } catch (const FileFailure&) {
         return false;
-    // The mode is exact whatever the umask.
-    bool created = ::fchmod(descriptor, 0600) == 0;
-    bool closed = ::close(descriptor) == 0;
-    bool removed = ::unlink(probe.c_str()) == 0;
-    return created && closed && removed;
+    }
 }
 
 bool checkDragBoard() {

@@ -33,15 +33,15 @@ int main(int argc, char** argv) {
     const bool everyBrowser = options.browser == Browsers::all;
 
     if (options.command) {
+        std::vector<Integration> integrations;
         if (everyBrowser) {
-            return SetupCommandLine::runForEach(
-                Integration::forInstalledBrowsers(*bundle, *home, build), options, std::cout,
-                std::cerr);
+            integrations = Integration::forInstalledBrowsers(*bundle, *home, build);
+        } else {
+            integrations.emplace_back(
+                *bundle, *home, options.chromeData,
+                options.browser ? *Browsers::find(*options.browser) : Browsers::chrome(), build);
         }
-        const Integration integration(
-            *bundle, *home, options.chromeData,
-            options.browser ? *Browsers::find(*options.browser) : Browsers::chrome(), build);
-        return SetupCommandLine::run(integration, options, std::cout, std::cerr);
+        return SetupCommandLine::run(integrations, options, std::cout, std::cerr);
     }
     // The window works on every browser the user has; with none of them yet it offers Chrome,
     // whose folder registering creates.

@@ -83,6 +83,64 @@ bool SetupCommandLine::isCommand(std::string_view word) {
     return word == "--status" || word == "--register" || word == "--unregister" || word == "--test";
 }
 
+namespace {
+
+// Takes the command or option at index (with its value, when it has one) into scanned. Returns
+// how many words it took, or why it is refused. An unknown first word is kept in unknownCommand.
+std::variant<std::size_t, ArgumentError> take(const std::vector<std::string>& arguments,
+                                              std::size_t index,
+                                              SetupCommandLine::Arguments& scanned,
+                                              std::optional<std::string>& unknownCommand) {
+    const std::string& argument = arguments[index];
+    const std::optional<std::string> value =
+        index + 1 < arguments.size() ? std::optional(arguments[index + 1]) : std::nullopt;
+    if (SetupCommandLine::isCommand(argument)) {
+        if (scanned.command) {
+            return refused(argument, *scanned.command == argument
+                                         ? twice(argument)
+                                         : *scanned.command + " and " + argument +
+                                               " are two commands; give one of them.");
+        }
+        scanned.command = argument;
+        return std::size_t{1};
+    }
+    if (argument == "--chrome-user-data-dir") {
+        if (scanned.chromeData) {
+            return refused(argument, twice(argument));
+        }
+        if (!value || !value->starts_with("/")) {
+            return ArgumentError{"--chrome-user-data-dir requires an absolute path.\n"};
+        }
+        scanned.chromeData = value;
+        return std::size_t{2};
+    }
+    if (argument == "--browser") {
+        if (scanned.browser) {
+            return refused(argument, twice(argument));
+        }
+        if (const std::optional<ArgumentError> refusal = browserRefusal(value)) {
+            return *refusal;
+        }
+        scanned.browser = value;
+        return std::size_t{2};
+    }
+    if (argument == "--replace" || argument == "--development") {
+        bool& flag = argument == "--replace" ? scanned.replace : scanned.development;
+        if (flag) {
+            return refused(argument, twice(argument));
+        }
+        flag = true;
+        return std::size_t{1};
+    }
+    if (index == 0) {
+        unknownCommand = argument;
+        return std::size_t{1};
+    }
+    return refused(argument, "Run quenra-bridge-setup --help for the commands and options.");
+}
+
+}  // namespace
+
 std::variant<SetupCommandLine::Arguments, SetupCommandLine::ArgumentError,
              SetupCommandLine::HelpRequest>
 SetupCommandLine::scan(const std::vector<std::string>& arguments) {
@@ -96,50 +154,11 @@ SetupCommandLine::scan(const std::vector<std::string>& arguments) {
     std::optional<std::string> unknownCommand;
     std::size_t index = 0;
     while (index < arguments.size()) {
-        const std::string& argument = arguments[index];
-        const std::optional<std::string> value =
-            index + 1 < arguments.size() ? std::optional(arguments[index + 1]) : std::nullopt;
-        if (isCommand(argument)) {
-            if (scanned.command) {
-                return refused(argument, *scanned.command == argument
-                                             ? twice(argument)
-                                             : *scanned.command + " and " + argument +
-                                                   " are two commands; give one of them.");
-            }
-            scanned.command = argument;
-            index += 1;
-        } else if (argument == "--chrome-user-data-dir") {
-            if (scanned.chromeData) {
-                return refused(argument, twice(argument));
-            }
-            if (!value || !value->starts_with("/")) {
-                return ArgumentError{"--chrome-user-data-dir requires an absolute path.\n"};
-            }
-            scanned.chromeData = value;
-            index += 2;
-        } else if (argument == "--browser") {
-            if (scanned.browser) {
-                return refused(argument, twice(argument));
-            }
-            if (const std::optional<ArgumentError> refusal = browserRefusal(value)) {
-                return *refusal;
-            }
-            scanned.browser = value;
-            index += 2;
-        } else if (argument == "--replace" || argument == "--development") {
-            bool& flag = argument == "--replace" ? scanned.replace : scanned.development;
-            if (flag) {
-                return refused(argument, twice(argument));
-            }
-            flag = true;
-            index += 1;
-        } else if (index == 0) {
-            unknownCommand = argument;
-            index += 1;
-        } else {
-            return refused(argument,
-                           "Run quenra-bridge-setup --help for the commands and options.");
+        const auto taken = take(arguments, index, scanned, unknownCommand);
+        if (const ArgumentError* refusal = std::get_if<ArgumentError>(&taken)) {
+            return *refusal;
         }
+        index += std::get<std::size_t>(taken);
         if (const std::optional<ArgumentError> refusal = mismatch(scanned, unknownCommand)) {
             return *refusal;
         }
@@ -201,39 +220,8 @@ Operation operationOf(const std::string& command) {
 
 }  // namespace
 
-int SetupCommandLine::run(const Integration& integration, const Arguments& arguments,
+int SetupCommandLine::run(const std::vector<Integration>& integrations, const Arguments& arguments,
                           std::ostream& out, std::ostream& err) {
-    const std::string& command = *arguments.command;
-    // A registration starts with the test: its failures are the helper's.
-    Operation operation = command == "--register" ? Operation::testing : operationOf(command);
-    try {
-        if (command == "--status") {
-            status(integration, arguments.browser.has_value(), out);
-        } else if (command == "--register") {
-            // A helper that fails its test is never registered; its result line stays printed.
-            out << integration.testConnection() << "\n" << std::flush;
-            operation = Operation::registering;
-            registered(integration, integration.registerHost(arguments.replace), out);
-        } else if (command == "--unregister") {
-            integration.unregister();
-            out << removedLine(integration);
-        } else if (command == "--test") {
-            out << integration.testConnection() << "\n";
-        }
-        out << std::flush;
-        return 0;
-    } catch (const std::exception&) {
-        out << std::flush;
-        err << FailureText::ofCurrentFailure(integration, operation,
-                                             FailureText::Reader::commandLine)
-            << "\n"
-            << std::flush;
-        return 1;
-    }
-}
-
-int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
-                                 const Arguments& arguments, std::ostream& out, std::ostream& err) {
     if (integrations.empty()) {
         err << "No supported browser found: none of them has run for this user yet (there is no "
                "\"Local State\" in its user-data folder). Open the browser once, or name it with "
@@ -242,11 +230,9 @@ int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
         return 1;
     }
     const std::string& command = *arguments.command;
-    if (command == "--test") {
-        return run(integrations.front(), arguments, out, err);
-    }
-    if (command == "--register") {
-        // Tested once: every browser starts the same helper.
+    if (command == "--test" || command == "--register") {
+        // Tested once: every browser starts the same helper. A helper that fails its test is
+        // never registered; its result line stays printed.
         try {
             out << integrations.front().testConnection() << "\n" << std::flush;
         } catch (const std::exception&) {
@@ -256,12 +242,17 @@ int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
                 << std::flush;
             return 1;
         }
+        if (command == "--test") {
+            return 0;
+        }
     }
+    // With --browser all, each failure names its browser and the others still run.
+    const bool namingFailures = arguments.browser == Browsers::all;
     int exitStatus = 0;
     for (const Integration& integration : integrations) {
         try {
             if (command == "--status") {
-                status(integration, true, out);
+                status(integration, arguments.browser.has_value(), out);
             } else if (command == "--register") {
                 registered(integration, integration.registerHost(arguments.replace), out);
             } else if (command == "--unregister") {
@@ -271,7 +262,7 @@ int SetupCommandLine::runForEach(const std::vector<Integration>& integrations,
             out << std::flush;
         } catch (const std::exception&) {
             out << std::flush;
-            err << integration.browser().displayName << ": "
+            err << (namingFailures ? integration.browser().displayName + ": " : "")
                 << FailureText::ofCurrentFailure(integration, operationOf(command),
                                                  FailureText::Reader::commandLine)
                 << "\n"

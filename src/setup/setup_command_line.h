@@ -53,15 +53,11 @@ std::variant<Arguments, ArgumentError, HelpRequest> scan(const std::vector<std::
 
 bool isCommand(std::string_view word);
 
-// Runs the scanned command; results go to out, a failure's message to err. Returns the exit
-// status: 0 on success, 1 when the operation failed.
-int run(const Integration& integration, const Arguments& arguments, std::ostream& out,
+// Runs the scanned command for each integration: one, or every browser with --browser all.
+// Results go to out, failures' messages to err. The helper is tested once; with --browser all,
+// each browser's failure is reported with its name and the others still run. Returns the exit
+// status: 0 on success, 1 when any operation failed or when there is no browser at all.
+int run(const std::vector<Integration>& integrations, const Arguments& arguments, std::ostream& out,
         std::ostream& err);
-
-// Runs the command for every integration (--browser all): the helper is tested once, each
-// browser's failure is reported with its name and the others still run. Returns 1 when any
-// failed or when there is no browser at all.
-int runForEach(const std::vector<Integration>& integrations, const Arguments& arguments,
-               std::ostream& out, std::ostream& err);
 
 }  // namespace quenra::SetupCommandLine

@@ -112,6 +112,59 @@ void writeInput(int fd, const std::string& input) {
     }
 }
 
+// What the helper wrote while the check waited for it.
+struct HelperOutput {
+    std::string bytes;
+    bool overflowed = false;  // more than maxHelperOutputBytes; the rest was dropped
+    bool ended = false;       // every writer of the output has closed it
+};
+
+// One read of the helper's output, which poll found readable, into output.
+void readOutput(int reading, std::vector<char>& chunk, HelperOutput& output) {
+    const ssize_t count = ::read(reading, chunk.data(), chunk.size());
+    if (count < 0) {
+        if (errno == EINTR || errno == EAGAIN) {
+            return;
+        }
+        throwSystemError(errno, "read the native helper's output");
+    }
+    if (count == 0) {
+        output.ended = true;
+    } else if (output.bytes.size() + static_cast<std::size_t>(count) > maxHelperOutputBytes) {
+        output.overflowed = true;
+    } else {
+        output.bytes.append(chunk.data(), static_cast<std::size_t>(count));
+    }
+}
+
+// Reads as the helper writes, and polls its state every 20 ms, until the deadline or until the
+// helper is done: it has exited and every writer of its output has closed it.
+HelperOutput collectOutput(Child& child, int reading, Clock::time_point deadline) {
+    HelperOutput output;
+    std::vector<char> chunk(65536);
+    while (!(output.ended && child.poll())) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0) {
+            break;
+        }
+        if (output.ended) {
+            std::this_thread::sleep_for(std::min(remaining, std::chrono::milliseconds(20)));
+            continue;
+        }
+        pollfd readable{.fd = reading, .events = POLLIN, .revents = 0};
+        const int ready =
+            ::poll(&readable, 1, static_cast<int>(std::min<std::int64_t>(remaining.count(), 20)));
+        if (ready < 0 && errno != EINTR) {
+            throwSystemError(errno, "poll the native helper's output");
+        }
+        if (ready > 0) {
+            readOutput(reading, chunk, output);
+        }
+    }
+    return output;
+}
+
 bool isString(const boost::json::object& object, std::string_view key, std::string_view text) {
     const boost::json::value* value = object.if_contains(key);
     return value != nullptr && value->is_string() && value->get_string() == text;
@@ -143,61 +196,21 @@ std::string ConnectionCheck::runHelper(const std::string& program,
         throwSystemError(errno, "close the native helper's input");
     }
 
-    const Clock::time_point deadline = Clock::now() + timeLimit;
-    std::string output;
-    bool overflowed = false;
-    bool outputEnded = false;
-    std::vector<char> chunk(65536);
-    // Reading as the helper writes, and polling its state every 20 ms: the helper is done when it
-    // has exited and every writer of its output has closed it.
-    while (!(outputEnded && child.poll())) {
-        const auto remaining =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (remaining.count() <= 0) {
-            break;
-        }
-        if (outputEnded) {
-            std::this_thread::sleep_for(std::min(remaining, std::chrono::milliseconds(20)));
-            continue;
-        }
-        pollfd readable{.fd = standardOutput.reading.get(), .events = POLLIN, .revents = 0};
-        const int ready =
-            ::poll(&readable, 1, static_cast<int>(std::min<std::int64_t>(remaining.count(), 20)));
-        if (ready < 0 && errno != EINTR) {
-            throwSystemError(errno, "poll the native helper's output");
-        }
-        if (ready <= 0) {
-            continue;
-        }
-        const ssize_t count = ::read(standardOutput.reading.get(), chunk.data(), chunk.size());
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
-            }
-            throwSystemError(errno, "read the native helper's output");
-        }
-        if (count == 0) {
-            outputEnded = true;
-        } else if (output.size() + static_cast<std::size_t>(count) > maxHelperOutputBytes) {
-            overflowed = true;
-        } else {
-            output.append(chunk.data(), static_cast<std::size_t>(count));
-        }
-    }
-
+    const HelperOutput output =
+        collectOutput(child, standardOutput.reading.get(), Clock::now() + timeLimit);
     const std::optional<int> status = child.poll();
     if (!status) {
         child.terminate();
         throw SetupFailure(SetupFailure::Kind::timeout);
     }
-    if (!outputEnded) {
+    if (!output.ended) {
         // The helper exited but left something behind that still holds its output open.
         throw SetupFailure(SetupFailure::Kind::timeout);
     }
-    if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0 || overflowed) {
+    if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0 || output.overflowed) {
         invalidReply();
     }
-    return output;
+    return output.bytes;
 }
 
 std::string ConnectionCheck::connectionRequest() {

@@ -13,6 +13,7 @@
 namespace quenra {
 namespace {
 
+// Paths are only taken apart and put together here; the file system is reached through Files.
 namespace fs = std::filesystem;
 using FailureText::Operation;
 using FailureText::Reader;
@@ -119,25 +120,28 @@ std::string linkAdvice(const Integration& integration, Reader reader) {
     std::optional<std::string> link;
     try {
         link = integration.forbiddenLink();
-    } catch (const fs::filesystem_error&) {
+    } catch (const FileFailure&) {
         // The link went away or became unreadable since the refusal: nothing more to say.
     }
     if (!link) {
         return "";
     }
-    std::error_code error;
-    const fs::path destination = fs::read_symlink(*link, error);
+    std::optional<std::string> destination;
+    try {
+        destination = Files::linkTarget(*link);
+    } catch (const FileFailure&) {
+    }
     const std::string named =
-        *link + " is a symbolic link" + (error ? "" : " to " + destination.string()) + ".";
+        *link + " is a symbolic link" + (destination ? " to " + *destination : "") + ".";
     const std::string& userData = integration.userDataDirectory();
     if (userData == *link || userData.starts_with(*link + "/")) {
         // The link leads to the browser's folder: registering in the real folder writes the
         // same file the browser reads, without going through the link.
-        const fs::path real = fs::weakly_canonical(userData, error);
-        if (error) {
+        const std::optional<std::string> real = Files::resolvedPath(userData);
+        if (!real) {
             return named;
         }
-        const std::string command = commandFor(integration, "--register", real.string());
+        const std::string command = commandFor(integration, "--register", *real);
         return named +
                (reader == Reader::commandLine
                     ? " To register anyway, name the real folder: " + command
@@ -192,9 +196,6 @@ std::string FailureText::ofCurrentFailure(const Integration& integration, Operat
         const std::string& path =
             failure.path().empty() ? integration.manifestPath() : failure.path();
         return fileSentence(integration, operation, path, reason(failure));
-    } catch (const fs::filesystem_error& failure) {
-        return fileSentence(integration, operation, failure.path1().string(),
-                            reason(failure.code()));
     } catch (const std::system_error& failure) {
         if (operation == Operation::testing) {
             return "The connection test could not run the native helper " +

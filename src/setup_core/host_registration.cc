@@ -19,6 +19,7 @@
 namespace quenra {
 namespace {
 
+// Paths are only taken apart and put together here; the file system is reached through Files.
 namespace fs = std::filesystem;
 
 // A manifest is a few hundred bytes; anything past this is not one of ours and is not read.
@@ -101,39 +102,7 @@ std::string HostRegistration::backUp(const std::string& path, std::string_view h
     // A FIFO or a device under the manifest's name is refused here, before a backup exists:
     // one would block the open for ever, the other be copied without end.
     const Files::OpenFile input = Files::openRegularFile(path);
-    Descriptor output(::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                             input.mode & 0777));
-    if (!output.isOpen()) {
-        throw FileFailure("create", errno, backup);
-    }
-    try {
-        // Copied through a fixed buffer, whatever the size of what sits under the manifest's name.
-        std::vector<std::uint8_t> chunk(65536);
-        for (;;) {
-            const ssize_t count = ::read(input.descriptor.get(), chunk.data(), chunk.size());
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count < 0) {
-                throw FileFailure("read", errno, path);
-            }
-            if (count == 0) {
-                break;
-            }
-            try {
-                Files::writeAll(output.get(),
-                                ByteView(chunk.data(), static_cast<std::size_t>(count)));
-            } catch (const FileFailure& failure) {
-                throw FileFailure("write", failure.errorNumber(), backup);
-            }
-        }
-        if (::fsync(output.get()) != 0 || !output.close()) {
-            throw FileFailure("write", errno, backup);
-        }
-    } catch (const FileFailure&) {
-        ::unlink(backup.c_str());
-        throw;
-    }
+    Files::copyToNew(input.descriptor.get(), path, backup, input.mode & 0777);
     return backup;
 }
 

@@ -1,8 +1,5 @@
 #include "setup_core/integration.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/system/system_error.hpp>
 #include <filesystem>
 #include <string_view>
@@ -16,6 +13,7 @@
 namespace quenra {
 namespace {
 
+// Paths are only taken apart and put together here; the file system is reached through Files.
 namespace fs = std::filesystem;
 
 std::string withoutTrailingSlash(std::string path) {
@@ -28,10 +26,8 @@ std::string withoutTrailingSlash(std::string path) {
 // "." and ".." removed lexically first, then links resolved as far as the path exists; the
 // part that does not exist yet is kept as written.
 std::string standardizedAndResolved(const std::string& path) {
-    const fs::path standardized = fs::path(path).lexically_normal();
-    std::error_code error;
-    const fs::path resolved = fs::weakly_canonical(standardized, error);
-    return withoutTrailingSlash(error ? standardized.string() : resolved.string());
+    const std::string standardized = fs::path(path).lexically_normal().string();
+    return withoutTrailingSlash(Files::resolvedPath(standardized).value_or(standardized));
 }
 
 std::string joined(const std::string& directory, std::string_view relative) {
@@ -80,9 +76,9 @@ std::string Integration::extensionOrigin() const {
 }
 
 bool Integration::browserHasRun() const {
-    struct stat status {};
-    return ::stat(joined(userDataDirectory_, "Local State").c_str(), &status) == 0 &&
-           S_ISREG(status.st_mode);
+    const auto status =
+        Files::statusOf(joined(userDataDirectory_, "Local State"), Files::LastLink::followed);
+    return status && status->kind == Files::Status::Kind::regularFile;
 }
 
 std::string Integration::helperPath() const {
@@ -116,15 +112,11 @@ void Integration::validateLocation() const {
     }
 
     const std::string helper = helperPath();
-    struct stat status {};
-    if (::stat(helper.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::access(helper.c_str(), X_OK) != 0) {
+    if (!Files::isExecutableFile(helper)) {
         throw SetupFailure(SetupFailure::Kind::missingHelper);
     }
     // Chrome would start whatever a link points at; the helper must be the bundle's own file.
-    std::error_code error;
-    const fs::path resolved = fs::canonical(helper, error);
-    if (error || resolved.string() != helper) {
+    if (Files::resolvedPath(helper) != helper) {
         throw SetupFailure(SetupFailure::Kind::missingHelper);
     }
 }
@@ -138,13 +130,11 @@ void Integration::validateRegistrationPath() const {
 std::optional<std::string> Integration::forbiddenLink() const {
     std::string item = manifestPath();
     while (!item.empty() && item != "/") {
-        struct stat status {};
-        // An item that can't be examined (usually one not created yet) is not a link.
-        if (::lstat(item.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-            const fs::path destination = fs::read_symlink(item);  // throws the system's error
-            if (!isToleratedSystemLink(item, destination.string())) {
-                return item;
-            }
+        // An item that can't be examined (usually one not created yet) is not a link; a link
+        // that can't be read throws the system's error.
+        const std::optional<std::string> destination = Files::linkTarget(item);
+        if (destination && !isToleratedSystemLink(item, *destination)) {
+            return item;
         }
         std::string parent = fs::path(item).parent_path().string();
         if (parent == item) {
@@ -168,8 +158,7 @@ bool Integration::isToleratedSystemLink(const std::string& path, const std::stri
 }
 
 bool Integration::manifestItemExists() const {
-    struct stat status {};
-    return ::lstat(manifestPath().c_str(), &status) == 0;
+    return Files::statusOf(manifestPath()).has_value();
 }
 
 HostRegistration Integration::expected() const {
@@ -222,7 +211,7 @@ std::optional<std::string> Integration::registerHost(bool replace) const {
         }
         backup = HostRegistration::backUp(manifestPath(), hostName());
     }
-    fs::create_directories(hostDirectory());
+    Files::createDirectories(hostDirectory());
     expected().write(manifestPath());
     return backup;
 }
@@ -234,10 +223,7 @@ void Integration::unregister() const {
     if (!isRegistered()) {
         throw SetupFailure(SetupFailure::Kind::foreignRegistration);
     }
-    const std::string path = manifestPath();
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw FileFailure("remove", errno, path);
-    }
+    Files::removeFile(manifestPath());
 }
 
 std::string Integration::testConnection() const {

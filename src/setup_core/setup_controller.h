@@ -1,50 +1,20 @@
-// What the setup window says and does, apart from any toolkit: its texts in English and Korean,
-// the status line, and the install, test, remove and web site flows with their confirmations.
+// What the setup window does, apart from any toolkit: the status line, and the install, test,
+// remove and web site flows with their confirmations, in the words of setup_texts.h.
 // Each platform's window is a thin SetupView that forwards its four buttons here.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "setup_core/failure_text.h"
 #include "setup_core/integration.h"
+#include "setup_core/setup_texts.h"
 
 namespace quenra {
 
 inline constexpr std::string_view productWebsite = "https://quenra.ostrell.tech/";
-
-struct SetupTexts {
-    std::string title;  // also the headline of every alert
-    std::string quit;
-    std::string description;
-    std::string versionLine;
-    std::string installButton;
-    std::string testButton;
-    std::string removeButton;
-    std::string websiteButton;
-    std::string registered;
-    std::string notRegistered;
-    std::string installDone;
-    std::string replaceQuestion;
-    std::string removeQuestion;
-    std::string continueButton;
-    std::string cancelButton;
-    // For a window over several browsers; "{browser}" stands for the browser's display name.
-    std::string browserRegistered;
-    std::string browserNotRegistered;
-    std::string browserReplaceQuestion;
-    std::string installEveryDone;
-    std::string removeEveryQuestion;
-
-    static const SetupTexts& english();
-    static const SetupTexts& korean();
-
-    bool operator==(const SetupTexts&) const = default;
-};
-
-// Korean exactly when the first preferred language is Korean ("ko", "ko-KR"); "en-KR" or no
-// preference at all reads as English.
-bool prefersKorean(const std::vector<std::string>& preferredLanguages);
 
 // The window as the controller sees it. Every call is modal where it must be: showAlert and
 // askQuestion return only once the user has answered.
@@ -79,11 +49,23 @@ class SetupController {
     void openWebsite();
 
   private:
+    // The texts that tell a Chrome-only window from one over several browsers, and whether a
+    // failure's line starts with the browser's name.
+    struct Wording {
+        std::string SetupTexts::*registered;
+        std::string SetupTexts::*notRegistered;
+        std::string SetupTexts::*replaceQuestion;
+        std::string SetupTexts::*installDone;
+        std::string SetupTexts::*removeQuestion;
+        bool namesBrowser;
+    };
+    const Wording& wording() const;
+
     bool confirm(const std::string& question);
     std::string named(const std::string& text, const Integration& integration) const;
-    void refreshEvery();
-    void installEvery();
-    void removeEvery();
+    std::string failureLine(const Integration& integration, FailureText::Operation operation) const;
+    // Each integration to register, and whether to replace a registration found there.
+    std::vector<std::pair<const Integration*, bool>> chooseReplacements();
 
     std::vector<Integration> integrations_;
     bool everyBrowser_;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/system_files.h"
 #include "support/directory_listing.h"
@@ -286,6 +287,127 @@ TEST(RemoveTree, RemovesEverythingBelowButNothingALinkPointsAt) {
     EXPECT_EQ(readFileText(outside + "/precious"), "keep");
 
     Files::removeTree(temporary.join("missing"));  // ignored
+}
+
+TEST(StatusOf, TellsWhatIsUnderANameWithoutFollowingTheLastLinkUnlessAsked) {
+    TemporaryDirectory temporary;
+    const std::string file = temporary.join("file");
+    writeFileText(file, "12345");
+    ASSERT_EQ(::chmod(file.c_str(), 0700), 0);
+    const std::string plain = temporary.join("plain");
+    writeFileText(plain, "");
+    ASSERT_EQ(::chmod(plain.c_str(), 0600), 0);
+    const std::string link = temporary.join("link");
+    ASSERT_EQ(::symlink("file", link.c_str()), 0);
+    const std::string dangling = temporary.join("dangling");
+    ASSERT_EQ(::symlink("missing", dangling.c_str()), 0);
+    using Kind = Files::Status::Kind;
+    const struct {
+        std::string path;
+        std::optional<Kind> kind;
+        std::optional<Kind> followed;
+        std::optional<std::string> target;
+        bool executable;
+    } cases[] = {
+        {file, Kind::regularFile, Kind::regularFile, std::nullopt, true},
+        {plain, Kind::regularFile, Kind::regularFile, std::nullopt, false},
+        {temporary.path(), Kind::directory, Kind::directory, std::nullopt, false},
+        {link, Kind::symbolicLink, Kind::regularFile, "file", false},
+        {dangling, Kind::symbolicLink, std::nullopt, "missing", false},
+        {temporary.join("missing"), std::nullopt, std::nullopt, std::nullopt, false},
+        {file + "/below", std::nullopt, std::nullopt, std::nullopt, false},
+    };
+    const auto kindOf = [](const std::optional<Files::Status>& status) {
+        return status ? std::optional(status->kind) : std::nullopt;
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.path);
+        EXPECT_EQ(kindOf(Files::statusOf(testCase.path)), testCase.kind);
+        EXPECT_EQ(kindOf(Files::statusOf(testCase.path, Files::LastLink::followed)),
+                  testCase.followed);
+        EXPECT_EQ(Files::linkTarget(testCase.path), testCase.target);
+        EXPECT_EQ(Files::isExecutableFile(testCase.path), testCase.executable);
+    }
+
+    const std::optional<Files::Status> byPath = Files::statusOf(file);
+    const Descriptor directory = Files::openOwnDirectory(temporary.path());
+    const std::optional<Files::Status> byName = Files::statusAt(directory.get(), "file");
+    ASSERT_TRUE(byPath && byName);
+    EXPECT_TRUE(byPath->ownedByUser);
+    EXPECT_EQ(byPath->size, 5);
+    EXPECT_EQ(std::tie(byPath->device, byPath->inode, byPath->modified),
+              std::tie(byName->device, byName->inode, byName->modified));
+    EXPECT_EQ(kindOf(Files::statusAt(directory.get(), "link")), Kind::symbolicLink);
+
+    // Links of the part that exists are resolved; the rest is kept as written.
+    const std::string real = std::filesystem::canonical(temporary.path()).string();
+    EXPECT_EQ(Files::resolvedPath(link), real + "/file");
+    ASSERT_EQ(::mkdir(temporary.join("sub").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("sub", temporary.join("to-sub").c_str()), 0);
+    EXPECT_EQ(Files::resolvedPath(temporary.join("to-sub/not-yet/x")), real + "/sub/not-yet/x");
+}
+
+TEST(CreateAndRemove, SayWhetherSomethingWasThereAndFailWithTheSystemsReason) {
+    TemporaryDirectory temporary;
+    const std::string directory = temporary.join("directory");
+    EXPECT_TRUE(Files::createDirectory(directory));
+    EXPECT_EQ(modeOf(directory), 0700u);
+    EXPECT_FALSE(Files::createDirectory(directory));
+    const std::string file = temporary.join("file");
+    writeFileText(file, "x");
+    EXPECT_FALSE(Files::createDirectory(file));
+    EXPECT_EQ(failureOf([&] { Files::createDirectory(file + "/below"); }),
+              FileFailure("mkdir", ENOTDIR));
+
+    const std::string deep = temporary.join("a/b/c");
+    Files::createDirectories(deep);
+    EXPECT_TRUE(std::filesystem::is_directory(deep));
+    Files::createDirectories(deep);  // already there
+    const std::optional<FileFailure> blocked =
+        failureOf([&] { Files::createDirectories(file + "/d/e"); });
+    ASSERT_TRUE(blocked);
+    EXPECT_EQ(*blocked, FileFailure("mkdir", ENOTDIR));
+    EXPECT_EQ(blocked->path(), file + "/d/e");
+
+    const std::string link = temporary.join("link");
+    ASSERT_EQ(::symlink("file", link.c_str()), 0);
+    EXPECT_TRUE(Files::removeFile(link));
+    EXPECT_EQ(readFileText(file), "x");
+    EXPECT_TRUE(Files::removeFile(file));
+    EXPECT_FALSE(Files::removeFile(file));
+    const std::optional<FileFailure> folder = failureOf([&] { Files::removeFile(directory); });
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->operation(), "remove");
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
+}
+
+TEST(CopyToNew, CopiesEveryChunkOrLeavesNothingBehind) {
+    TemporaryDirectory temporary;
+    std::string large(200000, '\0');
+    for (std::size_t index = 0; index < large.size(); ++index) {
+        large[index] = static_cast<char>(index * 31 % 251);
+    }
+    const std::string source = temporary.join("source");
+    writeFileText(source, large);
+    const Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::string copy = temporary.join("copy");
+    Files::copyToNew(input.get(), source, copy, 0600);
+    EXPECT_EQ(readFileText(copy), large);
+    EXPECT_EQ(modeOf(copy), 0600u);
+
+    EXPECT_EQ(failureOf([&] { Files::copyToNew(input.get(), source, copy, 0600); }),
+              FileFailure("create", EEXIST));
+    EXPECT_EQ(readFileText(copy), large);
+
+    // A descriptor that cannot be read: the failure names the input, and no copy is left.
+    const Descriptor folder = Files::openOwnDirectory(temporary.path());
+    const std::string failed = temporary.join("failed");
+    const std::optional<FileFailure> unreadable =
+        failureOf([&] { Files::copyToNew(folder.get(), "folder", failed, 0600); });
+    ASSERT_TRUE(unreadable);
+    EXPECT_EQ(*unreadable, FileFailure("read", EISDIR));
+    EXPECT_EQ(unreadable->path(), "folder");
+    EXPECT_FALSE(std::filesystem::exists(failed));
 }
 
 TEST(NamesAt, ListsTheOpenedDirectoryEvenAfterItsPathNamesAnother) {

@@ -47,6 +47,8 @@ TEST(Limits, StandardHoldsTheTableValues) {
     EXPECT_EQ(limits.maxMidiBytes, 16777216);
     EXPECT_EQ(limits.maxRequestFrameBytes, 25165824);
     EXPECT_EQ(limits.corruptFrameBytes, 67108864);
+    EXPECT_EQ(limits.maxValuesOutsidePayload, 1024);
+    EXPECT_EQ(limits.maxBytesOutsidePayload, 65536);
     EXPECT_EQ(limits.maxResponseFrameBytes, 65536);
     EXPECT_EQ(limits.maxNameLength, 200);
     EXPECT_EQ(limits.markerMaxBytes, 256);

@@ -26,7 +26,8 @@ PrepareRequest requestFor(const ByteBuffer& bytes) {
 TEST(MIDIPayload, PassesAValidClip) {
     const PrepareRequest request = requestFor(clip);
     EXPECT_NO_THROW(MIDIPayload::check(request));
-    EXPECT_EQ(request.midiBase64.bytes(), clip);
+    EXPECT_EQ(ByteBuffer(request.midiBase64.bytes().begin(), request.midiBase64.bytes().end()),
+              clip);
 }
 
 TEST(MIDIPayload, ChecksInOrder) {

@@ -112,6 +112,107 @@ TEST(RequestReader, ReadsInAnyPiecesWhatTheWholeTextGives) {
     }
 }
 
+std::string repeated(std::string_view unit, std::size_t count, std::string_view separator = "") {
+    std::string text;
+    for (std::size_t index = 0; index < count; ++index) {
+        text += index > 0 ? separator : "";
+        text += unit;
+    }
+    return text;
+}
+
+// A HELLO of 8 values and 94 bytes outside any payload (58 of keys, 35 of strings, the epoch's
+// one digit), with room to add members before its end.
+const std::string hello =
+    R"({"protocolVersion":"1.0","session":{"id":"session_ABCDEF-0123",)"
+    R"("epoch":3},"requestId":"req-1","type":"HELLO","extensionVersion":"1.0")";
+
+TEST(RequestReader, RefusesAFrameThatHoldsTooMuchOutsideItsPayloadWithWhatWasRead) {
+    const std::string tooLarge = "the request is too large outside the payload";
+    const SessionID session{"session_ABCDEF-0123", 3};
+    const RequestParser::Salvage both{"req-1", session};
+    const std::string head = R"({"type":"HELLO",)";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string detail;  // of the failure; empty for a request
+        RequestParser::Salvage salvaged;
+    };
+    const std::vector<Case> cases = {
+        // 8 + 1 + 1015 values, and one more.
+        {"1024 values", hello + R"(,"a":[)" + repeated("0", 1015, ",") + "]}", "", {}},
+        {"1025 values", hello + R"(,"a":[)" + repeated("0", 1016, ",") + "]}", tooLarge, both},
+        // 94 + 1 + 65441 bytes, and one more.
+        {"65536 bytes", hello + R"(,"a":")" + std::string(65441, 'x') + R"("})", "", {}},
+        {"65537 bytes", hello + R"(,"a":")" + std::string(65442, 'x') + R"("})", tooLarge, both},
+        {"zeros", head + R"("a":[)" + repeated("0", 5000, ",") + "]}", tooLarge, {}},
+        {"empty objects", head + R"("a":[)" + repeated("{}", 5000, ",") + "]}", tooLarge, {}},
+        {"one key repeated", head + repeated(R"("a":0)", 5000, ",") + "}", tooLarge, {}},
+        {"a long key", head + R"(")" + std::string(70000, 'k') + R"(":0})", tooLarge, {}},
+        {"a long number", head + R"("a":)" + std::string(70000, '1') + "}", tooLarge, {}},
+        {"many short strings",
+         head + R"("a":[)" + repeated(R"("ab")", 5000, ",") + "]}",
+         tooLarge,
+         {}},
+        {"escapes that unfold",
+         head + R"("a":")" + repeated(R"(\ud83d\ude00)", 16400) + R"("})",
+         tooLarge,
+         {}},
+        {"a nested payload",
+         prepare + R"(,"x":{"midiBase64":")" + std::string(70000, 'A') + R"("}})", tooLarge, both},
+        {"the id after the bulk is not read",
+         R"({"session":{"id":"session_ABCDEF-0123","epoch":3},"a":[)" + repeated("0", 2000, ",") +
+             R"(],"requestId":"req-1"})",
+         tooLarge, RequestParser::Salvage{std::nullopt, session}},
+        {"the last of two ids read wins",
+         R"({"requestId":"req-0","requestId":"req-1","a":[)" + repeated("0", 2000, ",") + "]}",
+         tooLarge, RequestParser::Salvage{"req-1", std::nullopt}},
+        {"refused before the text turns bad", hello + R"(,"a":[)" + repeated("0", 2000, ",") + "!",
+         tooLarge, both},
+        {"bad before the count is passed",
+         hello + R"(,"a":[!)" + repeated("0", 2000, ","),
+         "not JSON",
+         {}},
+        {"in a top-level array", "[" + repeated("0", 2000, ",") + "]", tooLarge, {}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        for (const std::size_t piece :
+             {std::size_t{1}, std::size_t{7}, std::size_t{4096}, test.text.size() + 1}) {
+            const ReadRequest read = readInPieces(test.text, piece);
+            EXPECT_EQ(detailOf(read), test.detail) << "in pieces of " << piece;
+            const auto* refused = std::get_if<RefusedRequest>(&read);
+            if (refused != nullptr && test.detail == tooLarge) {
+                EXPECT_EQ(refused->failure.code, ErrorCode::badRequest);
+                EXPECT_EQ(refused->salvaged, test.salvaged) << "in pieces of " << piece;
+            }
+        }
+    }
+}
+
+TEST(RequestReader, ReadsTheLargestRealRequestsAsTheWholeTextGivesThem) {
+    // Sixteen clips of four members and a 200-character name each, in the longest spelling:
+    // every character of the name outside the BMP, and escaped.
+    const std::string name = repeated(R"(\ud83c\udfb9)", 100);
+    std::string clips;
+    for (int clip = 0; clip < 16; ++clip) {
+        clips += std::string(clip > 0 ? "," : "") + R"({"preparedId":")" + std::string(32, 'a') +
+                 R"(","clipId":")" + std::string(64, 'c') + R"(","generation":9007199254740991,)" +
+                 R"("sha256":")" + std::string(64, 'f') + R"(","name":")" + name + R"("})";
+    }
+    const std::vector<std::string> texts = {
+        R"({"protocolVersion":"1.0","session":{"id":")" + std::string(64, 's') +
+            R"(","epoch":2147483647},"requestId":")" + std::string(64, 'r') +
+            R"(","type":"ARM","clips":[)" + clips + "]}",
+        prepare + R"(,"midiBase64":"AAEC","suggestedName":")" + name + R"("})",
+    };
+    for (const std::string& text : texts) {
+        const ReadRequest whole = readWhole(text);
+        EXPECT_NE(detailOf(whole), "not JSON");
+        EXPECT_EQ(readInPieces(text, 5), whole);
+    }
+}
+
 TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {
     std::vector<std::uint8_t> clip(300000);
     for (std::size_t index = 0; index < clip.size(); ++index) {
@@ -127,7 +228,7 @@ TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {
     ASSERT_EQ(detailOf(read), "");
     const Base64Payload& payload =
         std::get<PrepareRequest>(std::get<HostRequest>(read).body).midiBase64;
-    EXPECT_EQ(payload.bytes(), clip);
+    EXPECT_EQ(ByteBuffer(payload.bytes().begin(), payload.bytes().end()), clip);
     EXPECT_EQ(Hashing::hex(payload.sha256()), Hashing::sha256Hex(clip));
     EXPECT_EQ(payload, testing::readPayload(Base64::encode(clip)));
 }

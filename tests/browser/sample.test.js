@@ -1,12 +1,14 @@
 // The sample extension's page-to-extension path, as a web developer uses it: an ordinary web page
 // served from http://127.0.0.1 reaches the sample (externally_connectable,
-// chrome.runtime.sendMessage with its ID), which prepares and arms the clip through the real host
-// behind Chromium; the drag is played on the drag board and the page reports the drop.
+// chrome.runtime.sendMessage with its ID), which prepares the arrangement's three parts and arms
+// all three as one drag through the real host behind Chromium; the drag is played on the drag
+// board and the page reports the drop.
 
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
+import {fileURLToPath} from 'node:url';
 import {after, before, test} from 'node:test';
 
 import {dragSim} from './lib/bridge.js';
@@ -95,41 +97,62 @@ after(async () => {
     sandbox.remove();
 });
 
-// What the page's dragstart handler puts on a drag, read from a drag the test starts itself.
-function markerOnDrag(page) {
-    return page.evaluate(() => {
+// What the page's dragstart handler puts on a drag from a handle, read from a drag the test
+// starts itself.
+function markerOnDrag(page, handle) {
+    return page.evaluate((id) => {
         const transfer = new DataTransfer();
-        document.getElementById('clip').dispatchEvent(
+        document.getElementById(id).dispatchEvent(
             new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true, cancelable: true}));
         return transfer.getData('text/plain');
-    });
+    }, handle);
 }
 
-test('a web page prepares, arms and drops a clip through the sample extension', async () => {
+test('a web page prepares three parts and drops all three in one drag', async () => {
     const page = await browser.context.newPage();
     await page.goto(pageAddress('127.0.0.1'));
 
     await page.click('#build');
-    await statusOf(page, 'Ready: drag the box.');
-    assert.equal(await page.textContent('#clip'), 'Demo clip 1.mid');
+    await statusOf(page, 'Ready: drag a part, or all three.');
+    const handles = ['#drums', '#bass', '#chords'];
+    const names = await Promise.all(handles.map((handle) => page.textContent(handle)));
+    assert.deepEqual(names, ['Drums 1.mid', 'Bass 1.mid', 'Chords 1.mid']);
 
-    // A drag that starts before the box was armed carries nothing, and says so.
-    assert.equal(await markerOnDrag(page), '');
+    // A drag that starts before its handle was armed carries nothing, and says so.
+    assert.equal(await markerOnDrag(page, 'all'), '');
     assert.equal(
         await page.textContent('#status'),
         'The drag started before it was armed: this drag carries no file. Try again.');
 
-    await page.dispatchEvent('#clip', 'pointerdown');
-    const marker =
-        await until(() => markerOnDrag(page), (text) => text !== '', 10000, 'the armed marker');
+    await page.dispatchEvent('#all', 'pointerdown');
+    const marker = await until(
+        () => markerOnDrag(page, 'all'), (text) => text !== '', 10000, 'the armed marker');
     assert.equal(await page.textContent('#status'), 'Dragging: drop onto a track.');
+    assert.equal(await markerOnDrag(page, 'bass'), '', 'only the armed handle carries it');
 
     dragSim(sandbox, 'begin', marker);
-    await statusOf(page, 'Dropped: the DAW received the .mid file.');
+    await statusOf(page, 'Dropped: the DAW received 3 .mid files, one per part.');
+
+    // PUBLISHED lists the three clips, and the board names their three cached files, in the
+    // order of the parts, each the page's part byte for byte.
+    const outcome = await page.evaluate(
+        ([id, token]) => new Promise(
+            (resolve) => chrome.runtime.sendMessage(id, {type: 'outcome', token}, resolve)),
+        [testExtensionId, marker.split('/').pop()]);
+    assert.equal(outcome.event, 'PUBLISHED');
+    assert.deepEqual(outcome.published.map((clip) => clip.generation), [1, 1, 1]);
     const board = JSON.parse(dragSim(sandbox, 'show'));
-    assert.equal(path.basename(board.fileURL), 'Demo%20clip%201.mid');
-    const dropped = fs.readFileSync(new URL(board.fileURL));
-    assert.equal(dropped.subarray(0, 4).toString('latin1'), 'MThd');
+    assert.equal(board.fileURLs.length, 3);
+    assert.equal(board.fileURL, board.fileURLs[0]);
+    const files = board.fileURLs.map((url) => fileURLToPath(url));
+    assert.deepEqual(board.filenames, files);
+    assert.deepEqual(
+        files.map((file) => [path.basename(path.dirname(file)), path.basename(file)]),
+        outcome.published.map((clip, index) => [clip.preparedId, names[index]]));
+    const parts = await page.evaluate(
+        async () =>
+            (await import('./drag-box.js')).buildParts(1).map((part) => Array.from(part.bytes)));
+    assert.deepEqual(files.map((file) => [...fs.readFileSync(file)]), parts);
     dragSim(sandbox, 'button', 'up');
 });
 
@@ -152,9 +175,8 @@ test('the extension\'s own demo page reaches the same worker without an ID', asy
     const page = await browser.context.newPage();
     await page.goto(`${testOrigin}demo.html`);
     await page.click('#build');
-    await statusOf(page, 'Ready: drag the box.');
-    assert.equal(await page.textContent('#clip'), 'Demo clip 1.mid');
+    await statusOf(page, 'Ready: drag a part, or all three.');
+    assert.equal(await page.textContent('#chords'), 'Chords 1.mid');
     assert.equal(
-        await page.evaluate(() => getComputedStyle(document.getElementById('clip')).cursor),
-        'grab');
+        await page.evaluate(() => getComputedStyle(document.getElementById('all')).cursor), 'grab');
 });

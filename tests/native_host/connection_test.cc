@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "bridge_core/files.h"
+#include "support/captured_standard_error.h"
 #include "support/on_another_thread.h"
 
 namespace quenra {
 namespace {
 
 using Item = FrameDecoder::Item;
+using testing::CapturedStandardError;
 
 // Stands in for the host session: answers each item with scripted payloads and watches while
 // told to, recording every call in order.
@@ -20,6 +22,8 @@ class ScriptedSession final : public ServedSession {
   public:
     std::vector<std::string> receive(ReadRequest request) override {
         calls.push_back("receive");
+        if (outOfMemory)
+            throw std::bad_alloc();
         const auto* read = std::get_if<HostRequest>(&request);
         watching = read != nullptr && read->requestId == "arm";
         return replies;
@@ -42,38 +46,9 @@ class ScriptedSession final : public ServedSession {
     std::vector<std::string> replies{"{\"a\":1}", "{\"b\":2}"};
     std::vector<std::string> calls;
     bool watching = false;
+    bool outOfMemory = false;
     int ticks = 0;
     int stopWatchingAtTick = -1;
-};
-
-// Everything the connection writes to standard error while alive, read back afterwards.
-class CapturedStandardError {
-  public:
-    CapturedStandardError() : saved_(::dup(STDERR_FILENO)), pipe_(Files::openPipe()) {
-        ::dup2(pipe_.writing.get(), STDERR_FILENO);
-    }
-    ~CapturedStandardError() { restore(); }
-    std::string text() {
-        restore();
-        std::string text;
-        char chunk[512];
-        ssize_t count;
-        while ((count = ::read(pipe_.reading.get(), chunk, sizeof chunk)) > 0)
-            text.append(chunk, count);
-        return text;
-    }
-
-  private:
-    void restore() {
-        if (saved_ < 0)
-            return;
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        pipe_.writing.reset();
-        saved_ = -1;
-    }
-    int saved_ = -1;
-    Files::Pipe pipe_;
 };
 
 struct Harness {
@@ -129,6 +104,14 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
         {"end of input inside a frame", [](Harness& h) { h.connection.endOfInput(true); }, 0,
          "quenra-native-host: eof-mid-frame\n"},
         {"end of input between frames", [](Harness& h) { h.connection.endOfInput(false); }, 0, ""},
+        {"memory run out while a request is answered",
+         [](Harness& h) {
+             h.session.outOfMemory = true;
+             h.connection.handle(ReadRequest(HostRequest{}));
+         },
+         1, "quenra-native-host: out-of-memory\n"},
+        {"memory run out on the reader thread", [](Harness& h) { h.connection.outOfMemory(); }, 1,
+         "quenra-native-host: out-of-memory\n"},
         {"broken output",
          [](Harness& h) {
              h.outputBroken = true;

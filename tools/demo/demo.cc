@@ -63,7 +63,30 @@ class Demo {
 
     void run() {
         std::cout << "host   " << host_ << "\nhome   " << home_ << "\n\n";
+        sayHello();
+        const PreparedClip clip = prepareClip();
+        const ArmedDrag armed = armDrag(clip);
+        dragAndPublish(clip, armed);
+        checkDrop(clip);
+        checkStatus();
+        releaseClip(clip);
+        endInput();
+        std::cout << "\nhost log:\n" << process_.standardError();
+    }
 
+  private:
+    struct PreparedClip {
+        std::vector<std::uint8_t> bytes;
+        std::string sha256;
+        std::string preparedId;
+        std::string fileName;
+    };
+    struct ArmedDrag {
+        std::string token;
+        std::string marker;
+    };
+
+    void sayHello() {
         boost::json::object hello = ask("HELLO", Requests::hello(session_, "demo-1"), "demo-1");
         expect(Requests::text(hello, "type") == "HELLO_OK", "HELLO is answered HELLO_OK");
         const auto& platform = hello.at("platform").as_object();
@@ -71,43 +94,58 @@ class Demo {
             "helper " + Requests::text(hello, "helperVersion") + " on " +
                 Requests::text(platform, "os") + " " + Requests::text(platform, "version") + " " +
                 Requests::text(platform, "arch"));
+    }
 
-        const std::vector<std::uint8_t> clip = TestPeer::MidiClip::generate(2048);
-        const std::string sha256 = Hashing::sha256Hex(clip);
+    PreparedClip prepareClip() {
+        PreparedClip clip;
+        clip.bytes = TestPeer::MidiClip::generate(2048);
+        clip.sha256 = Hashing::sha256Hex(clip.bytes);
         boost::json::object prepared =
-            ask("PREPARE", Requests::prepare(session_, "demo-2", "demo-clip", 1, clip, "Demo Riff"),
+            ask("PREPARE",
+                Requests::prepare(session_, "demo-2", "demo-clip", 1, clip.bytes, "Demo Riff"),
                 "demo-2",
-                "clip demo-clip generation 1, " + std::to_string(clip.size()) + " bytes, sha256 " +
-                    shortened(sha256) + ", name \"Demo Riff\"");
+                "clip demo-clip generation 1, " + std::to_string(clip.bytes.size()) +
+                    " bytes, sha256 " + shortened(clip.sha256) + ", name \"Demo Riff\"");
         expect(Requests::text(prepared, "type") == "PREPARED", "PREPARE is answered PREPARED");
-        const std::string preparedId = Requests::text(prepared, "preparedId");
-        const std::string fileName = Requests::text(prepared, "fileName");
-        expect(Requests::text(prepared, "sha256") == sha256, "PREPARED repeats the clip's hash");
-        say("←", "PREPARED", "preparedId " + preparedId + ", file \"" + fileName + "\"");
+        clip.preparedId = Requests::text(prepared, "preparedId");
+        clip.fileName = Requests::text(prepared, "fileName");
+        expect(Requests::text(prepared, "sha256") == clip.sha256,
+               "PREPARED repeats the clip's hash");
+        say("←", "PREPARED", "preparedId " + clip.preparedId + ", file \"" + clip.fileName + "\"");
+        return clip;
+    }
 
-        boost::json::object armed =
-            ask("ARM", Requests::arm(session_, "demo-3", preparedId, "demo-clip", 1, sha256),
-                "demo-3", "preparedId " + preparedId);
+    ArmedDrag armDrag(const PreparedClip& clip) {
+        boost::json::object armed = ask(
+            "ARM", Requests::arm(session_, "demo-3", clip.preparedId, "demo-clip", 1, clip.sha256),
+            "demo-3", "preparedId " + clip.preparedId);
         expect(Requests::text(armed, "type") == "ARMED", "ARM is answered ARMED");
-        const std::string token = Requests::text(armed, "token");
-        const std::string marker = Requests::text(armed, "marker");
-        say("←", "ARMED", "token " + token + ", lease " + integer(armed, "leaseMs") + " ms");
-        say(" ", "", "marker " + marker);
+        ArmedDrag drag{Requests::text(armed, "token"), Requests::text(armed, "marker")};
+        say("←", "ARMED", "token " + drag.token + ", lease " + integer(armed, "leaseMs") + " ms");
+        say(" ", "", "marker " + drag.marker);
+        return drag;
+    }
 
+    // The browser's drag carries the marker; the host takes the board over and says so.
+    void dragAndPublish(const PreparedClip& clip, const ArmedDrag& armed) {
         auto dragged = std::chrono::steady_clock::now();
-        dragSim({"begin", marker});
+        dragSim({"begin", armed.marker});
         boost::json::object published = event();
         auto seen = std::chrono::steady_clock::now();
         expect(Requests::text(published, "type") == "PUBLISHED",
                "the drag is PUBLISHED, not " + Requests::text(published, "type"));
-        expect(Requests::text(published, "token") == token, "PUBLISHED names the armed token");
-        expect(Requests::text(published, "preparedId") == preparedId,
+        expect(Requests::text(published, "token") == armed.token,
+               "PUBLISHED names the armed token");
+        expect(Requests::text(published, "preparedId") == clip.preparedId,
                "PUBLISHED names the prepared clip");
         auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(seen - dragged);
         say("←", "PUBLISHED",
-            "token " + token + " (" + std::to_string(waited.count()) +
+            "token " + armed.token + " (" + std::to_string(waited.count()) +
                 " ms after quenra-drag-sim was started)");
+    }
 
+    // What a drop target would receive from the board: the clip's file, whole and named.
+    void checkDrop(const PreparedClip& clip) {
         std::string board = dragSim({"show"});
         boost::json::object shown = boost::json::parse(board).as_object();
         std::string fileURL = Requests::text(shown, "fileURL");
@@ -120,13 +158,16 @@ class Demo {
                "the board's file names list holds the same path");
         expect(shown.at("plainText").is_null(), "the marker text is gone from the board");
         std::vector<std::uint8_t> dropped = readFile(*path);
-        expect(dropped == clip, "the dropped file holds the clip's bytes");
-        expect(Hashing::sha256Hex(dropped) == sha256, "the dropped file has the clip's SHA-256");
-        expect(std::filesystem::path(*path).filename() == fileName,
+        expect(dropped == clip.bytes, "the dropped file holds the clip's bytes");
+        expect(Hashing::sha256Hex(dropped) == clip.sha256,
+               "the dropped file has the clip's SHA-256");
+        expect(std::filesystem::path(*path).filename() == clip.fileName,
                "the dropped file is named as PREPARED said");
         say("✓", "dropped",
             *path + ", " + std::to_string(dropped.size()) + " bytes, sha256 matches");
+    }
 
+    void checkStatus() {
         boost::json::object status = ask("STATUS", Requests::status(session_, "demo-4"), "demo-4");
         expect(Requests::text(status, "type") == "STATUS", "STATUS is answered STATUS");
         const auto& cache = status.at("cache").as_object();
@@ -134,13 +175,17 @@ class Demo {
         say("←", "STATUS",
             "armed false, preparations " + integer(status, "preparations") + ", cache " +
                 integer(cache, "entries") + " entries / " + integer(cache, "bytes") + " bytes");
+    }
 
+    void releaseClip(const PreparedClip& clip) {
         boost::json::object released =
-            ask("RELEASE", Requests::release(session_, "demo-5", preparedId), "demo-5",
-                "preparedId " + preparedId);
+            ask("RELEASE", Requests::release(session_, "demo-5", clip.preparedId), "demo-5",
+                "preparedId " + clip.preparedId);
         expect(Requests::text(released, "type") == "RELEASED", "RELEASE is answered RELEASED");
         say("←", "RELEASED", "");
+    }
 
+    void endInput() {
         say("→", "end of input", "");
         process_.closeInput();
         std::optional<TestPeer::ExitStatus> exit = process_.wait(milliseconds(5000));
@@ -149,10 +194,8 @@ class Demo {
                "the host exits with status 0, not " + TestPeer::describe(*exit));
         expect(process_.outputEndsWithin(milliseconds(1000)), "nothing more is written");
         say("←", "exit", "status 0");
-        std::cout << "\nhost log:\n" << process_.standardError();
     }
 
-  private:
     void say(const char* direction, const std::string& what, const std::string& detail) {
         std::printf("%s %-13s %s\n", direction, what.c_str(), detail.c_str());
         std::fflush(stdout);

@@ -131,40 +131,66 @@ class Driver {
             static_cast<std::uint8_t>(cycle));
         const std::string sha256 = Hashing::sha256Hex(clip);
         const std::string clipId = "clip-" + std::to_string(index_) + "-" + std::to_string(cycle);
-        boost::json::object prepared;
+        const std::optional<std::string> preparedId = prepare(cycle, clipId, clip);
+        if (!preparedId) {
+            return;
+        }
+        ++counts_.prepared;
+        checkOwned(*preparedId);
+        armAndEndDrag(*preparedId, clipId, sha256);
+        checkOwned(*preparedId);
+        const auto released = exchange(Requests::release(session_, nextId(), *preparedId));
+        if (type(released) != "RELEASED") {
+            unexpectedReply("RELEASE", released);
+        }
+    }
+
+    // PREPARE, sent again while the refusals are the ones a busy, full cache gives, for at most
+    // a minute. The prepared id; nothing when the host gave another answer or the time ran out.
+    std::optional<std::string> prepare(int cycle, const std::string& clipId,
+                                       const std::vector<std::uint8_t>& clip) {
         const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
         for (;;) {
-            prepared = exchange(Requests::prepare(
+            const boost::json::object prepared = exchange(Requests::prepare(
                 session_, nextId(), clipId, 1, clip,
                 "Stress " + std::to_string(index_) + "-" + std::to_string(cycle)));
             if (type(prepared) == "PREPARED") {
-                break;
+                return Requests::text(prepared, "preparedId");
             }
-            const std::string code = Requests::text(prepared, "code");
-            if (code == "CACHE_FULL") {
-                ++counts_.cacheFull;
-                std::this_thread::sleep_for(milliseconds(30));
-            } else if (code == "INTERNAL" &&
-                       lastMilliseconds_ >= Limits::standard().cacheLockWait * 1000) {
-                // The create gave up waiting for the cache lock ("cache-busy"): the refusal
-                // the cache promises when others hold the lock too long, counted apart.
-                ++counts_.lockWaitExpired;
-            } else if (code == "RATE_LIMITED") {
-                ++counts_.rateLimited;
-                std::this_thread::sleep_for(milliseconds(250));
-            } else {
+            if (!countAndWait(Requests::text(prepared, "code"))) {
                 unexpectedReply("PREPARE", prepared);
-                return;
+                return std::nullopt;
             }
             if (Clock::now() > giveUpAt) {
                 ++counts_.starved;
-                return;
+                return std::nullopt;
             }
         }
-        ++counts_.prepared;
-        const std::string preparedId = Requests::text(prepared, "preparedId");
-        checkOwned(preparedId);
+    }
 
+    // Counts a refusal that PREPARE may meet under load and waits as long as it asks; false for
+    // any other code.
+    bool countAndWait(const std::string& code) {
+        if (code == "CACHE_FULL") {
+            ++counts_.cacheFull;
+            std::this_thread::sleep_for(milliseconds(30));
+        } else if (code == "INTERNAL" &&
+                   lastMilliseconds_ >= Limits::standard().cacheLockWait * 1000) {
+            // The create gave up waiting for the cache lock ("cache-busy"): the refusal
+            // the cache promises when others hold the lock too long, counted apart.
+            ++counts_.lockWaitExpired;
+        } else if (code == "RATE_LIMITED") {
+            ++counts_.rateLimited;
+            std::this_thread::sleep_for(milliseconds(250));
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // ARM, then a takeover or a CANCEL when it is armed; a BUSY must have another host behind it.
+    void armAndEndDrag(const std::string& preparedId, const std::string& clipId,
+                       const std::string& sha256) {
         const std::int64_t othersBefore = ++counts_.maybeHolding - 1;
         const std::int64_t attemptsBefore = ++counts_.armAttempts;
         const auto armed =
@@ -175,18 +201,7 @@ class Driver {
                 ++counts_.doubleArmed;
             }
             checkOwned(preparedId);
-            if (random_() % 2 == 0) {
-                takeOver(Requests::text(armed, "marker"), Requests::text(armed, "token"));
-            } else {
-                --counts_.surelyHolding;
-                const auto cancelled =
-                    exchange(Requests::cancel(session_, nextId(), Requests::text(armed, "token")));
-                if (type(cancelled) == "CANCELLED" && cancelled.at("wasActive").as_bool()) {
-                    ++counts_.cancelled;
-                } else {
-                    unexpectedReply("CANCEL", cancelled);
-                }
-            }
+            endArmedDrag(armed);
         } else if (Requests::text(armed, "code") == "BUSY") {
             ++counts_.busy;
             const std::int64_t othersNow = counts_.maybeHolding - 1;
@@ -197,11 +212,21 @@ class Driver {
             unexpectedReply("ARM", armed);
         }
         --counts_.maybeHolding;
+    }
 
-        checkOwned(preparedId);
-        const auto released = exchange(Requests::release(session_, nextId(), preparedId));
-        if (type(released) != "RELEASED") {
-            unexpectedReply("RELEASE", released);
+    // Half the drags are taken over, the other half cancelled.
+    void endArmedDrag(const boost::json::object& armed) {
+        if (random_() % 2 == 0) {
+            takeOver(Requests::text(armed, "marker"), Requests::text(armed, "token"));
+            return;
+        }
+        --counts_.surelyHolding;
+        const auto cancelled =
+            exchange(Requests::cancel(session_, nextId(), Requests::text(armed, "token")));
+        if (type(cancelled) == "CANCELLED" && cancelled.at("wasActive").as_bool()) {
+            ++counts_.cancelled;
+        } else {
+            unexpectedReply("CANCEL", cancelled);
         }
     }
 
@@ -357,26 +382,20 @@ std::string temporaryHome() {
     return pattern;
 }
 
-int run(int argc, char** argv) {
-    Options options = parse(argc, argv);
-    const bool ownHome = options.home.empty();
-    if (ownHome) {
-        options.home = temporaryHome();
-    }
-    const Limits& limits = Limits::standard();
-    if (options.prefill < 0) {
-        options.prefill = limits.cacheMaxEntries - options.hosts / 2;
-    }
-    const std::vector<std::string> environment = TestPeer::isolatedEnvironment(options.home);
+// The run's cache in its home, made private and prefilled; returns the cache's root.
+std::string prepareCache(const Options& options) {
     const std::string root = options.home + "/.cache/tech.ostrell.quenra.bridge";
     Files::ensurePrivateDirectory(options.home + "/.cache");
     Files::ensurePrivateDirectory(root);
     Files::ensurePrivateDirectory(root + "/entries");
     prefill(root, options.prefill);
+    return root;
+}
 
-    Counts counts;
-    CacheWatch watch(root, limits);
-    watch.start();
+// Runs every host's cycles, with the sweep loop beside them when asked; returns the seconds the
+// hosts took.
+double driveHosts(const Options& options, const std::vector<std::string>& environment,
+                  const std::string& root, Counts& counts) {
     std::atomic<bool> sweeping{true};
     std::thread sweeper;
     if (options.sweep) {
@@ -398,35 +417,37 @@ int run(int argc, char** argv) {
     if (sweeper.joinable()) {
         sweeper.join();
     }
-    watch.stop();
-    const FinalAudit audit = auditAfterExit(root);
-    const WatchCounts& seen = watch.counts();
+    return seconds;
+}
 
-    std::printf("stress: %d hosts x %d cycles in %.1f s, cache prefilled with %lld of %lld\n",
-                options.hosts, options.cycles, seconds, static_cast<long long>(options.prefill),
-                static_cast<long long>(limits.cacheMaxEntries));
-    const auto line = [](const char* name, std::int64_t value) {
-        std::printf("  %-34s %lld\n", name, static_cast<long long>(value));
-    };
-    line("cycles completed", counts.cycles);
-    line("replies and events read", counts.replies);
-    line("prepared", counts.prepared);
-    line("CACHE_FULL (retried)", counts.cacheFull);
-    line("RATE_LIMITED (retried)", counts.rateLimited);
-    line("INTERNAL after the 2 s lock wait", counts.lockWaitExpired);
-    line("armed", counts.armed);
-    line("BUSY", counts.busy);
-    line("published by takeover", counts.published);
-    line("cancelled", counts.cancelled);
-    line("sweep runs", counts.sweeps);
-    line("sweep runs skipped (lock busy)", counts.sweepsSkipped);
-    line("entries removed by sweep runs", counts.sweptEntries);
-    line("published entries aged", seen.aged);
-    line("reader scans", seen.readerScans);
-    line("locked limit scans", seen.limitScans);
-    line("most entries seen under the lock", seen.mostEntries);
-    line("most bytes seen under the lock", seen.mostBytes);
-    line("retained entries left at the end", audit.retained);
+void printLine(const char* name, std::int64_t value) {
+    std::printf("  %-34s %lld\n", name, static_cast<long long>(value));
+}
+
+void printCounts(const Counts& counts, const WatchCounts& seen, const FinalAudit& audit) {
+    printLine("cycles completed", counts.cycles);
+    printLine("replies and events read", counts.replies);
+    printLine("prepared", counts.prepared);
+    printLine("CACHE_FULL (retried)", counts.cacheFull);
+    printLine("RATE_LIMITED (retried)", counts.rateLimited);
+    printLine("INTERNAL after the 2 s lock wait", counts.lockWaitExpired);
+    printLine("armed", counts.armed);
+    printLine("BUSY", counts.busy);
+    printLine("published by takeover", counts.published);
+    printLine("cancelled", counts.cancelled);
+    printLine("sweep runs", counts.sweeps);
+    printLine("sweep runs skipped (lock busy)", counts.sweepsSkipped);
+    printLine("entries removed by sweep runs", counts.sweptEntries);
+    printLine("published entries aged", seen.aged);
+    printLine("reader scans", seen.readerScans);
+    printLine("locked limit scans", seen.limitScans);
+    printLine("most entries seen under the lock", seen.mostEntries);
+    printLine("most bytes seen under the lock", seen.mostBytes);
+    printLine("retained entries left at the end", audit.retained);
+}
+
+// Prints every broken promise's count and what was left behind; returns their sum.
+std::int64_t printFailures(const Counts& counts, const WatchCounts& seen, const FinalAudit& audit) {
     std::printf("  failures:\n");
     const std::int64_t failures[] = {
         counts.malformed,         counts.lostEntries,   seen.halfVisible,   seen.tornRecords,
@@ -443,12 +464,40 @@ int run(int argc, char** argv) {
     };
     std::int64_t total = 0;
     for (std::size_t index = 0; index < std::size(failures); ++index) {
-        line(names[index], failures[index]);
+        printLine(names[index], failures[index]);
         total += failures[index];
     }
     for (const std::string& example : audit.examples) {
         std::printf("  left: %s\n", example.c_str());
     }
+    return total;
+}
+
+int run(int argc, char** argv) {
+    Options options = parse(argc, argv);
+    const bool ownHome = options.home.empty();
+    if (ownHome) {
+        options.home = temporaryHome();
+    }
+    const Limits& limits = Limits::standard();
+    if (options.prefill < 0) {
+        options.prefill = limits.cacheMaxEntries - options.hosts / 2;
+    }
+    const std::vector<std::string> environment = TestPeer::isolatedEnvironment(options.home);
+    const std::string root = prepareCache(options);
+
+    Counts counts;
+    CacheWatch watch(root, limits);
+    watch.start();
+    const double seconds = driveHosts(options, environment, root, counts);
+    watch.stop();
+    const FinalAudit audit = auditAfterExit(root);
+
+    std::printf("stress: %d hosts x %d cycles in %.1f s, cache prefilled with %lld of %lld\n",
+                options.hosts, options.cycles, seconds, static_cast<long long>(options.prefill),
+                static_cast<long long>(limits.cacheMaxEntries));
+    printCounts(counts, watch.counts(), audit);
+    std::int64_t total = printFailures(counts, watch.counts(), audit);
     if (counts.cycles != static_cast<std::int64_t>(options.hosts) * options.cycles) {
         ++total;
     }

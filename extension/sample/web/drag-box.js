@@ -1,25 +1,93 @@
-// A draggable box that carries a MIDI clip into a DAW through the Quenra Bridge extension. The page
-// gives it a way to send a message to the extension and get its answer; everything else is here:
-// build a clip and PREPARE it, ARM on pointerdown (and on hover, so a quick drag still finds its
-// marker), put the marker on the drag in dragstart, and show how the drag ended.
+// The draggable parts of a generated arrangement, carried into a DAW through the Quenra Bridge
+// extension: one handle per part, and one that carries every part at once (one file each). The
+// page gives a way to send a message to the extension and get its answer; everything else is
+// here: build the parts and PREPARE them, ARM a handle's clips on pointerdown (and on hover, so
+// a quick drag still finds its marker), put the marker on the drag in dragstart, and show how the
+// drag ended.
 //
 // The drag's data can only be set synchronously inside dragstart, and a round trip to the host
 // can't fit there: the marker has to be in hand before the drag starts.
 
-// A format-0 Standard MIDI File: one track of `notes` ascending notes from `root`.
-export function buildClip(root, notes) {
-    const events = [];
-    for (let i = 0; i < notes; i++) {
-        events.push(0x00, 0x90, root + 2 * i, 0x64, 0x60, 0x80, root + 2 * i, 0x00);
+// A variable-length quantity, as Standard MIDI Files write delta times and lengths.
+function quantity(value) {
+    const bytes = [value & 0x7f];
+    for (let rest = value >>> 7; rest > 0; rest >>>= 7) {
+        bytes.unshift(0x80 | (rest & 0x7f));
     }
-    events.push(0x00, 0xff, 0x2f, 0x00);
-    const header = [0x4d, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96];
-    const length = events.length;
-    const track = [
-        0x4d, 0x54, 0x72, 0x6b, length >>> 24, (length >>> 16) & 0xff, (length >>> 8) & 0xff,
-        length & 0xff
-    ];
-    return new Uint8Array([...header, ...track, ...events]);
+    return bytes;
+}
+
+// A format-0 Standard MIDI File at 96 ticks per quarter note: the track's name, then each note
+// [start tick, length in ticks, channel, key, velocity].
+export function standardMidiFile(name, notes) {
+    const events = [];
+    for (const [start, length, channel, key, velocity] of notes) {
+        events.push([start + length, 0, [0x80 | channel, key, 0]]);
+        events.push([start, 1, [0x90 | channel, key, velocity]]);
+    }
+    // In time order; at one tick, the notes that end before the ones that start.
+    events.sort((a, b) => a[0] - b[0] || a[1] - b[1]);
+    const title = Array.from(new TextEncoder().encode(name));
+    const track = [0x00, 0xff, 0x03, ...quantity(title.length), ...title];
+    let tick = 0;
+    for (const [at, , bytes] of events) {
+        track.push(...quantity(at - tick), ...bytes);
+        tick = at;
+    }
+    track.push(0x00, 0xff, 0x2f, 0x00);
+    const length = track.length;
+    return new Uint8Array([
+        0x4d,
+        0x54,
+        0x68,
+        0x64,
+        0,
+        0,
+        0,
+        6,
+        0,
+        0,
+        0,
+        1,
+        0,
+        96,  // MThd: format 0, one track
+        0x4d,
+        0x54,
+        0x72,
+        0x6b,
+        length >>> 24,
+        (length >>> 16) & 0xff,
+        (length >>> 8) & 0xff,
+        length & 0xff,
+        ...track
+    ]);
+}
+
+/** The parts of an arrangement, in the order a drag of all of them carries their files. */
+export const partNames = ['drums', 'bass', 'chords'];
+
+// Two bars of each part; every generation moves the harmony to another root.
+export function buildParts(generation) {
+    const root = 36 + ((generation * 5) % 12);
+    const quarter = 96;
+    const drums = [];
+    for (let beat = 0; beat < 8; beat++) {
+        drums.push([beat * quarter, 24, 9, beat % 2 === 0 ? 36 : 38, 100]);  // kick, snare
+        drums.push([beat * quarter, 24, 9, 42, 70], [beat * quarter + 48, 24, 9, 42, 60]);
+    }
+    const bass = [0, 0, 7, 5, 0, 0, 3, 7].map(
+        (step, beat) => [beat * quarter, quarter - 8, 0, root + step, 96]);
+    const chords = [];
+    for (const [bar, degree] of [[0, 0], [1, 5]]) {
+        for (const interval of [0, 4, 7]) {
+            chords.push([bar * 4 * quarter, 4 * quarter - 8, 1, root + 24 + degree + interval, 80]);
+        }
+    }
+    const notes = {drums, bass, chords};
+    return partNames.map((clipId) => {
+        const name = `${clipId[0].toUpperCase()}${clipId.slice(1)} ${generation}`;
+        return {clipId, name, bytes: standardMidiFile(name, notes[clipId])};
+    });
 }
 
 // What each refusal means to the person dragging.
@@ -29,95 +97,128 @@ const refusals = {
     BUSY: 'Another drag is armed right now; try again in a moment.',
     RATE_LIMITED: 'Too many clips at once; wait a moment.',
     CACHE_FULL: 'The helper\'s clip cache is full.',
-    NOT_MIDI: 'The clip is not a valid MIDI file.',
-    TOO_LARGE: 'The clip is too large.',
-    NOTHING_PREPARED: 'Build a clip first.',
+    NOT_MIDI: 'A part is not a valid MIDI file.',
+    TOO_LARGE: 'A part is too large.',
+    NOT_SUPPORTED: 'This Quenra Bridge drags one part at a time; update it to drag all three.',
+    NOTHING_PREPARED: 'Build the arrangement first.',
 };
 
 function explain(reply) { return refusals[reply.code] ?? `${reply.code}: ${reply.message ?? ''}`; }
 
-const endings = {
-    PUBLISHED: 'Dropped: the DAW received the .mid file.',
-    EXPIRED: 'The armed drag expired.',
-    DRAG_FAILED: 'The drag could not carry the file.',
-    ENDED: 'The armed drag ended.',
-};
+function ending(reply) {
+    if (reply.event !== 'PUBLISHED') {
+        return {
+            EXPIRED: 'The armed drag expired.',
+            DRAG_FAILED: 'The drag could not carry the files.',
+            ENDED: 'The armed drag ended.',
+        }[reply.event] ??
+            reply.event;
+    }
+    const count = reply.published.length;
+    return count === 1 ? 'Dropped: the DAW received the .mid file.' :
+                         `Dropped: the DAW received ${count} .mid files, one per part.`;
+}
 
 /**
- * @param {{send: (message: object) => Promise<object>, box: HTMLElement,
- *     buildButton: HTMLElement, status: HTMLElement}} parts
+ * @param {{send: (message: object) => Promise<object>, handles: Record<string, HTMLElement>,
+ *     buildButton: HTMLElement, status: HTMLElement}} parts  handles: one per part name, and
+ *     "all"
  */
-export function connectDragBox({send, box, buildButton, status}) {
+export function connectArrangement({send, handles, buildButton, status}) {
     let generation = 0;
     let ready = false;
-    let marker = null;  // {text, until, token}: the armed drag's marker and the end of its lease
-    let arming = null;
+    let armed = null;   // {handle, text, until, token}: the armed drag's marker, its lease's end
+    let wanted = null;  // the handle the pointer is on
+    let arming = false;
     const say = (text) => {
         status.textContent = text;
     };
+    const enable = (on) => Object.values(handles).forEach(
+        (handle) => handle.setAttribute('aria-disabled', String(!on)));
 
     buildButton.addEventListener('click', async () => {
         generation += 1;
         ready = false;
-        marker = null;
-        box.setAttribute('aria-disabled', 'true');
-        const bytes = buildClip(48 + (generation % 12), 8);
-        say(`Preparing clip ${generation}…`);
-        const reply = await send({
-            type: 'prepare',
-            bytes: Array.from(bytes),
-            clip: {clipId: 'demo-clip', generation, name: `Demo clip ${generation}`},
+        armed = null;
+        enable(false);
+        say('Preparing the arrangement…');
+        // All three at once: the extension's client paces them to the helper's rate.
+        const parts = buildParts(generation);
+        const replies = await Promise.all(
+            parts.map((part) => send({
+                          type: 'prepare',
+                          bytes: Array.from(part.bytes),
+                          clip: {clipId: part.clipId, generation, name: part.name},
+                      })));
+        const failed = replies.find((reply) => !reply.ok);
+        ready = !failed;
+        parts.forEach((part, index) => {
+            handles[part.clipId].textContent = replies[index].fileName ?? part.name;
         });
-        ready = reply.ok;
-        box.textContent = reply.ok ? reply.fileName : 'no clip';
-        box.setAttribute('aria-disabled', String(!reply.ok));
-        say(reply.ok ? 'Ready: drag the box.' : `Could not prepare: ${explain(reply)}`);
+        enable(ready);
+        say(ready ? 'Ready: drag a part, or all three.' : `Could not prepare: ${explain(failed)}`);
     });
 
     async function watch(token) {
         const reply = await send({type: 'outcome', token});
-        if (marker?.token === token) {
-            marker = null;
+        const current = armed?.token === token;
+        if (current) {
+            armed = null;
         }
-        say(reply.ok ? endings[reply.event] ?? reply.event : explain(reply));
-    }
-
-    async function arm() {
-        // A marker with more than a second of its lease left is kept; arming again would only
-        // renew it.
-        if (!ready || arming || (marker && Date.now() < marker.until - 1000)) {
-            return;
-        }
-        arming = send({type: 'arm'});
-        const reply = await arming;
-        arming = null;
-        if (!reply.ok) {
-            marker = null;
-            say(`Could not arm the drag: ${explain(reply)}`);
-            return;
-        }
-        const renewed = marker?.token === reply.token;
-        marker = {text: reply.marker, until: Date.now() + reply.leaseMs, token: reply.token};
-        if (!renewed) {
-            watch(reply.token);
+        // A drag ended by arming another handle is no news.
+        if (current || !reply.ok || reply.event !== 'ENDED') {
+            say(reply.ok ? ending(reply) : explain(reply));
         }
     }
 
-    box.addEventListener('pointerenter', arm);
-    box.addEventListener('pointerdown', arm);
-
-    box.addEventListener('dragstart', (event) => {
-        if (!ready) {
-            event.preventDefault();
+    // Arms the handle the pointer is on, unless its marker has more than a second of its lease
+    // left (arming again would only renew it). The helper holds one armed drag: arming one
+    // handle ends the drag of another.
+    async function arm(handle) {
+        wanted = handle;
+        if (!ready || arming) {
             return;
         }
-        if (marker && Date.now() < marker.until) {
-            event.dataTransfer.setData('text/plain', marker.text);
-            event.dataTransfer.effectAllowed = 'copy';
-            say('Dragging: drop onto a track.');
-        } else {
-            // No marker on the drag: the host cannot recognise it, so the drop gets no file.
-            say('The drag started before it was armed: this drag carries no file. Try again.');
+        arming = true;
+        while (ready && !(armed?.handle === wanted && Date.now() < armed.until - 1000)) {
+            const target = wanted;
+            const reply =
+                await send({type: 'arm', clipIds: target === 'all' ? partNames : [target]});
+            if (!reply.ok) {
+                armed = null;
+                say(`Could not arm the drag: ${explain(reply)}`);
+                break;
+            }
+            const renewed = armed?.token === reply.token;
+            armed = {
+                handle: target,
+                text: reply.marker,
+                until: Date.now() + reply.leaseMs,
+                token: reply.token
+            };
+            if (!renewed) {
+                watch(reply.token);
+            }
         }
-    });
+        arming = false;
+    }
+
+    for (const [name, handle] of Object.entries(handles)) {
+        handle.addEventListener('pointerenter', () => arm(name));
+        handle.addEventListener('pointerdown', () => arm(name));
+        handle.addEventListener('dragstart', (event) => {
+            if (!ready) {
+                event.preventDefault();
+                return;
+            }
+            if (armed?.handle === name && Date.now() < armed.until) {
+                event.dataTransfer.setData('text/plain', armed.text);
+                event.dataTransfer.effectAllowed = 'copy';
+                say('Dragging: drop onto a track.');
+            } else {
+                // No marker on the drag: the host cannot recognise it, so the drop gets no file.
+                say('The drag started before it was armed: this drag carries no file. Try again.');
+            }
+        });
+    }
 }

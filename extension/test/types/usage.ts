@@ -1,7 +1,7 @@
 // A page script as an integrator writes it, compiled against quenra-bridge.d.ts: the client's
 // types and the DOM's drag events live side by side in one file.
 
-import {type Armed, type BridgeDragEvent, BridgeClient, BridgeError, hostNameFor} from '../../quenra-bridge.js';
+import {type Armed, type ArmedList, type BridgeDragEvent, BridgeClient, BridgeError, hostNameFor, type Prepared} from '../../quenra-bridge.js';
 // @ts-expect-error the client exports no type named like one of the DOM's
 import type {DragEvent as Shadowing} from '../../quenra-bridge.js';
 
@@ -15,6 +15,14 @@ export async function onPointerDown(clip: Uint8Array): Promise<void> {
     if (outcome?.type === 'PUBLISHED') {
         console.log(outcome.preparedId);
     }
+}
+
+// Several parts in one drag: one file each, in the list's order.
+export async function dragArrangement(parts: Prepared[]): Promise<string[]> {
+    const list: ArmedList = await bridge.arm(parts);
+    const outcome = await list.outcome;
+    return outcome?.type === 'PUBLISHED' ? (outcome.clips ?? []).map((clip) => clip.preparedId) :
+                                           list.clips.map((clip) => clip.clipId);
 }
 
 // The DOM's own DragEvent, with its dataTransfer, in the same file.

@@ -2,6 +2,7 @@
 #include <openssl/evp.h>
 
 #include <cstdlib>
+#include <new>
 
 #include "platform/sha256.h"
 
@@ -52,8 +53,11 @@ void Sha256::Incremental::Free::operator()(State* state) const {
 }
 
 Sha256::Incremental::Incremental() : state_(new State) {
-    if (state_->context == nullptr ||
-        EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
+    // Out of memory for the context is the caller's to handle, like any failed allocation.
+    if (state_->context == nullptr) {
+        throw std::bad_alloc();
+    }
+    if (EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
         std::abort();
     }
 }

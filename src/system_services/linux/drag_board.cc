@@ -62,9 +62,7 @@ std::shared_ptr<const DragBoardFolder> DragBoardFolder::openSystem() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || runtime[0] != '/') {
         const std::string caches = path->substr(0, path->rfind('/'));
-        if (::mkdir(caches.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw FileFailure("mkdir", errno, caches);
-        }
+        (void)Files::createDirectory(caches);
     }
     return std::make_shared<const DragBoardFolder>(*path);
 }
@@ -82,6 +80,7 @@ std::optional<std::string> DragBoardFolder::read(const char* name, std::size_t m
 
 std::optional<std::string_view> DragBoardFolder::readShort(const char* name, char* buffer,
                                                            std::size_t size) const {
+    // Not Files::readSmallAt: the 5 ms poll reads into its own buffer and allocates nothing.
     const Descriptor file(::openat(directory_.get(), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file.isOpen()) {
         return std::nullopt;

@@ -37,6 +37,49 @@ void appendEachOnce(std::vector<std::string>& list, NSArray<NSString*>* types) {
     }
 }
 
+// One file: the pasteboard's own types, as drags of one file have always been written.
+ClaimResult claimOne(NSPasteboard* pasteboard, NSURL* url) {
+    // Declaring clears the browser's data, its plain-text marker included; the count it
+    // returns is the one this claim owns.
+    const std::int64_t declared = static_cast<std::int64_t>(
+        [pasteboard declareTypes:@[ NSPasteboardTypeFileURL, filenamesType() ] owner:nil]);
+    const bool fileURLWritten = [pasteboard setString:[url absoluteString]
+                                              forType:NSPasteboardTypeFileURL] == YES;
+    const bool filenamesWritten = [pasteboard setPropertyList:@[ [url path] ]
+                                                      forType:filenamesType()] == YES;
+    return ClaimResult{declared, fileURLWritten, filenamesWritten};
+}
+
+// Several files, as AppKit applications hand several files to a drop target: each file its own
+// pasteboard item holding its file URL, in order. The file-names list of every path goes on the
+// first item, which is where the pasteboard's own types and reads are, for the drop targets that
+// still read the list.
+ClaimResult claimEach(NSPasteboard* pasteboard, NSArray<NSURL*>* urls) {
+    const NSUInteger count = [urls count];
+    NSMutableArray<NSPasteboardItem*>* items = [NSMutableArray arrayWithCapacity:count];
+    NSMutableArray<NSString*>* paths = [NSMutableArray arrayWithCapacity:count];
+    bool urlsStored = true;
+    for (NSUInteger index = 0; index < count; ++index) {
+        NSURL* url = [urls objectAtIndex:index];
+        NSPasteboardItem* item = [[[NSPasteboardItem alloc] init] autorelease];
+        urlsStored = [item setString:[url absoluteString] forType:NSPasteboardTypeFileURL] == YES &&
+                     urlsStored;
+        [items addObject:item];
+        [paths addObject:[url path]];
+    }
+    // Clearing takes the browser's data away, its plain-text marker included, and makes this
+    // claim the owner.
+    const std::int64_t cleared = static_cast<std::int64_t>([pasteboard clearContents]);
+    const bool itemsWritten = [pasteboard writeObjects:items] == YES;
+    // Types added to the first item keep the owner; the count this returns is the one the claim
+    // leaves, which every other process now sees.
+    const std::int64_t added = static_cast<std::int64_t>([pasteboard addTypes:@[ filenamesType() ]
+                                                                        owner:nil]);
+    const bool listWritten = added != 0 && [pasteboard setPropertyList:paths
+                                                               forType:filenamesType()] == YES;
+    return ClaimResult{added != 0 ? added : cleared, urlsStored && itemsWritten, listWritten};
+}
+
 }  // namespace
 
 PasteboardDragBoard::PasteboardDragBoard(NSPasteboard* pasteboard)
@@ -85,25 +128,23 @@ std::optional<std::string> PasteboardDragBoard::plainText() {
 ClaimResult PasteboardDragBoard::claim(const std::vector<std::string>& paths) {
     thread_.check();
     @autoreleasepool {
-        // A path that is not UTF-8 cannot be put on the pasteboard; leave the browser's drag
-        // as it is rather than clear it for nothing. The count, not above the one the poll
-        // saw, makes the takeover report the drag as failed. Several files are not written
-        // here yet, and are refused the same way.
-        const std::string& path = paths.empty() ? std::string() : paths.front();
-        NSString* filePath = [NSString stringWithUTF8String:path.c_str()];
-        if (paths.size() != 1 || filePath == nil || path.empty() || path.front() != '/') {
+        NSMutableArray<NSURL*>* urls = [NSMutableArray arrayWithCapacity:paths.size()];
+        for (const std::string& path : paths) {
+            // A path that is not UTF-8 cannot be put on the pasteboard; leave the browser's
+            // drag as it is rather than clear it for nothing. The count, not above the one the
+            // poll saw, makes the takeover report the drag as failed.
+            NSString* filePath = [NSString stringWithUTF8String:path.c_str()];
+            if (filePath == nil || path.empty() || path.front() != '/') {
+                return ClaimResult{static_cast<std::int64_t>([pasteboard_ changeCount]), false,
+                                   false};
+            }
+            [urls addObject:[NSURL fileURLWithPath:filePath isDirectory:NO]];
+        }
+        if ([urls count] == 0) {
             return ClaimResult{static_cast<std::int64_t>([pasteboard_ changeCount]), false, false};
         }
-        NSURL* url = [NSURL fileURLWithPath:filePath isDirectory:NO];
-        // Declaring clears the browser's data, its plain-text marker included; the count it
-        // returns is the one this claim owns.
-        const std::int64_t declared = static_cast<std::int64_t>(
-            [pasteboard_ declareTypes:@[ NSPasteboardTypeFileURL, filenamesType() ] owner:nil]);
-        const bool fileURLWritten = [pasteboard_ setString:[url absoluteString]
-                                                   forType:NSPasteboardTypeFileURL] == YES;
-        const bool filenamesWritten = [pasteboard_ setPropertyList:@[ [url path] ]
-                                                           forType:filenamesType()] == YES;
-        return ClaimResult{declared, fileURLWritten, filenamesWritten};
+        return [urls count] == 1 ? claimOne(pasteboard_, [urls objectAtIndex:0])
+                                 : claimEach(pasteboard_, urls);
     }
 }
 
