@@ -133,7 +133,8 @@ class HostSession final : public ServedSession {
     std::deque<std::string> recentRequestIds_;
     std::unordered_set<std::string> rememberedRequestIds_;
     std::deque<PrepareAttempt> recentPrepares_;
-    ThreadChecker thread_;  // the thread that made the session: the only one that may use it
+    ThreadChecker thread_{
+        "HostSession"};  // the thread that made the session: the only one that may use it
 };
 
 }  // namespace quenra

@@ -7,8 +7,8 @@
 
 namespace quenra {
 
-void ThreadChecker::fail(const std::source_location& where, const char* why) {
-    Log::note(std::string("thread-check-failed: ") + where.function_name() + " " + why);
+void ThreadChecker::fail(const char* owner, const char* function, const char* why) {
+    Log::note(std::string("thread-check-failed: ") + owner + "::" + function + " " + why);
     std::abort();
 }
 

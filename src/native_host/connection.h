@@ -71,7 +71,7 @@ class Connection {
     Exits exits_;
     std::optional<EventLoop::TimerId> watchTimer_;
     std::optional<EventLoop::TimerId> sweepTimer_;
-    ThreadChecker thread_;  // the loop's thread, where the connection is made
+    ThreadChecker thread_{"Connection"};  // the loop's thread, where the connection is made
 };
 
 }  // namespace quenra

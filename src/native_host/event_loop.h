@@ -60,8 +60,8 @@ class EventLoop {
     std::condition_variable finished_;  // the hand-off's caller: its work has run
     std::map<TimerId, Timer> timers_;
     TimerId nextTimerId_ = 1;
-    HandOff* pending_ = nullptr;  // at most one caller at a time; later ones wait their turn
-    ThreadChecker thread_;        // the loop's thread: the one that makes it and runs it
+    HandOff* pending_ = nullptr;         // at most one caller at a time; later ones wait their turn
+    ThreadChecker thread_{"EventLoop"};  // the loop's thread: the one that makes it and runs it
 };
 
 }  // namespace quenra

@@ -10,7 +10,7 @@ namespace quenra::Output {
 bool write(ByteView bytes) {
     // Bound to the first thread that writes, the main thread: frames from two threads could
     // interleave on the pipe.
-    static const ThreadChecker writer;
+    static const ThreadChecker writer{"Output"};
     writer.check();
     try {
         Files::writeAll(STDOUT_FILENO, bytes);

@@ -95,7 +95,8 @@ class FileDragBoard final : public DragBoard {
     std::optional<std::int64_t> publishedCount() const;
 
     std::shared_ptr<const DragBoardFolder> folder_;
-    ThreadChecker thread_;  // the thread that made the board, like the session that polls it
+    ThreadChecker thread_{
+        "FileDragBoard"};  // the thread that made the board, like the session that polls it
 };
 
 // The left button, kept in its own file: pressing or releasing it is not a pasteboard change.

@@ -30,7 +30,7 @@ class PasteboardDragBoard final : public DragBoard {
 
   private:
     NSPasteboard* pasteboard_;
-    ThreadChecker thread_;
+    ThreadChecker thread_{"PasteboardDragBoard"};
 };
 
 }  // namespace quenra
