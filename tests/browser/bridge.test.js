@@ -348,12 +348,21 @@ test(
         assert.equal(answer.type, 'STATUS', JSON.stringify(answer));
         assert.equal(answer.requestId, status.requestId);
 
-        // A body of exactly maxRequestFrameBytes is still read and answered.
+        // A body of exactly maxRequestFrameBytes is still read whole and answered: padded
+        // outside any payload, it is refused for its size there, with its id, and the next
+        // request is answered as usual.
         const atLimit = connection.request('STATUS');
         await connection.port.postPadded(atLimit, maxRequestFrameBytes - await overhead(atLimit));
-        const atLimitAnswer = await connection.port.next(20000);
-        assert.equal(atLimitAnswer.type, 'STATUS', JSON.stringify(atLimitAnswer));
-        assert.equal(atLimitAnswer.requestId, atLimit.requestId);
+        assert.deepEqual(await connection.port.next(20000), {
+            type: 'ERROR',
+            code: 'BAD_REQUEST',
+            protocolVersion,
+            session: connection.session,
+            requestId: atLimit.requestId
+        });
+        const [after, afterAnswer] = await connection.exchange('STATUS');
+        assert.equal(afterAnswer.type, 'STATUS', JSON.stringify(afterAnswer));
+        assert.equal(afterAnswer.requestId, after.requestId);
         const run = await connection.disconnect();
         assert.equal(run.exit, 0, run.stderr);
     });
