@@ -23,6 +23,7 @@
 #include "bridge_core/json_writer.h"
 #include "bridge_core/subprocess.h"
 #include "support/temporary_directory.h"
+#include "test_peer/midi_clip.h"
 
 namespace quenra {
 namespace {
@@ -69,19 +70,6 @@ std::string requestText(const char* type, const char* requestId, boost::json::ob
     body["session"] = boost::json::object{{"id", "bench-session-000001"}, {"epoch", 1}};
     body["type"] = type;
     return JsonWriter::write(body).value();
-}
-
-// A valid one-track file of exactly size bytes.
-std::vector<std::uint8_t> clipOfSize(std::size_t size) {
-    std::vector<std::uint8_t> clip{'M', 'T', 'h', 'd', 0,    0,   0,   6,   0,
-                                   0,   0,   1,   1,   0xE0, 'M', 'T', 'r', 'k'};
-    const auto length = static_cast<std::uint32_t>(size - 22);
-    for (const int shift : {24, 16, 8, 0})
-        clip.push_back(static_cast<std::uint8_t>(length >> shift));
-    while (clip.size() < size - 3)
-        clip.push_back(static_cast<std::uint8_t>(clip.size() * 7 & 0x7F));
-    clip.insert(clip.end(), {0xFF, 0x2F, 0x00});
-    return clip;
 }
 
 // A fresh host over pipes, as Chrome starts it, in a home of its own.
@@ -144,7 +132,7 @@ double median(std::vector<double> values) {
 }
 
 double prepareSeconds() {
-    const std::vector<std::uint8_t> clip = clipOfSize(clipBytes);
+    const std::vector<std::uint8_t> clip = TestPeer::MidiClip::generate(clipBytes);
     const std::string prepare = requestText("PREPARE", "prepare-1",
                                             {{"clipId", "bench-clip"},
                                              {"generation", 1},
