@@ -189,6 +189,11 @@ bool leaveFreeDescriptors(int count) {
 // process takes the last free ones now and then. A sweep that cannot open an entry's lock or
 // record must leave the entry, however long expired its record says it is.
 TEST(CacheProcesses, ASweepOutOfDescriptorsLeavesWhatItCannotJudge) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime takes descriptors of its own while it checks, which a budget of
+    // exactly three free ones cannot leave room for; the normal build runs this test.
+    GTEST_SKIP() << "needs an exact count of free descriptors";
+#endif
     TemporaryDirectory temporary;
     const std::string root = temporary.join("cache");
     ChildProcess child = ChildProcess::start([&] {
