@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -12,6 +13,9 @@
 namespace quenra::testing {
 
 ChildProcess ChildProcess::start(const std::function<int()>& body) {
+    // Output still buffered here would be the child's too, and a child whose standard output
+    // is the pipe under test could flush it there: ThreadSanitizer's _exit does.
+    std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::system_error(errno, std::generic_category(), "fork");
