@@ -41,6 +41,17 @@ void EventLoop::runAndWait(std::function<void()> work) {
     finished_.wait(lock, [&] { return handOff.done; });
 }
 
+void EventLoop::handOverLast(std::function<void()> work) {
+    thread_.checkElsewhere();
+    std::unique_lock lock(mutex_);
+    // An earlier last hand-off, should there be one, has finished once none is pending.
+    finished_.wait(lock, [&] { return pending_ == nullptr; });
+    last_.emplace(HandOff{std::move(work)});
+    pending_ = &*last_;
+    lock.unlock();
+    wake_.notify_one();
+}
+
 void EventLoop::run() {
     thread_.check();
     std::unique_lock lock(mutex_);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "bridge_core/thread_checker.h"
 
@@ -38,6 +39,11 @@ class EventLoop {
     // Hand-offs run in the order they were made. Work that ends the process leaves the caller
     // blocked for good, which is what the reader thread wants.
     void runAndWait(std::function<void()> work);
+    // From any thread but the loop's own: hands over the last work of the caller's thread (the
+    // reader's end of input, which ends the process) after the hand-offs already made, and
+    // returns without waiting for it, so that the caller's thread can end at once: a thread
+    // still alive when the process exits is one more for the kernel to stop on the way out.
+    void handOverLast(std::function<void()> work);
 
     // On the thread that made the loop: runs timers and hand-offs, blocking without waking
     // while nothing is due, until no timer is left. The host's sweep timer never goes, so for the
@@ -61,6 +67,7 @@ class EventLoop {
     std::map<TimerId, Timer> timers_;
     TimerId nextTimerId_ = 1;
     HandOff* pending_ = nullptr;         // at most one caller at a time; later ones wait their turn
+    std::optional<HandOff> last_;        // handOverLast's, which no caller's stack holds
     ThreadChecker thread_{"EventLoop"};  // the loop's thread: the one that makes it and runs it
 };
 

@@ -61,9 +61,6 @@ void start() {
     if (!process.cache)
         endBeforeSession("cache-unavailable");
     (void)process.cache->sweep();
-    // The hash library reads its configuration and loads its provider on first use, a few
-    // milliseconds; paid here, while the browser connects, not inside the first PREPARE.
-    (void)Hashing::sha256({});
 
     try {
         process.board = openSystemDragBoard();
@@ -85,6 +82,10 @@ void start() {
 
     // The session exists before the first item can arrive.
     InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
+    // The hash library reads its configuration and loads its provider on first use, a couple
+    // of milliseconds: paid here, before the first request is handled, so never inside a
+    // PREPARE, while the reader starts and reads the first request.
+    (void)Hashing::sha256({});
 }
 
 void runMainLoop() {

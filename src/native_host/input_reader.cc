@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <optional>
 #include <thread>
@@ -63,15 +64,18 @@ bool readAll(int descriptor, EventLoop& loop, Connection& connection, const Limi
     try {
         FrameDecoder decoder(limits);
         HandOver handOver(loop, connection, limits);
-        std::vector<std::uint8_t> chunk(readSize);
+        // Never zero-filled: read() writes what is used, and on a virtual machine each of the
+        // sixteen pages a fill would touch costs a fault at every start.
+        const std::unique_ptr<std::uint8_t[]> chunk =
+            std::make_unique_for_overwrite<std::uint8_t[]>(readSize);
         for (;;) {
-            ssize_t count = ::read(descriptor, chunk.data(), chunk.size());
+            ssize_t count = ::read(descriptor, chunk.get(), readSize);
             if (count < 0 && errno == EINTR)
                 continue;
             // End of input and any other read error end the connection alike.
             if (count <= 0)
                 break;
-            decoder.append(std::span(chunk.data(), static_cast<std::size_t>(count)), handOver);
+            decoder.append(std::span(chunk.get(), static_cast<std::size_t>(count)), handOver);
         }
         midFrame = decoder.isMidFrame();
         return true;
@@ -87,7 +91,8 @@ bool readAll(int descriptor, EventLoop& loop, Connection& connection, const Limi
 void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {
     bool midFrame = false;
     if (readAll(descriptor, loop, connection, limits, midFrame)) {
-        loop.runAndWait([&] { connection.endOfInput(midFrame); });
+        // The end of input ends the process; this thread has nothing left to wait for.
+        loop.handOverLast([&connection, midFrame] { connection.endOfInput(midFrame); });
         return;
     }
     try {

@@ -147,6 +147,32 @@ TEST(EventLoopTest, ATimerAddedDuringAHandOffWakesTheLoop) {
     EXPECT_TRUE(fired);
 }
 
+// The reader's end of input: handed over after the earlier hand-offs, and its caller goes on
+// (its thread ends) without waiting for the work, which here waits for the caller in turn.
+TEST(EventLoopTest, TheLastHandOffRunsAfterTheOthersWithoutItsCallerWaiting) {
+    EventLoop loop;
+    const EventLoop::TimerId running = keepRunning(loop);
+    std::vector<int> ran;
+    std::atomic<bool> callerReturned = false;
+    bool returnedBeforeItRan = false;
+    std::thread other([&] {
+        loop.runAndWait([&] { ran.push_back(1); });
+        loop.handOverLast([&] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!callerReturned && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            returnedBeforeItRan = callerReturned;
+            ran.push_back(2);
+            loop.cancelTimer(running);
+        });
+        callerReturned = true;
+    });
+    loop.run();
+    other.join();
+    EXPECT_TRUE(returnedBeforeItRan);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
 // A hand-off from the loop's own thread would wait for ever for a loop that cannot run: it ends
 // the process instead, from a timer as before the run. The loop's other calls belong to its
 // thread.
