@@ -19,7 +19,6 @@
 namespace quenra::testing {
 namespace {
 
-using GNUstepHost = PasteboardTest;
 using std::chrono::seconds;
 
 // A takeover's notes and nothing else: GNUstep reports an object autoreleased outside any pool,
@@ -42,6 +41,32 @@ std::int64_t residentKiB(pid_t pid) {
     throw std::runtime_error("no resident size for " + std::to_string(pid));
 }
 
+// The PUBLISHED event of a takeover, and what a drop target read off the pasteboard after it.
+struct Takeover {
+    boost::json::object published;
+    boost::json::object seen;
+};
+
+class GNUstepHost : public PasteboardTest {
+  protected:
+    // The mouse goes down and the browser starts a drag with the marker armed gave. The host
+    // must publish under armed's token, having written the pasteboard once, right after the
+    // browser: file URLs and file names, and no text.
+    Takeover takeOver(HostProcess& host, const boost::json::object& armed) {
+        dragSim({"button", "down"});
+        const std::int64_t browser = browserDrag(Requests::text(armed, "marker"));
+        Takeover takeover{next(host, milliseconds(2000)), {}};
+        EXPECT_EQ(Requests::text(takeover.published, "type"), "PUBLISHED");
+        EXPECT_EQ(Requests::text(takeover.published, "token"), Requests::text(armed, "token"));
+        takeover.seen = dropTarget();
+        EXPECT_EQ(takeover.seen.at("changeCount"), browser + 1);
+        EXPECT_EQ(takeover.seen.at("types"),
+                  (boost::json::array{PasteboardType::fileURL, PasteboardType::filenames}));
+        EXPECT_TRUE(takeover.seen.at("plainText").is_null());
+        return takeover;
+    }
+};
+
 TEST_F(GNUstepHost, TakesTheBrowsersDragOverAndHandsTheDropTargetTheCachedClip) {
     HostProcess host = startHost();
     hello(host);
@@ -50,20 +75,11 @@ TEST_F(GNUstepHost, TakesTheBrowsersDragOverAndHandsTheDropTargetTheCachedClip) 
     const boost::json::object armed = arm(host, "arm-1", clip);
     ASSERT_EQ(Requests::text(armed, "type"), "ARMED");
 
-    dragSim({"button", "down"});
-    const std::int64_t browser = browserDrag(Requests::text(armed, "marker"));
-    const boost::json::object published = next(host, milliseconds(2000));
-    EXPECT_EQ(Requests::text(published, "type"), "PUBLISHED");
-    EXPECT_EQ(Requests::text(published, "token"), Requests::text(armed, "token"));
+    const auto [published, seen] = takeOver(host, armed);
     EXPECT_EQ(Requests::text(published, "preparedId"), clip.preparedId);
 
-    // The host wrote the pasteboard once, right after the browser, and the file it named is the
-    // clip in the host's cache, in the caches folder GNUstep gives the user.
-    const boost::json::object seen = dropTarget();
-    EXPECT_EQ(seen.at("changeCount"), browser + 1);
-    EXPECT_EQ(seen.at("types"),
-              (boost::json::array{PasteboardType::fileURL, PasteboardType::filenames}));
-    EXPECT_TRUE(seen.at("plainText").is_null());
+    // The file the host named is the clip in the host's cache, in the caches folder GNUstep
+    // gives the user.
     ASSERT_TRUE(seen.at("filenames").is_array());
     ASSERT_EQ(seen.at("filenames").as_array().size(), 1u);
     const std::string path(seen.at("filenames").as_array().at(0).as_string());
@@ -95,21 +111,11 @@ TEST_F(GNUstepHost, TakesTheBrowsersDragOverWithThreeClipsOneFileEach) {
     const boost::json::object armed = exchange(host, Requests::armList(session, "arm-1", listed));
     ASSERT_EQ(Requests::text(armed, "type"), "ARMED") << boost::json::serialize(armed);
 
-    dragSim({"button", "down"});
-    const std::int64_t browser = browserDrag(Requests::text(armed, "marker"));
-    const boost::json::object published = next(host, milliseconds(2000));
-    EXPECT_EQ(Requests::text(published, "type"), "PUBLISHED");
-    EXPECT_EQ(Requests::text(published, "token"), Requests::text(armed, "token"));
+    const auto [published, seen] = takeOver(host, armed);
     EXPECT_EQ(published.at("clips"), publishedClips);
 
-    // One write of the pasteboard, right after the browser's: one item per clip in the list's
-    // order, each URL naming the clip's file in the cache, the file-names list the same paths,
-    // and each file the clip byte for byte.
-    const boost::json::object seen = dropTarget();
-    EXPECT_EQ(seen.at("changeCount"), browser + 1);
-    EXPECT_EQ(seen.at("types"),
-              (boost::json::array{PasteboardType::fileURL, PasteboardType::filenames}));
-    EXPECT_TRUE(seen.at("plainText").is_null());
+    // One item per clip in the list's order, each URL naming the clip's file in the cache, the
+    // file-names list the same paths, and each file the clip byte for byte.
     ASSERT_TRUE(seen.at("fileURLs").is_array());
     ASSERT_TRUE(seen.at("filenames").is_array());
     const boost::json::array& urls = seen.at("fileURLs").as_array();

@@ -1,6 +1,8 @@
 // The cache shared by real processes: forked creators and sweepers against one folder and real
 // flock contention. Creators killed at every system call of a create are in
 // linux/cache_kill_test.cc.
+#include "support/cache_processes.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -28,15 +30,13 @@
 namespace quenra {
 namespace {
 
+using testing::CacheProcesses;
 using testing::ChildProcess;
 using testing::ManualClock;
 using testing::ProcessSignal;
 using testing::readFileText;
 using testing::TemporaryDirectory;
 using testing::writeFileText;
-
-const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
-const std::string digest(64, 'c');
 
 // Another process that takes the cache lock of root, says so through locked, and keeps it
 // until whileHolding returns.
@@ -71,15 +71,11 @@ bool sameRecord(const std::optional<EntryRecord>& read, const EntryRecord& writt
     return adjusted == written;
 }
 
-TEST(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
+TEST_F(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
     Limits limits = Limits::standard();
     limits.cacheMaxEntries = 3;
     constexpr int creators = 8;
-    SystemClock clock;
-    SystemRandom random;
-    Cache parent(root, limits, clock, random);
+    Cache parent(root, limits, systemClock, random);
 
     ProcessSignal go;
     ProcessSignal attempted;
@@ -87,7 +83,7 @@ TEST(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
     std::vector<ChildProcess> children;
     for (int index = 0; index < creators; ++index) {
         children.push_back(ChildProcess::start([&] {
-            Cache cache(root, limits, clock, random);
+            Cache cache(root, limits, systemClock, random);
             go.wait();
             int status = 2;
             std::optional<OwnedEntry> entry;
@@ -124,12 +120,9 @@ TEST(CacheProcesses, WithRoomForKExactlyKOfNConcurrentCreatorsSucceed) {
     EXPECT_EQ(full, creators - 3);
 }
 
-TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
+TEST_F(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
     ManualClock clock = ManualClock::secondsFromNow(0);
     clock.setMonotonicStep(0.25);  // the 2 s wait runs out after eight polls
-    SystemRandom random;
     Cache cache(root, Limits::standard(), clock, random);
 
     ProcessSignal locked;
@@ -155,12 +148,8 @@ TEST(CacheProcesses, AHeldCacheLockSkipsSweepsAndBoundsTheCreateWait) {
     EXPECT_TRUE(cache.isIntact(entry));
 }
 
-TEST(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
-    SystemClock clock;
-    SystemRandom random;
-    Cache cache(root, Limits::standard(), clock, random);
+TEST_F(CacheProcesses, ACreateWaitsForABrieflyHeldLock) {
+    Cache cache(root, Limits::standard(), systemClock, random);
     ProcessSignal locked;
     ChildProcess holder = holdCacheLock(root, locked, [] { ::usleep(60000); });
     ASSERT_TRUE(locked.wait());
@@ -188,17 +177,14 @@ bool leaveFreeDescriptors(int count) {
 // A host near its descriptor limit: each owned entry holds one, and another thread of the
 // process takes the last free ones now and then. A sweep that cannot open an entry's lock or
 // record must leave the entry, however long expired its record says it is.
-TEST(CacheProcesses, ASweepOutOfDescriptorsLeavesWhatItCannotJudge) {
+TEST_F(CacheProcesses, ASweepOutOfDescriptorsLeavesWhatItCannotJudge) {
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizers' runtime takes descriptors of its own while it checks, which a budget of
     // exactly three free ones cannot leave room for; the normal build runs this test.
     GTEST_SKIP() << "needs an exact count of free descriptors";
 #endif
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
     ChildProcess child = ChildProcess::start([&] {
         ManualClock clock = ManualClock::secondsFromNow(0);
-        SystemRandom random;
         Cache cache(root, Limits::standard(), clock, random);
         std::vector<OwnedEntry> owned;
         for (int index = 0; index < 16; ++index) {
@@ -250,12 +236,8 @@ TEST(CacheProcesses, ASweepOutOfDescriptorsLeavesWhatItCannotJudge) {
 // Creators check their own entries while sweepers whose clocks say everything unowned is long
 // expired run beside them. An owned entry must never be touched, and every relinquished entry
 // must be removed.
-TEST(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEntryOnce) {
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
+TEST_F(CacheProcesses, ConcurrentSweepsNeverTouchOwnedEntriesAndRemoveEachOtherEntryOnce) {
     const std::string stopFile = temporary.join("stop");
-    SystemClock systemClock;
-    SystemRandom random;
     constexpr int creators = 3;
     constexpr int sweepers = 2;
     constexpr int rounds = 25;

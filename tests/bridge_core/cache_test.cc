@@ -21,6 +21,7 @@
 #include "support/deterministic_random.h"
 #include "support/directory_listing.h"
 #include "support/failure_of.h"
+#include "support/file_mode.h"
 #include "support/manual_clock.h"
 #include "support/temporary_directory.h"
 
@@ -29,6 +30,7 @@ namespace {
 
 using testing::DeterministicRandom;
 using testing::ManualClock;
+using testing::modeOf;
 using testing::readFileText;
 using testing::TemporaryDirectory;
 using testing::writeFileText;
@@ -54,12 +56,6 @@ std::vector<std::string> sortedNames(const std::string& directory) {
     std::vector<std::string> names = testing::namesIn(directory);
     std::sort(names.begin(), names.end());
     return names;
-}
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
 }
 
 std::string recordJson(std::string_view state, double touchedAt, std::int64_t byteLength,

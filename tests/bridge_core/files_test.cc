@@ -13,20 +13,16 @@
 #include "platform/system_files.h"
 #include "support/directory_listing.h"
 #include "support/failure_of.h"
+#include "support/file_mode.h"
 #include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
 
+using testing::modeOf;
 using testing::readFileText;
 using testing::TemporaryDirectory;
 using testing::writeFileText;
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
 
 template <typename Operation>
 std::optional<FileFailure> failureOf(Operation operation) {

@@ -5,6 +5,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <filesystem>
+#include <functional>
 
 #include "bridge_core/host_session.h"
 #include "support/child_process.h"
@@ -184,9 +185,8 @@ TEST(HostSessionArm, AnotherHolderOfTheArmLockMakesItBusy) {
             ASSERT_TRUE(local.has_value());
         }
 
-        ::testing::internal::CaptureStderr();
-        const boost::json::object reply = harness.send(harness.armRequest(fixture.prepared));
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "quenra-native-host: busy\n");
+        const auto [reply, log] = harness.sendLogged(harness.armRequest(fixture.prepared));
+        EXPECT_EQ(log, "quenra-native-host: busy\n");
         EXPECT_EQ(codeOf(reply), "BUSY");
         EXPECT_FALSE(harness.session.isWatching());
         EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
@@ -200,31 +200,38 @@ TEST(HostSessionArm, AnotherHolderOfTheArmLockMakesItBusy) {
 }
 
 TEST(HostSessionArm, InternalFailuresLeaveNothingArmed) {
-    {
+    struct Case {
+        const char* name;
+        std::function<void(DragFixture&)> breakArm;
+        std::string failure;  // logged before "internal-error"
+        bool leaseUsable;     // whether the lease's lock file can be taken afterwards
+    };
+    const std::vector<Case> cases = {
+        {"the lease's lock is a link",
+         [](DragFixture& fixture) {
+             std::filesystem::create_symlink(fixture.harness.folder.join("elsewhere"),
+                                             fixture.harness.cache.armLockURL());
+         },
+         "lease-unavailable", false},
+        {"the record cannot be rewritten",
+         [](DragFixture& fixture) { failNextRecordWrite(fixture.harness, fixture.preparedId); },
+         "record-arm-failed", true},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
         DragFixture fixture;
-        std::filesystem::create_symlink(fixture.harness.folder.join("elsewhere"),
-                                        fixture.harness.cache.armLockURL());
-        ::testing::internal::CaptureStderr();
-        const boost::json::object reply =
-            fixture.harness.send(fixture.harness.armRequest(fixture.prepared));
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  "quenra-native-host: lease-unavailable\nquenra-native-host: internal-error\n");
+        SessionHarness& harness = fixture.harness;
+        const std::string before = harness.recordText(fixture.preparedId);
+        item.breakArm(fixture);
+        const auto [reply, log] = harness.sendLogged(harness.armRequest(fixture.prepared));
+        EXPECT_EQ(log,
+                  "quenra-native-host: " + item.failure + "\nquenra-native-host: internal-error\n");
         EXPECT_EQ(codeOf(reply), "INTERNAL");
-        EXPECT_FALSE(fixture.harness.session.isWatching());
-    }
-    {
-        DragFixture fixture;
-        const std::string before = fixture.harness.recordText(fixture.preparedId);
-        failNextRecordWrite(fixture.harness, fixture.preparedId);
-        ::testing::internal::CaptureStderr();
-        const boost::json::object reply =
-            fixture.harness.send(fixture.harness.armRequest(fixture.prepared));
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  "quenra-native-host: record-arm-failed\nquenra-native-host: internal-error\n");
-        EXPECT_EQ(codeOf(reply), "INTERNAL");
-        EXPECT_FALSE(fixture.harness.session.isWatching());
-        EXPECT_TRUE(fixture.leaseIsFree());
-        EXPECT_EQ(fixture.harness.recordText(fixture.preparedId), before);
+        EXPECT_FALSE(harness.session.isWatching());
+        EXPECT_EQ(harness.recordText(fixture.preparedId), before);
+        if (item.leaseUsable) {
+            EXPECT_TRUE(fixture.leaseIsFree());
+        }
     }
 }
 
@@ -323,10 +330,8 @@ TEST(HostSessionTick, ADisarmWhoseRecordCannotBeWrittenStillEndsTheDrag) {
     failNextRecordWrite(harness, fixture.preparedId);
     boost::json::object cancel = harness.request("CANCEL");
     cancel["token"] = tokenText;
-    ::testing::internal::CaptureStderr();
-    const boost::json::object reply = harness.send(cancel);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "quenra-native-host: record-unarm-failed\n");
+    const auto [reply, log] = harness.sendLogged(cancel);
+    EXPECT_EQ(log, "quenra-native-host: record-unarm-failed\n");
     EXPECT_EQ(reply.at("wasActive"), true);
     EXPECT_FALSE(harness.session.isWatching());
     EXPECT_TRUE(fixture.leaseIsFree());
@@ -566,10 +571,9 @@ TEST(HostSessionArmList, ARecordThatCannotBeArmedPutsTheOthersBack) {
     failNextRecordWrite(harness, idOf(fixture.third));
     harness.random.script(std::vector<std::uint8_t>(8, 0x03));
     harness.random.script(std::vector<std::uint8_t>(8, 0x04));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(codeOf(harness.send(fixture.listRequest(order))), "INTERNAL");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "quenra-native-host: record-arm-failed\nquenra-native-host: internal-error\n");
+    const auto [reply, log] = harness.sendLogged(fixture.listRequest(order));
+    EXPECT_EQ(codeOf(reply), "INTERNAL");
+    EXPECT_EQ(log, "quenra-native-host: record-arm-failed\nquenra-native-host: internal-error\n");
     EXPECT_FALSE(harness.session.isWatching());
     EXPECT_TRUE(fixture.leaseIsFree());
     for (std::size_t index = 0; index < order.size(); ++index) {

@@ -7,6 +7,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <filesystem>
+#include <functional>
 #include <utility>
 
 #include "bridge_core/base64.h"
@@ -259,30 +260,37 @@ TEST(HostSessionPrepare, RefusedClipsLeaveNothingInTheCache) {
 }
 
 TEST(HostSessionPrepare, CacheFailuresAreLoggedAndAnswered) {
-    {
+    struct Case {
+        const char* name;
+        std::int64_t cacheMaxEntries;
+        std::function<void(SessionHarness&)> before;
+        std::string logged;
+        std::string code;
+        std::size_t preparations;  // left once the refused clip is answered
+    };
+    const std::vector<Case> cases = {
+        {"full", 1, [](SessionHarness& harness) { harness.prepare("clip-a", 1, makeClip(1)); },
+         "quenra-native-host: cache-full\n", "CACHE_FULL", 1},
+        {"entries folder is a file", Limits::standard().cacheMaxEntries,
+         [](SessionHarness& harness) {
+             std::filesystem::remove_all(harness.cache.entriesDirectory());
+             testing::writeFileText(harness.cache.entriesDirectory(), "not a directory");
+         },
+         "quenra-native-host: cache-write-failed\nquenra-native-host: internal-error\n", "INTERNAL",
+         0},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
         Limits limits = Limits::standard();
-        limits.cacheMaxEntries = 1;
+        limits.cacheMaxEntries = item.cacheMaxEntries;
         SessionHarness harness(limits);
         harness.bind();
-        harness.prepare("clip-a", 1, makeClip(1));
-        ::testing::internal::CaptureStderr();
-        const boost::json::object reply =
-            harness.send(harness.prepareRequest("clip-b", 1, makeClip(2)));
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "quenra-native-host: cache-full\n");
-        EXPECT_EQ(codeOf(reply), "CACHE_FULL");
-    }
-    {
-        SessionHarness harness;
-        harness.bind();
-        std::filesystem::remove_all(harness.cache.entriesDirectory());
-        testing::writeFileText(harness.cache.entriesDirectory(), "not a directory");
-        ::testing::internal::CaptureStderr();
-        const boost::json::object reply =
-            harness.send(harness.prepareRequest("clip-a", 1, makeClip()));
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  "quenra-native-host: cache-write-failed\nquenra-native-host: internal-error\n");
-        EXPECT_EQ(codeOf(reply), "INTERNAL");
-        EXPECT_TRUE(harness.session.preparations().empty());
+        item.before(harness);
+        const auto [reply, log] =
+            harness.sendLogged(harness.prepareRequest("clip-b", 1, makeClip(2)));
+        EXPECT_EQ(log, item.logged);
+        EXPECT_EQ(codeOf(reply), item.code);
+        EXPECT_EQ(harness.session.preparations().size(), item.preparations);
     }
 }
 

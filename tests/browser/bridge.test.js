@@ -5,13 +5,12 @@
 import assert from 'node:assert/strict';
 import {createHash} from 'node:crypto';
 import fs from 'node:fs';
-import path from 'node:path';
 import {after, before, test} from 'node:test';
 import {fileURLToPath} from 'node:url';
 
 import {BridgeConnection, CacheView, dragSim, errorReply, protocolVersion, reply} from './lib/bridge.js';
 import {Browser, testOrigin} from './lib/browser.js';
-import {bridgeTestHostName, bridgeWrapperName, echoHostName, echoWrapperName, here, hostBinary, releaseOrigin, Sandbox, waitFor} from './lib/sandbox.js';
+import {bridgeTestHostName, bridgeWrapperName, echoHostName, Sandbox, waitFor} from './lib/sandbox.js';
 
 const maxMidiBytes = 16777216;
 const maxRequestFrameBytes = 25165824;
@@ -27,15 +26,8 @@ let clipA;  // {prepared reply, bytes}
 let armedA;
 
 before(async () => {
-    assert.ok(fs.existsSync(hostBinary), `the host is not built: ${hostBinary}`);
-    const bridge = sandbox.writeWrapper(
-        bridgeWrapperName, [hostBinary, releaseOrigin], {passArguments: false});
-    sandbox.writeManifest(bridgeTestHostName, bridge, [testOrigin]);
-    const echo =
-        sandbox.writeWrapper(echoWrapperName, [process.execPath, path.join(here, 'echo-host.js')], {
-            passArguments: true,
-        });
-    sandbox.writeManifest(echoHostName, echo, [testOrigin]);
+    sandbox.registerBridgeHost(bridgeTestHostName, [testOrigin]);
+    sandbox.registerEchoHost([testOrigin]);
     browser = await Browser.launch(sandbox);
 });
 
@@ -47,6 +39,13 @@ after(async () => {
 async function openConnection() {
     connections += 1;
     return BridgeConnection.open(browser, sandbox);
+}
+
+// A connection whose HELLO has been answered, ready for the requests of a case.
+async function openHelloedConnection() {
+    const connection = await openConnection();
+    await connection.hello();
+    return connection;
 }
 
 function sha256(bytes) { return createHash('sha256').update(bytes).digest('hex'); }
@@ -236,8 +235,7 @@ test('RELEASE deletes a prepared clip and keeps a published one for its retentio
 });
 
 test('port.disconnect() ends the host with status 0 and removes its prepared entries', async () => {
-    const connection = await openConnection();
-    await connection.hello();
+    const connection = await openHelloedConnection();
     await browser.makeClip('c', 1000, 3);
     await browser.makeClip('d', 1200, 4);
     const [, c] = await connection.prepare('c', 'clip-c', 1, 'C');
@@ -279,8 +277,7 @@ test(
 test(
     'a 16 MiB clip, the limit, goes through Chromium and is PREPARED; one byte more is TOO_LARGE',
     async () => {
-        const connection = await openConnection();
-        await connection.hello();
+        const connection = await openHelloedConnection();
         const made = await browser.makeClip('max', maxMidiBytes, 5);
         const [request, answer] = await connection.prepare('max', 'clip-max', 1, 'Whole song.mid');
         await browser.forgetClip('max');
@@ -329,8 +326,7 @@ async function overhead(message) {
 test(
     'an oversized frame from a large JSON message is answered TOO_LARGE and the port stays usable',
     async () => {
-        const connection = await openConnection();
-        await connection.hello();
+        const connection = await openHelloedConnection();
         const unparsed = {
             type: 'ERROR',
             code: 'TOO_LARGE',
@@ -370,15 +366,13 @@ test(
 test(
     'a second connection is BUSY while the first holds an armed drag, and arms after CANCEL',
     async () => {
-        const first = await openConnection();
-        await first.hello();
+        const first = await openHelloedConnection();
         await browser.makeClip('e', 800, 6);
         const [, e] = await first.prepare('e', 'clip-e', 1, 'E');
         const [, armed] = await first.arm(e);
         assert.equal(armed.type, 'ARMED', JSON.stringify(armed));
 
-        const second = await openConnection();
-        await second.hello();
+        const second = await openHelloedConnection();
         await browser.makeClip('f', 900, 7);
         const [, f] = await second.prepare('f', 'clip-f', 1, 'F');
         assert.equal(f.type, 'PREPARED', JSON.stringify(f));

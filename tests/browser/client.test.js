@@ -10,7 +10,7 @@ import {after, before, test} from 'node:test';
 
 import {CacheView, dragSim} from './lib/bridge.js';
 import {Browser, testOrigin} from './lib/browser.js';
-import {bridgeTestHostName, bridgeWrapperName, hostBinary, releaseOrigin, Sandbox, waitFor} from './lib/sandbox.js';
+import {bridgeTestHostName, bridgeWrapperName, Sandbox, waitFor} from './lib/sandbox.js';
 
 const maxMidiBytes = 16777216;
 const sandbox = new Sandbox('client');
@@ -18,10 +18,7 @@ const cache = new CacheView(sandbox);
 let browser;
 
 before(async () => {
-    assert.ok(fs.existsSync(hostBinary), `the host is not built: ${hostBinary}`);
-    const bridge = sandbox.writeWrapper(
-        bridgeWrapperName, [hostBinary, releaseOrigin], {passArguments: false});
-    sandbox.writeManifest(bridgeTestHostName, bridge, [testOrigin]);
+    sandbox.registerBridgeHost(bridgeTestHostName, [testOrigin]);
     browser = await Browser.launch(sandbox);
 });
 

@@ -3,21 +3,16 @@
 // caller's origin, frames messages both ways, and closes the host's input on disconnect.
 
 import assert from 'node:assert/strict';
-import path from 'node:path';
 import {after, before, test} from 'node:test';
 
 import {Browser, testExtensionId, testOrigin} from './lib/browser.js';
-import {echoHostName, echoWrapperName, here, Sandbox, waitFor} from './lib/sandbox.js';
+import {echoHostName, Sandbox, waitFor} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('harness');
 let browser;
 
 before(async () => {
-    const wrapper =
-        sandbox.writeWrapper(echoWrapperName, [process.execPath, path.join(here, 'echo-host.js')], {
-            passArguments: true,
-        });
-    sandbox.writeManifest(echoHostName, wrapper, [testOrigin]);
+    sandbox.registerEchoHost([testOrigin]);
     browser = await Browser.launch(sandbox);
 });
 

@@ -13,7 +13,7 @@ import {after, before, test} from 'node:test';
 
 import {dragSim} from './lib/bridge.js';
 import {Browser, testExtensionId, testExtensionKey, testOrigin} from './lib/browser.js';
-import {bridgeWrapperName, hostBinary, releaseHostName, releaseOrigin, Sandbox, sourceRoot} from './lib/sandbox.js';
+import {releaseHostName, Sandbox, sourceRoot} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('sample');
 const sampleSource = path.join(sourceRoot, 'extension', 'sample');
@@ -80,10 +80,7 @@ function statusOf(page, expected) {
 }
 
 before(async () => {
-    assert.ok(fs.existsSync(hostBinary), `the host is not built: ${hostBinary}`);
-    const bridge = sandbox.writeWrapper(
-        bridgeWrapperName, [hostBinary, releaseOrigin], {passArguments: false});
-    sandbox.writeManifest(releaseHostName, bridge, [testOrigin]);
+    sandbox.registerBridgeHost(releaseHostName, [testOrigin]);
     copySample();
     await serveWebFolder();
     browser = await Browser.launch(sandbox, {extension: sampleCopy});

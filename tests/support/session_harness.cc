@@ -4,6 +4,7 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <utility>
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
@@ -47,6 +48,12 @@ boost::json::object SessionHarness::send(const boost::json::object& request) {
         return {};
     }
     return boost::json::parse(replies[0]).as_object();
+}
+
+SessionHarness::LoggedReply SessionHarness::sendLogged(const boost::json::object& request) {
+    ::testing::internal::CaptureStderr();
+    boost::json::object reply = send(request);
+    return {std::move(reply), ::testing::internal::GetCapturedStderr()};
 }
 
 boost::json::object SessionHarness::request(const std::string& type, const SessionID& session) {

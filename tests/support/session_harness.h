@@ -40,6 +40,12 @@ class SessionHarness {
     std::vector<std::string> sendRaw(const std::string& frameBody);
     // The one reply to the request, parsed.
     boost::json::object send(const boost::json::object& request);
+    // The one reply to the request, and the lines the session logged while answering it.
+    struct LoggedReply {
+        boost::json::object reply;
+        std::string log;
+    };
+    LoggedReply sendLogged(const boost::json::object& request);
 
     // The envelope of a request of the given type with a fresh request id.
     boost::json::object request(const std::string& type, const SessionID& session = browserSession);

@@ -11,6 +11,7 @@
 
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
+#include "support/cache_processes.h"
 #include "support/child_process.h"
 #include "support/directory_listing.h"
 #include "support/manual_clock.h"
@@ -22,14 +23,12 @@
 namespace quenra {
 namespace {
 
+using testing::CacheProcesses;
 using testing::ChildProcess;
 using testing::ManualClock;
 using testing::readFileText;
 using testing::resumeToNextSyscallStop;
 using testing::TemporaryDirectory;
-
-const std::vector<std::uint8_t> clip = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
-const std::string digest(64, 'c');
 
 bool isEntryName(const std::string& name) {
     return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -48,9 +47,11 @@ bool isCompleteEntry(const std::string& directory, const std::string& id) {
         return false;
     }
     const auto record = EntryRecord::decode(readFileText(directory + "/entry.json"));
-    return readFileText(directory + "/Song.mid") == std::string(clip.begin(), clip.end()) &&
+    return readFileText(directory + "/Song.mid") ==
+               std::string(CacheProcesses::clip.begin(), CacheProcesses::clip.end()) &&
            record && record->preparedId == id && record->fileName == "Song.mid" &&
-           record->byteLength == static_cast<std::int64_t>(clip.size()) && record->sha256 == digest;
+           record->byteLength == static_cast<std::int64_t>(CacheProcesses::clip.size()) &&
+           record->sha256 == CacheProcesses::digest;
 }
 
 // A child that stops itself just before create, so the tracer counts only create's calls.
@@ -60,17 +61,14 @@ ChildProcess startTracedCreator(const std::string& root) {
     SystemRandom random;
     return testing::startTraced([&] { cache.emplace(root, Limits::standard(), clock, random); },
                                 [&] {
-                                    OwnedEntry entry = cache->create(clip, "Song.mid", digest);
+                                    OwnedEntry entry = cache->create(
+                                        CacheProcesses::clip, "Song.mid", CacheProcesses::digest);
                                     return 0;
                                 });
 }
 
-TEST(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry) {
-    TemporaryDirectory temporary;
-    const std::string root = temporary.join("cache");
-    SystemClock clock;
-    SystemRandom random;
-    Cache observer(root, Limits::standard(), clock, random);
+TEST_F(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntry) {
+    Cache observer(root, Limits::standard(), systemClock, random);
 
     int stops = 0;
     {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bridge_core/files.h"
+#include "support/file_mode.h"
 #include "support/temporary_directory.h"
 #include "syscall_stops.h"
 
@@ -17,13 +18,8 @@ namespace quenra {
 namespace {
 
 using testing::ChildProcess;
+using testing::modeOf;
 using testing::TemporaryDirectory;
-
-unsigned modeOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
 
 // The folder, wide open, trades names with a link to another wide-open folder at one stop of
 // ensurePrivateDirectory, for every stop in turn: the folder may be narrowed or the link

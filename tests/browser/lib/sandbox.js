@@ -2,6 +2,7 @@
 // user-data directory with its NativeMessagingHosts folder, and a folder where every native host
 // that Chromium starts leaves its arguments, standard error and exit status.
 
+import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -92,6 +93,24 @@ export class Sandbox {
         fs.writeFileSync(
             path.join(this.hostDirectory, `${name}.json`),
             JSON.stringify(manifest, null, 2) + '\n');
+    }
+
+    // The built host, registered as name for the extensions of allowedOrigins and started by
+    // its wrapper as the released extension's host, whichever extension calls.
+    registerBridgeHost(name, allowedOrigins) {
+        assert.ok(fs.existsSync(hostBinary), `the host is not built: ${hostBinary}`);
+        const wrapper = this.writeWrapper(
+            bridgeWrapperName, [hostBinary, releaseOrigin], {passArguments: false});
+        this.writeManifest(name, wrapper, allowedOrigins);
+    }
+
+    // The test-only echo host (echo-host.js), registered for the extensions of allowedOrigins.
+    registerEchoHost(allowedOrigins) {
+        const wrapper =
+            this.writeWrapper(echoWrapperName, [process.execPath, path.join(here, 'echo-host.js')], {
+                passArguments: true,
+            });
+        this.writeManifest(echoHostName, wrapper, allowedOrigins);
     }
 
     // Every host process Chromium started so far (of one wrapper, when named), by the wrapper's
