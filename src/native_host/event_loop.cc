@@ -1,7 +1,5 @@
 #include "native_host/event_loop.h"
 
-#include <algorithm>
-#include <thread>
 #include <utility>
 
 namespace quenra {
@@ -34,18 +32,11 @@ void EventLoop::runAndWait(std::function<void()> work) {
     std::unique_lock lock(mutex_);
     finished_.wait(lock, [&] { return pending_ == nullptr; });
     pending_ = &handOff;
-    handOffDone_.store(false, std::memory_order_relaxed);
-    handedOver_.store(true, std::memory_order_release);
     // Notified with the mutex released: a loop woken while it is still held here would only
     // go back to sleep on it, and on a virtual machine each such wake-up costs tens of
     // microseconds of the request's reply.
     lock.unlock();
     wake_.notify_one();
-    // Most work is done within a millisecond, and this thread then goes on without waiting to
-    // be woken.
-    const Clock::time_point awakeUntil = Clock::now() + awakeAfterHandOff;
-    while (!handOffDone_.load(std::memory_order_acquire) && Clock::now() < awakeUntil)
-        std::this_thread::yield();
     lock.lock();
     finished_.wait(lock, [&] { return handOff.done; });
 }
@@ -57,7 +48,6 @@ void EventLoop::handOverLast(std::function<void()> work) {
     finished_.wait(lock, [&] { return pending_ == nullptr; });
     last_.emplace(HandOff{std::move(work)});
     pending_ = &*last_;
-    handedOver_.store(true, std::memory_order_release);
     lock.unlock();
     wake_.notify_one();
 }
@@ -65,22 +55,18 @@ void EventLoop::handOverLast(std::function<void()> work) {
 void EventLoop::run() {
     thread_.check();
     std::unique_lock lock(mutex_);
-    Clock::time_point lastHandOff{};
     for (;;) {
         if (pending_ != nullptr) {
             HandOff* handOff = pending_;
-            handedOver_.store(false, std::memory_order_relaxed);
             lock.unlock();
             handOff->work();
             lock.lock();
             // The caller may free its hand-off as soon as done is set and the lock is gone.
             handOff->done = true;
             pending_ = nullptr;
-            handOffDone_.store(true, std::memory_order_release);
             // Notified unlocked, as in runAndWait, so that the caller wakes to a free mutex.
             lock.unlock();
             finished_.notify_all();
-            lastHandOff = Clock::now();
             lock.lock();
             continue;
         }
@@ -95,17 +81,6 @@ void EventLoop::run() {
         }
         Clock::time_point now = Clock::now();
         if (due->second.deadline > now) {
-            const Clock::time_point awakeUntil =
-                std::min(lastHandOff + awakeAfterHandOff, due->second.deadline);
-            // Just after a hand-off the next often follows (a PREPARE after HELLO, the end of
-            // input after the last reply): awake for it a while, then asleep.
-            if (now < awakeUntil) {
-                lock.unlock();
-                while (!handedOver_.load(std::memory_order_acquire) && Clock::now() < awakeUntil)
-                    std::this_thread::yield();
-                lock.lock();
-                continue;
-            }
             wake_.wait_until(lock, due->second.deadline);
             continue;
         }

@@ -4,7 +4,6 @@
 // thread is the one that made the loop; each method checks which thread calls it.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -67,15 +66,9 @@ class EventLoop {
     std::condition_variable finished_;  // the hand-off's caller: its work has run
     std::map<TimerId, Timer> timers_;
     TimerId nextTimerId_ = 1;
-    HandOff* pending_ = nullptr;   // at most one caller at a time; later ones wait their turn
-    std::optional<HandOff> last_;  // handOverLast's, which no caller's stack holds
-    // The loop and a caller each stay awake for a while after a hand-off, for the next one and
-    // for its end, watching these without the lock: on a virtual machine, waking a thread
-    // that sleeps costs tens of microseconds, and a request meets such a wake-up twice.
-    static constexpr Clock::duration awakeAfterHandOff = std::chrono::milliseconds(1);
-    std::atomic<bool> handedOver_ = false;   // pending_ was set
-    std::atomic<bool> handOffDone_ = false;  // the pending hand-off has run
-    ThreadChecker thread_{"EventLoop"};      // the loop's thread: the one that makes it and runs it
+    HandOff* pending_ = nullptr;         // at most one caller at a time; later ones wait their turn
+    std::optional<HandOff> last_;        // handOverLast's, which no caller's stack holds
+    ThreadChecker thread_{"EventLoop"};  // the loop's thread: the one that makes it and runs it
 };
 
 }  // namespace quenra
