@@ -5,13 +5,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "support/on_another_thread.h"
 #include "support/temporary_directory.h"
 #include "system_services/linux/file_url.h"
+#include "system_services/system_drag_board.h"
+#include "system_services/system_mouse_buttons.h"
 
 namespace quenra {
 namespace {
@@ -281,6 +285,32 @@ TEST_F(DragBoardTest, IsUsedOnlyOnTheThreadThatMadeIt) {
     EXPECT_DEATH(testing::onAnotherThread([&] { board.changeCount(); }),
                  "thread-check-failed: .*FileDragBoard::changeCount.* called on a thread that does "
                  "not own");
+}
+
+// The host opens its board and then its mouse: one folder between them, opened once, and a
+// folder of its own again once the runtime directory is another.
+TEST_F(DragBoardTest, TheSystemBoardAndMouseShareOneOpenFolder) {
+    const auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const char* const runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = runtime == nullptr ? "" : runtime;
+    ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
+    const auto board = openSystemDragBoard();
+    const auto withBoard = openDescriptors();
+    const auto mouse = openSystemMouseButtons();
+    EXPECT_EQ(openDescriptors(), withBoard);
+    testing::TemporaryDirectory other;
+    ::setenv("XDG_RUNTIME_DIR", other.path().c_str(), 1);
+    const auto elsewhere = openSystemMouseButtons();
+    EXPECT_EQ(openDescriptors(), withBoard + 1);
+    EXPECT_TRUE(std::filesystem::is_directory(other.path() + "/tech.ostrell.quenra.dragboard"));
+    if (runtime == nullptr) {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    } else {
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    }
 }
 
 }  // namespace
