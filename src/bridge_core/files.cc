@@ -101,7 +101,8 @@ void writeNewAt(int directory, const std::string& name, ByteView bytes, Files::N
     if (!file.isOpen()) {
         throw FileFailure("open", errno, name);
     }
-    if (how.mode != 0600 && ::fchmod(file.get(), static_cast<mode_t>(how.mode)) != 0) {
+    // Set whatever the mode came to: a umask may have taken the owner's own bits away.
+    if (::fchmod(file.get(), static_cast<mode_t>(how.mode)) != 0) {
         throw FileFailure("chmod", errno, name);
     }
     try {

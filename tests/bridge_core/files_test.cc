@@ -90,9 +90,13 @@ TEST(WriteNew, CreatesAPrivateFileWithExactlyTheBytes) {
     EXPECT_EQ(readFileText(path), std::string("MThd\0\x01", 6));
     EXPECT_EQ(modeOf(path), 0600u);
 
+    // A umask that takes the owner's bits away changes nothing either.
+    const mode_t strict = ::umask(0277);
     const std::string empty = temporary.join("empty");
     Files::writeNew(empty, {});
+    ::umask(strict);
     EXPECT_EQ(readFileText(empty), "");
+    EXPECT_EQ(modeOf(empty), 0600u);
 }
 
 TEST(WriteNew, NeverReplacesOrFollowsAnExistingName) {
