@@ -8,7 +8,6 @@
 #include <new>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "bridge_core/framing.h"
 #include "bridge_core/limits.h"
