@@ -1,7 +1,9 @@
 #include "bridge_core/json_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <boost/json/object.hpp>
+#include <boost/json/serialize.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -16,8 +18,8 @@ namespace {
 // stored time, from its count of thousandths, and returns false for any other number. A
 // decimal of at most 15 significant digits reads back as a double that no other such decimal
 // reads back as, so its own digits, trailing zeros dropped, are the shortest text of that
-// double: exactly what std::to_chars writes, which finds them by a general routine whose first
-// use costs each process three cold pages of code and tables.
+// double: exactly what std::to_chars writes (and appendShortest below), which finds them by a
+// general routine whose first use costs each process three cold pages of code and tables.
 bool appendThousandths(std::string& out, double number) {
     if (!(number >= 0 && number < 1e12) || std::signbit(number)) {
         return false;
@@ -58,6 +60,120 @@ bool appendThousandths(std::string& out, double number) {
         out.append(tail, length);
     }
     return true;
+}
+
+// The shortest significant digits that read back as a positive finite number, and the power
+// of ten of the first of them. Boost.JSON finds them by the shortest-round-trip method
+// std::to_chars also uses, and writes them as "d.dddE-x"; std::to_chars itself is not used
+// for this, because the C++ runtime's floating-point conversions carry the math library into
+// every program that links them. The text is read as any decimal, so another layout of the
+// same digits reads the same.
+struct Decimal {
+    std::string digits;  // no leading or trailing zeros
+    int exponent = 0;
+};
+
+Decimal shortestDecimal(double number) {
+    const std::string text = boost::json::serialize(boost::json::value(number));
+    Decimal decimal;
+    int point = -1;
+    std::size_t index = 0;
+    for (; index < text.size() && text[index] != 'e' && text[index] != 'E'; ++index) {
+        if (text[index] == '.') {
+            point = static_cast<int>(decimal.digits.size());
+        } else if (text[index] != '0' || !decimal.digits.empty()) {
+            decimal.digits.push_back(text[index]);
+        } else if (point >= 0) {
+            --decimal.exponent;  // a zero between the point and the first digit
+        }
+    }
+    int written = 0;
+    if (index + 1 < text.size()) {
+        const char* first = text.data() + index + 1;
+        first += *first == '+' ? 1 : 0;
+        (void)std::from_chars(first, text.data() + text.size(), written);
+    }
+    // Digits before the point, less the first, raise the power; leading zeros already lowered it.
+    const int leading = point >= 0 ? point : static_cast<int>(decimal.digits.size());
+    decimal.exponent += written + leading - 1;
+    while (decimal.digits.size() > 1 && decimal.digits.back() == '0') {
+        decimal.digits.pop_back();
+    }
+    return decimal;
+}
+
+// The exact decimal digits of a positive whole double: its 53-bit significand doubled as
+// often as its exponent says, which is at most 21 times for any number written this way.
+void appendWhole(std::string& out, double number) {
+    const auto bits = std::bit_cast<std::uint64_t>(number);
+    const int shift = static_cast<int>((bits >> 52) & 0x7ff) - 1075;
+    if (shift <= 0) {
+        char digits[24];
+        out.append(
+            digits,
+            std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(number)).ptr);
+        return;
+    }
+    const std::uint64_t significand =
+        (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    std::string reversed = std::to_string(significand);
+    std::reverse(reversed.begin(), reversed.end());
+    for (int doubling = 0; doubling < shift; ++doubling) {
+        int carry = 0;
+        for (char& digit : reversed) {
+            const int twice = (digit - '0') * 2 + carry;
+            digit = static_cast<char>('0' + twice % 10);
+            carry = twice / 10;
+        }
+        if (carry != 0) {
+            reversed.push_back('1');
+        }
+    }
+    out.append(reversed.rbegin(), reversed.rend());
+}
+
+// What std::to_chars writes for a finite double: its shortest digits in fixed or scientific
+// form, whichever is shorter, fixed on a tie; a whole number in fixed form is written exactly.
+void appendShortest(std::string& out, double number) {
+    if (std::signbit(number)) {
+        out.push_back('-');
+        number = -number;
+    }
+    if (number == 0) {
+        out.push_back('0');
+        return;
+    }
+    const Decimal decimal = shortestDecimal(number);
+    const auto count = static_cast<int>(decimal.digits.size());
+    const int exponent = decimal.exponent;
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + (magnitude >= 100 ? 3 : 2);
+    const int fixedLength = exponent >= count - 1 ? exponent + 1
+                            : exponent >= 0       ? count + 1
+                                                  : count + 1 - exponent;
+    if (fixedLength <= scientificLength) {
+        if (exponent >= count - 1) {
+            appendWhole(out, number);
+        } else if (exponent >= 0) {
+            const auto whole = static_cast<std::size_t>(exponent + 1);
+            out.append(decimal.digits, 0, whole).push_back('.');
+            out.append(decimal.digits, whole);
+        } else {
+            out.append("0.").append(static_cast<std::size_t>(-exponent - 1), '0');
+            out.append(decimal.digits);
+        }
+        return;
+    }
+    out.push_back(decimal.digits[0]);
+    if (count > 1) {
+        out.push_back('.');
+        out.append(decimal.digits, 1);
+    }
+    out.append(exponent < 0 ? "e-" : "e+");
+    if (magnitude < 10) {
+        out.push_back('0');
+    }
+    out.append(std::to_string(magnitude));
 }
 
 class Writer {
@@ -103,12 +219,9 @@ class Writer {
         if (!std::isfinite(number)) {
             return false;
         }
-        if (appendThousandths(out_, number)) {
-            return true;
+        if (!appendThousandths(out_, number)) {
+            appendShortest(out_, number);
         }
-        char buffer[64];
-        const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-        out_.append(buffer, result.ptr);
         return true;
     }
 

@@ -62,8 +62,10 @@ std::int64_t integer(const object& container, std::string_view key, std::int64_t
         fail(std::string(key) + " must be a number");
     }
     const double number = member->to_number<double>();
+    // Within 2^53 every whole double converts to int64_t and back exactly, and a fraction does
+    // not survive the truncation; this keeps the host free of the math library.
     if (!std::isfinite(number) || std::fabs(number) > largestWholeNumber ||
-        std::round(number) != number) {
+        static_cast<double>(static_cast<std::int64_t>(number)) != number) {
         fail(std::string(key) + " must be a whole number");
     }
     if (number < static_cast<double>(min) || number > static_cast<double>(max)) {

@@ -78,6 +78,28 @@ TEST(JsonWriter, RealsAreWrittenAsToCharsWritesThem) {
             numbers.push_back(any);
         }
     }
+    // Every power of two, where the next double down is nearer than the next one up, and every
+    // power of ten.
+    for (int power = -1074; power <= 1023; ++power) {
+        numbers.push_back(std::ldexp(1.0, power));
+    }
+    for (int power = -323; power <= 308; ++power) {
+        numbers.push_back(std::pow(10.0, power));
+    }
+    // Whole numbers past 2^53 up to where the scientific form takes over, written exactly in
+    // fixed form, and short decimals of every size around that change of form.
+    std::uniform_int_distribution<std::int64_t> significands(1, (std::int64_t{1} << 53) - 1);
+    std::uniform_int_distribution<int> digits(1, 999);
+    for (int power = 0; power <= 74; ++power) {
+        for (int draw = 0; draw < 50; ++draw) {
+            numbers.push_back(std::ldexp(static_cast<double>(significands(random)), power));
+        }
+    }
+    for (int power = -30; power <= 30; ++power) {
+        for (int draw = 0; draw < 20; ++draw) {
+            numbers.push_back(digits(random) * std::pow(10.0, power));
+        }
+    }
     for (std::size_t index = 0, count = numbers.size(); index < count; ++index) {
         numbers.push_back(std::nextafter(numbers[index], 0.0));
         numbers.push_back(std::nextafter(numbers[index], 2e12));
