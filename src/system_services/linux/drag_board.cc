@@ -81,7 +81,10 @@ std::optional<std::string> DragBoardFolder::read(const char* name, std::size_t m
 std::optional<std::string_view> DragBoardFolder::readShort(const char* name, char* buffer,
                                                            std::size_t size) const {
     // Not Files::readSmallAt: the 5 ms poll reads into its own buffer and allocates nothing.
-    const Descriptor file(::openat(directory_.get(), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put under the name cannot stop the poll in open or read: it
+    // reads as nothing.
+    const Descriptor file(::openat(directory_.get(), name,
+                                   O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file.isOpen()) {
         return std::nullopt;
     }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -205,6 +207,33 @@ TEST_F(DragBoardTest, GarbageReadsAsAnEmptyBoardAndTheCountNeverGoesBack) {
     std::filesystem::remove(folderPath_ + "/state.json");
     EXPECT_EQ(board.changeCount(), 0);
     EXPECT_TRUE(board.types().empty());
+}
+
+// The poll runs on the main thread every 5 ms; a FIFO with no writer under a name it reads
+// must read as nothing rather than block it for good.
+TEST_F(DragBoardTest, AFifoUnderAPolledNameReadsAsNothingWithoutBlocking) {
+    FileDragBoard board(folder_);
+    board.update([](DragBoardState& state) { state.declareTypes({PasteboardType::plainText}); });
+    std::filesystem::remove(folderPath_ + "/change-count");
+    const std::int64_t withoutCount = board.changeCount();
+    for (const char* name : {"change-count", "left-button"}) {
+        ASSERT_EQ(::mkfifo((folderPath_ + "/" + name).c_str(), 0600), 0) << name;
+    }
+    const pid_t child = forkRunning([&] {
+        return FileDragBoard(folder_).changeCount() == withoutCount &&
+               !FileMouseButtons(folder_).isLeftButtonDown();
+    });
+    int status = 0;
+    pid_t ended = 0;
+    for (int wait = 0; wait < 1000 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++wait) {
+        ::usleep(10000);
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        (void)::waitpid(child, &status, 0);
+        FAIL() << "the poll blocked on a FIFO";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(DragBoardTest, AStateTooLargeToReadBackIsRefused) {
