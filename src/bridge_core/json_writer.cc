@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "bridge_core/hex.h"
@@ -14,65 +16,44 @@
 namespace quenra {
 namespace {
 
-// Writes a non-negative number below 10^12 that is a whole number of thousandths, such as a
-// stored time, from its count of thousandths, and returns false for any other number. A
+// A positive number as significant digits, no leading or trailing zeros, and the power of ten
+// of the first of them.
+struct Decimal {
+    std::string digits;
+    int exponent = 0;
+};
+
+// The shortest digits of a positive number below 10^12 that is a whole number of thousandths,
+// such as a stored time, read from its count of thousandths; nothing for any other number. A
 // decimal of at most 15 significant digits reads back as a double that no other such decimal
-// reads back as, so its own digits, trailing zeros dropped, are the shortest text of that
-// double: exactly what std::to_chars writes (and appendShortest below), which finds them by a
-// general routine whose first use costs each process three cold pages of code and tables.
-bool appendThousandths(std::string& out, double number) {
-    if (!(number >= 0 && number < 1e12) || std::signbit(number)) {
-        return false;
+// reads back as, so its own digits are the shortest that read back, found without the general
+// routine below.
+std::optional<Decimal> thousandthsDecimal(double number) {
+    if (!(number < 1e12)) {
+        return std::nullopt;
     }
     // The product is within a quarter of the count, so the count is the truncation or one more.
     auto count = static_cast<std::int64_t>(number * 1000);
     if (static_cast<double>(count) / 1000 != number) {
         ++count;
         if (static_cast<double>(count) / 1000 != number) {
-            return false;
+            return std::nullopt;
         }
     }
     char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, count / 1000).ptr;
-    const auto wholeLength = static_cast<int>(end - digits);
-    const auto fraction = static_cast<int>(count % 1000);
-    if (fraction == 0 && count >= 1000) {
-        // A whole number: std::to_chars takes the scientific form ("1e+05") when it is
-        // shorter, which only a long run of trailing zeros makes it.
-        int significant = wholeLength;
-        while (digits[significant - 1] == '0') {
-            --significant;
-        }
-        const int scientificLength = significant + (significant > 1 ? 1 : 0) + 4;
-        if (scientificLength < wholeLength) {
-            return false;
-        }
+    char* end = std::to_chars(digits, digits + sizeof digits, count).ptr;
+    Decimal decimal{std::string(digits, end), static_cast<int>(end - digits) - 4};
+    while (decimal.digits.back() == '0') {
+        decimal.digits.pop_back();
     }
-    out.append(digits, end);
-    if (fraction != 0) {
-        const char tail[] = {'.', static_cast<char>('0' + fraction / 100),
-                             static_cast<char>('0' + fraction / 10 % 10),
-                             static_cast<char>('0' + fraction % 10)};
-        std::size_t length = sizeof tail;
-        while (tail[length - 1] == '0') {
-            --length;
-        }
-        out.append(tail, length);
-    }
-    return true;
+    return decimal;
 }
 
-// The shortest significant digits that read back as a positive finite number, and the power
-// of ten of the first of them. Boost.JSON finds them by the shortest-round-trip method
-// std::to_chars also uses, and writes them as "d.dddE-x"; std::to_chars itself is not used
-// for this, because the C++ runtime's floating-point conversions carry the math library into
-// every program that links them. The text is read as any decimal, so another layout of the
-// same digits reads the same.
-struct Decimal {
-    std::string digits;  // no leading or trailing zeros
-    int exponent = 0;
-};
-
+// The shortest digits that read back as a positive finite number. Boost.JSON finds them by the
+// shortest-round-trip method std::to_chars also uses, and writes them as "d.dddE-x";
+// std::to_chars itself is not used for this, because the C++ runtime's floating-point
+// conversions carry the math library into every program that links them. The text is read as
+// any decimal, so another layout of the same digits reads the same.
 Decimal shortestDecimal(double number) {
     const std::string text = boost::json::serialize(boost::json::value(number));
     Decimal decimal;
@@ -134,7 +115,7 @@ void appendWhole(std::string& out, double number) {
 
 // What std::to_chars writes for a finite double: its shortest digits in fixed or scientific
 // form, whichever is shorter, fixed on a tie; a whole number in fixed form is written exactly.
-void appendShortest(std::string& out, double number) {
+void appendReal(std::string& out, double number) {
     if (std::signbit(number)) {
         out.push_back('-');
         number = -number;
@@ -143,7 +124,8 @@ void appendShortest(std::string& out, double number) {
         out.push_back('0');
         return;
     }
-    const Decimal decimal = shortestDecimal(number);
+    std::optional<Decimal> known = thousandthsDecimal(number);
+    const Decimal decimal = known ? std::move(*known) : shortestDecimal(number);
     const auto count = static_cast<int>(decimal.digits.size());
     const int exponent = decimal.exponent;
     const int magnitude = exponent < 0 ? -exponent : exponent;
@@ -219,9 +201,7 @@ class Writer {
         if (!std::isfinite(number)) {
             return false;
         }
-        if (!appendThousandths(out_, number)) {
-            appendShortest(out_, number);
-        }
+        appendReal(out_, number);
         return true;
     }
 
