@@ -26,10 +26,7 @@ std::size_t EventLoop::timerCount() const {
     return timers_.size();
 }
 
-void EventLoop::runAndWait(std::function<void()> work) {
-    thread_.checkElsewhere();
-    HandOff handOff{std::move(work)};
-    std::unique_lock lock(mutex_);
+void EventLoop::post(std::unique_lock<std::mutex>& lock, HandOff& handOff) {
     finished_.wait(lock, [&] { return pending_ == nullptr; });
     pending_ = &handOff;
     // Notified with the mutex released: a loop woken while it is still held here would only
@@ -37,6 +34,13 @@ void EventLoop::runAndWait(std::function<void()> work) {
     // microseconds of the request's reply.
     lock.unlock();
     wake_.notify_one();
+}
+
+void EventLoop::runAndWait(std::function<void()> work) {
+    thread_.checkElsewhere();
+    HandOff handOff{std::move(work)};
+    std::unique_lock lock(mutex_);
+    post(lock, handOff);
     lock.lock();
     finished_.wait(lock, [&] { return handOff.done; });
 }
@@ -46,10 +50,7 @@ void EventLoop::handOverLast(std::function<void()> work) {
     std::unique_lock lock(mutex_);
     // An earlier last hand-off, should there be one, has finished once none is pending.
     finished_.wait(lock, [&] { return pending_ == nullptr; });
-    last_.emplace(HandOff{std::move(work)});
-    pending_ = &*last_;
-    lock.unlock();
-    wake_.notify_one();
+    post(lock, last_.emplace(HandOff{std::move(work)}));
 }
 
 void EventLoop::run() {

@@ -61,6 +61,10 @@ class EventLoop {
         bool done = false;
     };
 
+    // Waits until no hand-off is pending, makes handOff the pending one and wakes the loop;
+    // returns with lock released.
+    void post(std::unique_lock<std::mutex>& lock, HandOff& handOff);
+
     mutable std::mutex mutex_;
     std::condition_variable wake_;      // the loop: a hand-off arrived, a timer changed
     std::condition_variable finished_;  // the hand-off's caller: its work has run
