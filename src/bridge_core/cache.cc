@@ -29,13 +29,19 @@ bool isStagingName(std::string_view name) {
 // are never counted, judged or removed. The names are listed through the folder that was
 // checked, leaving its access time alone: cheaper than whole paths, and a folder swapped for a
 // link later is never entered.
+// False when the folder could not be opened or listed whole, which says nothing about what it
+// holds.
 template <typename Visit>
-void visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
+bool visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
     const Descriptor entries = Files::openOwnDirectory(entriesDirectory, Files::AccessTime::leave);
     if (!entries.isOpen()) {
-        return;
+        return false;
     }
-    for (const std::string& name : Files::namesAt(entries.get())) {
+    const std::optional<std::vector<std::string>> names = Files::namesAt(entries.get());
+    if (!names) {
+        return false;
+    }
+    for (const std::string& name : *names) {
         const bool staging = isStagingName(name);
         if (!staging && !isEntryName(name)) {
             continue;
@@ -45,6 +51,16 @@ void visitOwnDirectories(const std::string& entriesDirectory, Visit visit) {
             visit(entries.get(), name, staging, *status);
         }
     }
+    return true;
+}
+
+// Failures that come and go with the process's own resources: an owner lock that failed to open
+// for one of these may well be held by another process. Every other failure (a link, a folder or
+// a file that cannot be opened for writing under the name) is a state that no host can hold a
+// lock through.
+bool isTransient(int code) {
+    return code == EMFILE || code == ENFILE || code == ENOMEM || code == EINTR || code == EAGAIN ||
+           code == EWOULDBLOCK || code == ENOBUFS;
 }
 
 // The record of the entry directory name inside the open entries folder: nothing when it is
@@ -187,24 +203,28 @@ Descriptor Cache::waitForCacheLock() {
     }
 }
 
-CacheUsage Cache::scanUsage() const {
+std::optional<CacheUsage> Cache::scanUsage() const {
     CacheUsage usage;
-    visitOwnDirectories(entriesDirectory_, [&](int entries, const std::string& name, bool staging,
-                                               const Files::Status&) {
-        if (staging) {
-            return;
-        }
-        usage.entries = saturatingAdd(usage.entries, 1);
-        if (const auto record = readRecordAt(entries, name).record) {
-            // A negative or absurd length from a tampered record must never make room.
-            usage.bytes = saturatingAdd(usage.bytes, record->byteLength);
-        }
-    });
+    const bool listed = visitOwnDirectories(
+        entriesDirectory_,
+        [&](int entries, const std::string& name, bool staging, const Files::Status&) {
+            if (staging) {
+                return;
+            }
+            usage.entries = saturatingAdd(usage.entries, 1);
+            if (const auto record = readRecordAt(entries, name).record) {
+                // A negative or absurd length from a tampered record must never make room.
+                usage.bytes = saturatingAdd(usage.bytes, record->byteLength);
+            }
+        });
+    if (!listed) {
+        return std::nullopt;
+    }
     return usage;
 }
 
 CacheUsage Cache::usage() const {
-    return scanUsage();
+    return scanUsage().value_or(CacheUsage{});
 }
 
 OwnedEntry Cache::create(std::span<const std::uint8_t> midi, const std::string& fileName,
@@ -221,13 +241,19 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
         throw CacheFailure::io("file-name");
     }
     const auto size = static_cast<std::int64_t>(midi.size());
-    const auto fits = [&](const CacheUsage& usage) {
-        return usage.entries < limits_.cacheMaxEntries && size <= limits_.cacheMaxBytes &&
-               usage.bytes <= limits_.cacheMaxBytes - size;
+    // A folder that cannot be listed is not an empty one: the create fails rather than pass
+    // limits it could not count.
+    const auto fits = [&] {
+        const std::optional<CacheUsage> usage = scanUsage();
+        if (!usage) {
+            throw CacheFailure::io("entries-unreadable");
+        }
+        return usage->entries < limits_.cacheMaxEntries && size <= limits_.cacheMaxBytes &&
+               usage->bytes <= limits_.cacheMaxBytes - size;
     };
-    if (!fits(scanUsage())) {
+    if (!fits()) {
         sweepWhileLocked();
-        if (!fits(scanUsage())) {
+        if (!fits()) {
             throw CacheFailure::full();
         }
     }
@@ -322,12 +348,14 @@ SweepReport Cache::sweepWhileLocked() {
             }
             return;
         }
-        // Our own lock, when we get it, keeps the entry ours while we judge and remove it. Only
-        // a lock file that is not there lets the record decide: one that could not be opened
-        // (no descriptor left while another thread used the last, say) may well be held.
+        // Our own lock, when we get it, keeps the entry ours while we judge and remove it. A
+        // lock file that is missing, or that no process could ever lock through, lets the record
+        // decide; one that failed to open for a passing reason (no descriptor left while another
+        // thread used the last, say) may well be held.
         const Descriptor ownerLock = Files::openLockFile(directory + "/owner.lock", false);
-        const bool lockMissing = !ownerLock.isOpen() && errno == ENOENT;
-        if (ownerLock.isOpen() ? !Files::tryLockExclusive(ownerLock) : !lockMissing) {
+        const bool owned =
+            ownerLock.isOpen() ? !Files::tryLockExclusive(ownerLock) : isTransient(errno);
+        if (owned) {
             ++report.owned;
             return;
         }

@@ -80,8 +80,8 @@ struct CacheUsage {
     bool operator==(const CacheUsage&) const = default;
 };
 
-// Why a create failed: io with a detail ("cache-lock", "cache-busy", "mkdir", "stat",
-// "owner-lock", a FileFailure description), or full.
+// Why a create failed: io with a detail ("cache-lock", "cache-busy", "entries-unreadable",
+// "mkdir", "stat", "owner-lock", a FileFailure description), or full.
 class CacheFailure : public std::runtime_error {
   public:
     enum class Kind { io, full };
@@ -149,7 +149,8 @@ class Cache {
 
   private:
     Descriptor waitForCacheLock();
-    CacheUsage scanUsage() const;
+    // Nothing when the entries folder cannot be opened or listed.
+    std::optional<CacheUsage> scanUsage() const;
     SweepReport sweepWhileLocked();
     OwnedEntry createWhileLocked(std::span<const std::uint8_t> midi, const std::string& fileName,
                                  const std::string& sha256);

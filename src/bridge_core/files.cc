@@ -146,7 +146,8 @@ void Files::ensurePrivateDirectory(const std::string& path) {
 }
 
 Descriptor Files::openPrivateDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    const bool created = ::mkdir(path.c_str(), 0700) == 0;
+    if (!created && errno != EEXIST) {
         throw FileFailure("mkdir", errno, path);
     }
     // Checked and narrowed through the descriptor, never by path again: a link swapped in after
@@ -167,7 +168,10 @@ Descriptor Files::openPrivateDirectory(const std::string& path) {
         status.st_uid != ::getuid()) {
         throw FileFailure("not-a-private-directory", 1, path);
     }
-    if ((status.st_mode & 0077) != 0 && ::fchmod(directory.get(), 0700) != 0) {
+    // One made here gets exactly 0700, whatever the umask took from the owner's own bits; one
+    // that was there keeps narrower owner bits and loses only what others could do.
+    const mode_t mode = status.st_mode & 07777;
+    if ((created ? mode != 0700 : (mode & 0077) != 0) && ::fchmod(directory.get(), 0700) != 0) {
         throw FileFailure("chmod", errno, path);
     }
     return directory;
@@ -313,21 +317,52 @@ bool Files::removeFile(const std::string& path) {
     return false;
 }
 
-bool Files::createDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) == 0) {
-        return true;
+namespace {
+
+// mkdir with the exact mode, whatever the umask: false when something already has the name. A
+// directory whose mode cannot be set is removed again, so no half-usable folder stays behind.
+bool makeDirectory(const std::string& path, mode_t mode, const std::string& reported) {
+    if (::mkdir(path.c_str(), mode) != 0) {
+        if (errno != EEXIST) {
+            throw FileFailure("mkdir", errno, reported);
+        }
+        return false;
     }
-    if (errno != EEXIST) {
-        throw FileFailure("mkdir", errno, path);
+    const Descriptor made(
+        openRetrying(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!made.isOpen() || ::fchmod(made.get(), mode) != 0) {
+        const int code = errno;
+        ::rmdir(path.c_str());
+        throw FileFailure("chmod", code, reported);
     }
-    return false;
+    return true;
 }
 
-void Files::createDirectories(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) {
-        throw FileFailure("mkdir", error.value(), path);
+}  // namespace
+
+bool Files::createDirectory(const std::string& path) {
+    return makeDirectory(path, 0700, path);
+}
+
+void Files::createDirectories(const std::string& path, unsigned mode) {
+    // Each missing folder from the top down, so that every one made here gets the mode; a link
+    // to a folder on the way is followed, as the path's owner meant it to be.
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        struct stat status {};
+        if (!prefix.empty() && (::stat(prefix.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
+            (void)makeDirectory(prefix, static_cast<mode_t>(mode), path);
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        throw FileFailure("mkdir", errno, path);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        throw FileFailure("mkdir", ENOTDIR, path);
     }
 }
 
@@ -340,6 +375,9 @@ void Files::copyToNew(int input, const std::string& inputPath, const std::string
         throw FileFailure("create", errno, path);
     }
     try {
+        if (::fchmod(output.get(), static_cast<mode_t>(mode)) != 0) {
+            throw FileFailure("create", errno, path);
+        }
         // Through a fixed buffer, whatever the size of what input holds.
         std::vector<std::uint8_t> chunk(65536);
         for (;;) {
@@ -443,27 +481,33 @@ std::optional<std::string> Files::resolvedPath(const std::string& path) {
     return resolved.string();
 }
 
-std::vector<std::string> Files::namesAt(int directory) {
+std::optional<std::vector<std::string>> Files::namesAt(int directory) {
     std::vector<std::string> result;
     // A duplicate of our own: closedir closes what fdopendir took.
     const int duplicate = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
     if (duplicate < 0) {
-        return result;
+        return std::nullopt;
     }
     DIR* const stream = ::fdopendir(duplicate);
     if (stream == nullptr) {
         ::close(duplicate);
-        return result;
+        return std::nullopt;
     }
     // The duplicate shares the descriptor's position; start from the beginning either way.
     ::rewinddir(stream);
+    // readdir ends with errno unchanged, and sets it when the listing itself failed.
+    errno = 0;
     while (const dirent* entry = ::readdir(stream)) {
         const std::string_view name(entry->d_name);
         if (name != "." && name != "..") {
             result.emplace_back(name);
         }
     }
+    const bool complete = errno == 0;
     ::closedir(stream);
+    if (!complete) {
+        return std::nullopt;
+    }
     return result;
 }
 
@@ -471,10 +515,38 @@ Descriptor Files::openLockFile(const std::string& path, bool create) {
     return openLockFileAt(AT_FDCWD, path, create);
 }
 
+namespace {
+
+// A lock file of ours whose mode is not 0600 gets it: one made under a umask that took the
+// owner's write bit, by this program or an earlier one, could otherwise never be opened again.
+// Failures are left to the open that follows.
+void repairLockMode(int file) {
+    struct stat status {};
+    if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::getuid() &&
+        (status.st_mode & 07777) != 0600) {
+        (void)::fchmod(file, 0600);
+    }
+}
+
+}  // namespace
+
 Descriptor Files::openLockFileAt(int directory, const std::string& name, bool create) {
-    return Descriptor(
-        openRetrying(directory, name,
-                     O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), 0600));
+    const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    Descriptor lock(openRetrying(directory, name, flags | (create ? O_CREAT : 0), 0600));
+    if (!lock.isOpen() && errno == EACCES && create) {
+        // Left without the owner's write bit: set its mode through a read-only open, then again.
+        const Descriptor readable(openRetrying(directory, name, (flags & ~O_RDWR) | O_RDONLY));
+        if (!readable.isOpen()) {
+            errno = EACCES;
+            return lock;
+        }
+        repairLockMode(readable.get());
+        lock.reset(openRetrying(directory, name, flags));
+    }
+    if (lock.isOpen()) {
+        repairLockMode(lock.get());
+    }
+    return lock;
 }
 
 bool Files::tryLockExclusive(const Descriptor& lock) {

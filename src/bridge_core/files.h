@@ -168,14 +168,16 @@ void removeTree(const std::string& path);
 // any other failure.
 bool removeFile(const std::string& path);
 
-// Creates the directory with mode 0700. False when something of any kind already has that name;
-// throws ("mkdir", errno) on any other failure.
+// Creates the directory with mode 0700 exactly, whatever the umask. False when something of any
+// kind already has that name; throws ("mkdir", errno) on any other failure, and ("chmod", errno)
+// when the new directory's mode cannot be set (it is removed again).
 bool createDirectory(const std::string& path);
-// Creates the directory and each missing parent (mode 0777 less the umask); a directory already
-// there is no failure. Throws ("mkdir", errno) naming path itself.
-void createDirectories(const std::string& path);
+// Creates the directory and each missing parent with exactly mode; a directory already there
+// (or a link to one) is no failure. Throws ("mkdir", errno) or ("chmod", errno) naming path
+// itself.
+void createDirectories(const std::string& path, unsigned mode);
 
-// Creates path exclusively (no-follow) with mode less the umask, copies into it everything that
+// Creates path exclusively (no-follow) with exactly mode, copies into it everything that
 // can be read from input through a fixed buffer, and flushes it. Throws ("create", errno) or
 // ("write", errno) naming path, or ("read", errno) naming inputPath; the new file is then removed.
 void copyToNew(int input, const std::string& inputPath, const std::string& path, unsigned mode);
@@ -214,12 +216,14 @@ std::optional<std::string> resolvedPath(const std::string& path);
 
 // The names in an open directory, hidden ones included, unsorted; the descriptor stays open, and
 // the names are those of the directory that was opened, not of whatever its path names by now.
-// Empty when it cannot be read.
-std::vector<std::string> namesAt(int directory);
+// Nothing when it cannot be read whole (no descriptor or memory left, say): never a listing that
+// looks emptier than the directory is.
+std::optional<std::vector<std::string>> namesAt(int directory);
 
 // Opens a lock file read-write, no-follow, close-on-exec and non-blocking (a FIFO planted under
-// its name cannot hang the open); creates it with mode 0600 when create is true. Nothing open,
-// with errno set, on failure.
+// its name cannot hang the open); creates it when create is true. A lock file of the user's with
+// another mode is given 0600, whatever the umask made it; when create is true that includes one
+// that could not be opened for writing. Nothing open, with errno set, on failure.
 Descriptor openLockFile(const std::string& path, bool create);
 Descriptor openLockFileAt(int directory, const std::string& name, bool create);
 

@@ -211,7 +211,7 @@ std::optional<std::string> Integration::registerHost(bool replace) const {
         }
         backup = HostRegistration::backUp(manifestPath(), hostName());
     }
-    Files::createDirectories(hostDirectory());
+    Files::createDirectories(hostDirectory(), 0755);
     expected().write(manifestPath());
     return backup;
 }

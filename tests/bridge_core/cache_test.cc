@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 
 #include "bridge_core/files.h"
@@ -475,12 +476,46 @@ TEST_F(CacheTest, ARecordOfExactly65536BytesIsRead) {
     EXPECT_EQ(cache().usage(), (CacheUsage{1, 8}));
 }
 
-TEST_F(CacheTest, AMissingOwnerLockIsJudgedByTheRecord) {
-    plant(idText(1), recordJson("prepared", startWall - 301, 1), false);
-    plant(idText(2), recordJson("prepared", startWall, 1), false);
-    EXPECT_EQ(cache().sweep(), (SweepReport{.deleted = 1, .kept = 1}));
-    EXPECT_FALSE(exists(idText(1)));
-    EXPECT_TRUE(exists(idText(2)));
+// No host can hold a lock through a missing lock file, a link or a folder under its name: the
+// record decides, and nothing pins the entry for ever.
+TEST_F(CacheTest, AnOwnerLockNoProcessCanHoldIsJudgedByTheRecord) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& lock)> plantLock;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [](const std::string&) {}},
+        {"a link to a lock file",
+         [](const std::string& lock) {
+             writeFileText(lock + ".real", "");
+             ASSERT_EQ(::symlink((lock + ".real").c_str(), lock.c_str()), 0);
+         }},
+        {"a dangling link",
+         [](const std::string& lock) { ASSERT_EQ(::symlink("nowhere", lock.c_str()), 0); }},
+        {"a folder", [](const std::string& lock) { ASSERT_EQ(::mkdir(lock.c_str(), 0700), 0); }},
+    };
+    std::uint8_t fill = 0;
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        const std::string expired = idText(++fill);
+        const std::string fresh = idText(++fill);
+        item.plantLock(plant(expired, recordJson("prepared", startWall - 301, 1), false) +
+                       "/owner.lock");
+        item.plantLock(plant(fresh, recordJson("prepared", startWall, 1), false) + "/owner.lock");
+        EXPECT_EQ(cache().sweep(), (SweepReport{.deleted = 1, .kept = 1}));
+        EXPECT_FALSE(exists(expired));
+        EXPECT_TRUE(exists(fresh));
+        Files::removeTree(cache().entriesDirectory() + "/" + fresh);
+    }
+}
+
+TEST_F(CacheTest, ACreateFailsWhenTheEntriesFolderCannotBeCounted) {
+    cache();
+    ASSERT_EQ(::rename(cache().entriesDirectory().c_str(), temporary.join("moved").c_str()), 0);
+    ASSERT_EQ(::symlink(temporary.join("moved").c_str(), cache().entriesDirectory().c_str()), 0);
+    EXPECT_EQ(testing::failureOf<CacheFailure>([&] { cache().create(clip, "a.mid", digest); }),
+              CacheFailure::io("entries-unreadable"));
+    EXPECT_EQ(testing::namesIn(temporary.join("moved")), std::vector<std::string>{});
 }
 
 TEST_F(CacheTest, StagingDirectoriesGoOnlyWhenOldAndExactlyNamed) {
@@ -559,9 +594,8 @@ TEST_F(CacheTest, TamperedEntriesNeverLeadOutsideTheCache) {
     // A record that is a link to a long-retained record elsewhere is not read.
     const std::string lured = plant(idText(2), std::nullopt);
     ASSERT_EQ(::symlink((outside + "/record.json").c_str(), (lured + "/entry.json").c_str()), 0);
-    // A lock that is a link or a FIFO hangs nothing. The link cannot be opened, so the entry
-    // may still be held through the file it replaced: it counts as owned and stays. The FIFO
-    // opens and locks, so its entry goes by its record.
+    // A lock that is a link or a FIFO hangs nothing. No process can lock through the link, and
+    // the FIFO opens and locks: both entries go by their records, and the link's target stays.
     const std::string lockLink =
         plant(idText(3), recordJson("prepared", startWall - 1e6, 5), false);
     ASSERT_EQ(::symlink((outside + "/precious").c_str(), (lockLink + "/owner.lock").c_str()), 0);
@@ -574,8 +608,8 @@ TEST_F(CacheTest, TamperedEntriesNeverLeadOutsideTheCache) {
 
     EXPECT_EQ(cache().usage(), (CacheUsage{5, 20}));
     clock.setWall(static_cast<double>(std::time(nullptr)) + 2 * 86400);
-    EXPECT_EQ(cache().sweep(), (SweepReport{.deleted = 4, .owned = 1}));
-    EXPECT_EQ(testing::namesIn(cache().entriesDirectory()), (std::vector<std::string>{idText(3)}));
+    EXPECT_EQ(cache().sweep(), (SweepReport{.deleted = 5}));
+    EXPECT_EQ(testing::namesIn(cache().entriesDirectory()), std::vector<std::string>{});
     EXPECT_EQ(readFileText(outside + "/precious"), "keep");
     EXPECT_EQ(sortedNames(outside), (std::vector<std::string>{"precious", "record.json"}));
 }

@@ -99,6 +99,40 @@ TEST(WriteNew, CreatesAPrivateFileWithExactlyTheBytes) {
     EXPECT_EQ(modeOf(empty), 0600u);
 }
 
+TEST(CreatedItems, GetTheirExactModeWhateverTheUmask) {
+    for (const mode_t umask : {mode_t{0277}, mode_t{0000}, mode_t{0077}}) {
+        SCOPED_TRACE(umask);
+        TemporaryDirectory temporary;
+        const std::string locked = temporary.join("locked");
+        writeFileText(locked, "");
+        ASSERT_EQ(::chmod(locked.c_str(), 0400), 0);
+        const int source = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(source, 0);
+
+        const mode_t previous = ::umask(umask);
+        ASSERT_TRUE(Files::createDirectory(temporary.join("made")));
+        Files::ensurePrivateDirectory(temporary.join("private"));
+        Files::createDirectories(temporary.join("a/b"), 0755);
+        const bool lockMade = Files::openLockFile(temporary.join("new.lock"), true).isOpen();
+        // One left without the owner's write bit by an earlier umask is opened all the same.
+        const bool lockRepaired = Files::openLockFile(locked, true).isOpen();
+        Files::copyToNew(source, locked, temporary.join("copy"), 0644);
+        Files::replace(temporary.join("replaced"), bytesOf("x"), "replaced.tmp", {.mode = 0640});
+        ::umask(previous);
+        ::close(source);
+
+        EXPECT_TRUE(lockMade);
+        EXPECT_TRUE(lockRepaired);
+        const std::vector<std::pair<std::string, mode_t>> expected = {
+            {"made", 0700},     {"private", 0700}, {"a", 0755},    {"a/b", 0755},
+            {"new.lock", 0600}, {"locked", 0600},  {"copy", 0644}, {"replaced", 0640},
+        };
+        for (const auto& [name, mode] : expected) {
+            EXPECT_EQ(modeOf(temporary.join(name)), mode) << name;
+        }
+    }
+}
+
 TEST(WriteNew, NeverReplacesOrFollowsAnExistingName) {
     TemporaryDirectory temporary;
     const std::string existing = temporary.join("existing");
@@ -360,11 +394,11 @@ TEST(CreateAndRemove, SayWhetherSomethingWasThereAndFailWithTheSystemsReason) {
               FileFailure("mkdir", ENOTDIR));
 
     const std::string deep = temporary.join("a/b/c");
-    Files::createDirectories(deep);
+    Files::createDirectories(deep, 0755);
     EXPECT_TRUE(std::filesystem::is_directory(deep));
-    Files::createDirectories(deep);  // already there
+    Files::createDirectories(deep, 0755);  // already there
     const std::optional<FileFailure> blocked =
-        failureOf([&] { Files::createDirectories(file + "/d/e"); });
+        failureOf([&] { Files::createDirectories(file + "/d/e", 0755); });
     ASSERT_TRUE(blocked);
     EXPECT_EQ(*blocked, FileFailure("mkdir", ENOTDIR));
     EXPECT_EQ(blocked->path(), file + "/d/e");
@@ -426,7 +460,7 @@ TEST(NamesAt, ListsTheOpenedDirectoryEvenAfterItsPathNamesAnother) {
     ASSERT_EQ(::symlink(other.c_str(), checked.c_str()), 0);
 
     for (int pass = 0; pass < 2; ++pass) {  // a second listing starts from the beginning again
-        std::vector<std::string> names = Files::namesAt(directory);
+        std::vector<std::string> names = Files::namesAt(directory).value();
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{".hidden", "mine"})) << "pass " << pass;
     }
@@ -434,7 +468,7 @@ TEST(NamesAt, ListsTheOpenedDirectoryEvenAfterItsPathNamesAnother) {
     struct stat status {};
     EXPECT_EQ(::fstatat(directory, "mine", &status, AT_SYMLINK_NOFOLLOW), 0);
     ::close(directory);
-    EXPECT_TRUE(Files::namesAt(-1).empty());
+    EXPECT_FALSE(Files::namesAt(-1).has_value());
 }
 
 TEST(OpenLockFile, CreatesOnlyWhenAskedAndNeverFollowsALink) {

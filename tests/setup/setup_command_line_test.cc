@@ -8,6 +8,7 @@
 #include "setup_core/browser.h"
 #include "setup_core/connection_check.h"
 #include "setup_core/integration.h"
+#include "support/file_mode.h"
 #include "support/setup_sandbox.h"
 
 namespace quenra {
@@ -254,6 +255,41 @@ TEST(SetupCommandLine, RegistersTestsAndUnregisters) {
     const ProgramRun nothing = setup.run({"--unregister"});
     EXPECT_EQ(nothing.status, 0);
     EXPECT_EQ(nothing.out, removed);
+}
+
+TEST(SetupCommandLine, GivesWhatItCreatesItsExactModeWhateverTheUmask) {
+    for (const mode_t umask : {mode_t{0277}, mode_t{0000}}) {
+        SCOPED_TRACE(umask);
+        InstalledCopy setup;
+        const Integration integration = setup.integration();
+        std::vector<fs::path> made;  // the folders --register has to make
+        for (fs::path folder = integration.hostDirectory(); !fs::exists(folder);
+             folder = folder.parent_path()) {
+            made.push_back(folder);
+        }
+        ASSERT_FALSE(made.empty());
+        const mode_t previous = ::umask(umask);
+        const ProgramRun registered = setup.run({"--register"});
+        setup.placeForeignManifest();
+        const mode_t foreignMode = testing::modeOf(integration.manifestPath());
+        const ProgramRun replaced = setup.run({"--register", "--replace"});
+        ::umask(previous);
+        EXPECT_EQ(registered.status, 0) << registered.err;
+        EXPECT_EQ(replaced.status, 0) << replaced.err;
+
+        EXPECT_EQ(testing::modeOf(integration.manifestPath()), 0644u);
+        for (const fs::path& folder : made) {
+            EXPECT_EQ(testing::modeOf(folder), 0755u) << folder;
+        }
+        std::size_t backups = 0;
+        for (const auto& item : fs::directory_iterator(integration.hostDirectory())) {
+            if (item.path().extension() == ".bak") {
+                EXPECT_EQ(testing::modeOf(item.path()), foreignMode) << item.path();
+                ++backups;
+            }
+        }
+        EXPECT_EQ(backups, 1u);
+    }
 }
 
 TEST(SetupCommandLine, ReplacesAForeignRegistrationOnlyWhenAsked) {
