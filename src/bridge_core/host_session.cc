@@ -36,7 +36,12 @@ std::vector<std::string> HostSession::receive(ReadRequest read) {
     }
     HostRequest& request = std::get<HostRequest>(read);
     try {
-        return {handle(request)};
+        // Made before the request is handled, so that a request that did its work is never
+        // answered INTERNAL for want of the memory to hand its reply over.
+        std::vector<std::string> replies;
+        replies.reserve(1);
+        replies.push_back(handle(request));
+        return replies;
     } catch (const std::bad_alloc&) {
         // Whatever the request had done stays done; it is answered INTERNAL with its own id.
         return {failure(ErrorCode::internal, request.requestId, request.session)};

@@ -103,9 +103,12 @@ class HostSession final : public ServedSession {
     // preparation (unknownPrepared) or another generation or content (stale).
     std::optional<ErrorCode> findClips(std::span<const ArmRequest> requested,
                                        std::vector<ArmedClip>& clips) const;
-    // Moves every clip's record to armed, noting each one's state before; false when one
-    // cannot be written, the records moved so far being put back.
-    bool recordArmed(std::vector<ArmedClip>& clips);
+    // Moves every clip's record to armed, noting each one's state and retention before; false
+    // when one cannot be written. recorded counts the records moved, for unrecordArmed.
+    bool recordArmed(std::vector<ArmedClip>& clips, std::size_t& recorded);
+    // Puts each clip's record back to what it was before arming; a record that cannot be
+    // rewritten is logged and left.
+    void unrecordArmed(std::span<const ArmedClip> clips) noexcept;
     // The armed drag is of exactly these prepared clips, in this order.
     bool isArmedWith(const std::vector<ArmedClip>& clips) const;
     std::string armedReply(const std::string& requestId, const ArmedDrag& drag);
@@ -114,8 +117,10 @@ class HostSession final : public ServedSession {
     // Takes the armed drag out and gives its lease up; every record stays as it is (a drag
     // that was published or failed).
     std::unique_ptr<ArmedDrag> finishArm();
-    // finishArm, and each record that was prepared before arming goes back to prepared (a
-    // drag that ends unpublished).
+    // Takes the armed drag out, and each record that was prepared before arming goes back to
+    // prepared (a drag that ends unpublished); the lease, still held, is the caller's.
+    ArmLease disarm();
+    // disarm, giving the lease up.
     void endArm();
     bool isArmedOn(const Preparation& preparation) const;
     // Cache::update, false when it threw; the record is then unchanged on disk and in memory.

@@ -1,6 +1,7 @@
 // The drag half of the host session: arming one prepared clip or a list of them, the poll step that
 // the runtime's watch timer drives, and ending a drag with or without publishing it.
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "bridge_core/files.h"
@@ -22,10 +23,39 @@ std::optional<ErrorCode> HostSession::findClips(std::span<const ArmRequest> requ
             preparation.sha256 != request.sha256) {
             return ErrorCode::stale;
         }
-        clips.push_back(ArmedClip{preparation.entry, preparation.clipId, preparation.generation});
+        clips.push_back(ArmedClip{.entry = preparation.entry,
+                                  .clipId = preparation.clipId,
+                                  .generation = preparation.generation});
     }
     return std::nullopt;
 }
+
+namespace {
+
+// Runs undo when it goes out of scope, unless dismissed first: what a refused ARM, or one that
+// runs out of memory half way, must take back.
+template <typename Undo>
+class Rollback {
+  public:
+    explicit Rollback(Undo undo) : undo_(std::move(undo)) {}
+    Rollback(const Rollback&) = delete;
+    Rollback& operator=(const Rollback&) = delete;
+    ~Rollback() { now(); }
+
+    void now() {
+        if (pending_) {
+            pending_ = false;
+            undo_();
+        }
+    }
+    void dismiss() { pending_ = false; }
+
+  private:
+    Undo undo_;
+    bool pending_ = true;
+};
+
+}  // namespace
 
 std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
                              const std::string& requestId, const SessionID& session) {
@@ -35,27 +65,35 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
     }
     const Limits& limits = environment_.limits;
     const double now = environment_.clock.monotonicNow();
-    if (armed_) {
-        if (isArmedWith(clips)) {
-            armed_->deadline = now + limits.armLease;
-            return armedReply(requestId, *armed_);
-        }
-        // Switching clips ends the old drag silently: the extension asked for the new one.
-        endArm();
+    if (isArmedWith(clips)) {
+        armed_->deadline = now + limits.armLease;
+        return armedReply(requestId, *armed_);
     }
 
     std::optional<ArmLease> lease;
-    try {
-        lease = ArmLease::acquire(environment_.cache.armLockURL());
-    } catch (const FileFailure&) {
-        Log::note("lease-unavailable");
-        return failure(ErrorCode::internal, requestId);
+    if (armed_) {
+        // Switching clips ends the old drag silently (the extension asked for the new one), and
+        // its lease moves to the new drag: no other host can take it in between.
+        lease = disarm();
+    } else {
+        try {
+            lease = ArmLease::acquire(environment_.cache.armLockURL());
+        } catch (const FileFailure&) {
+            Log::note("lease-unavailable");
+            return failure(ErrorCode::internal, requestId);
+        }
+        if (!lease) {
+            Log::note("busy");
+            return failure(ErrorCode::busy, requestId);
+        }
     }
-    if (!lease) {
-        Log::note("busy");
-        return failure(ErrorCode::busy, requestId);
-    }
-    if (!recordArmed(clips)) {
+
+    // Until the drag is made and its reply written, every record moved to armed goes back on
+    // the way out, whether the ARM is refused or runs out of memory.
+    std::size_t recorded = 0;
+    Rollback putBack([&] { unrecordArmed(std::span(clips).first(recorded)); });
+    if (!recordArmed(clips, recorded)) {
+        putBack.now();
         Log::note("record-arm-failed");
         return failure(ErrorCode::internal, requestId);
     }
@@ -63,37 +101,46 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
     std::string token = environment_.random.base64URL(16);
     std::string marker = Takeover::marker(session.id, token);
     const std::int64_t baseline = environment_.board.changeCount();
-    armed_ =
-        std::make_unique<ArmedDrag>(std::move(token), std::move(marker), std::move(clips), isList,
-                                    std::move(*lease), now + limits.armLease, baseline);
+    // The drag gets a copy: the list stays whole for putting the records back until the end.
+    auto drag = std::make_unique<ArmedDrag>(std::move(token), std::move(marker),
+                                            std::vector<ArmedClip>(clips), isList,
+                                            std::move(*lease), now + limits.armLease, baseline);
+    std::string reply = armedReply(requestId, *drag);
     Log::note("armed");
-    return armedReply(requestId, *armed_);
+    armed_ = std::move(drag);
+    putBack.dismiss();
+    return reply;
 }
 
-bool HostSession::recordArmed(std::vector<ArmedClip>& clips) {
+bool HostSession::recordArmed(std::vector<ArmedClip>& clips, std::size_t& recorded) {
     const double retainFrom = environment_.clock.wallNow() + environment_.limits.retention;
-    std::vector<std::optional<double>> retainedBefore;
     for (ArmedClip& clip : clips) {
         OwnedEntry& entry = *clip.entry;
         // Read only now: ending the drag armed before may just have put the record back.
         clip.stateBeforeArm = entry.record().state;
-        retainedBefore.push_back(entry.record().retainUntil);
+        clip.retainedBeforeArm = entry.record().retainUntil;
         const EntryState armedState =
             clip.stateBeforeArm == EntryState::prepared ? EntryState::armed : clip.stateBeforeArm;
         const double retainUntil = std::max(entry.record().retainUntil.value_or(0), retainFrom);
-        if (updateRecord(entry, armedState, retainUntil)) {
-            continue;
+        if (!updateRecord(entry, armedState, retainUntil)) {
+            return false;
         }
-        // A refused ARM arms nothing: the records armed so far go back to what they were.
-        for (std::size_t index = 0; index + 1 < retainedBefore.size(); ++index) {
-            if (!updateRecord(*clips[index].entry, clips[index].stateBeforeArm,
-                              retainedBefore[index])) {
-                Log::note("record-unarm-failed");
-            }
-        }
-        return false;
+        ++recorded;
     }
     return true;
+}
+
+void HostSession::unrecordArmed(std::span<const ArmedClip> clips) noexcept {
+    for (const ArmedClip& clip : clips) {
+        bool restored = false;
+        try {
+            restored = updateRecord(*clip.entry, clip.stateBeforeArm, clip.retainedBeforeArm);
+        } catch (const std::bad_alloc&) {
+        }
+        if (!restored) {
+            Log::note("record-unarm-failed");
+        }
+    }
 }
 
 bool HostSession::isArmedWith(const std::vector<ArmedClip>& clips) const {
@@ -165,14 +212,19 @@ std::unique_ptr<ArmedDrag> HostSession::finishArm() {
     return drag;
 }
 
-void HostSession::endArm() {
-    const std::unique_ptr<ArmedDrag> drag = finishArm();
+ArmLease HostSession::disarm() {
+    const std::unique_ptr<ArmedDrag> drag = std::move(armed_);
     for (const ArmedClip& clip : drag->clips) {
         if (clip.stateBeforeArm == EntryState::prepared &&
             !updateRecord(*clip.entry, EntryState::prepared, std::nullopt)) {
             Log::note("record-unarm-failed");
         }
     }
+    return std::move(drag->lease);
+}
+
+void HostSession::endArm() {
+    disarm().release();
 }
 
 std::string HostSession::published(std::unique_ptr<ArmedDrag> drag) {

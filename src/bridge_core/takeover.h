@@ -18,13 +18,14 @@
 namespace quenra {
 
 // A clip an armed drag carries: its entry (the preparation that holds the entry's owner lock
-// outlives the drag), what the drag's messages name it by, and the record's state before
-// arming; a drag that ends unpublished restores `prepared`.
+// outlives the drag), what the drag's messages name it by, and the record's state and retention
+// before arming; a drag that ends unpublished restores `prepared`, a refused ARM both.
 struct ArmedClip {
     std::shared_ptr<OwnedEntry> entry;
     std::string clipId;
     std::int64_t generation = 0;
     EntryState stateBeforeArm = EntryState::prepared;
+    std::optional<double> retainedBeforeArm = std::nullopt;
 };
 
 class ArmedDrag {

@@ -153,6 +153,34 @@ TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
     EXPECT_TRUE(harness.session.tick().empty());
 }
 
+TEST(HostSessionArm, ASwitchMovesTheLeaseAndOneThatFailsLeavesNothingArmed) {
+    DragFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    fixture.armWithToken();
+    const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
+    // Nothing can take the lock file afresh any more: only the held lease can serve the switch.
+    const std::string lock = harness.cache.armLockURL();
+    std::filesystem::rename(lock, lock + ".moved");
+    std::filesystem::create_symlink(lock + ".moved", lock);
+    EXPECT_EQ(harness.arm(other).at("type"), "ARMED");
+    EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
+
+    // Switching back fails at the record: the drag that was armed ends all the same.
+    const std::string before = harness.recordText(fixture.preparedId);
+    harness.random.script(std::vector<std::uint8_t>(8, 0x02));  // the other record put back
+    failNextRecordWrite(harness, fixture.preparedId);
+    const auto [reply, log] = harness.sendLogged(harness.armRequest(fixture.prepared));
+    EXPECT_EQ(codeOf(reply), "INTERNAL");
+    EXPECT_EQ(log, "quenra-native-host: record-arm-failed\nquenra-native-host: internal-error\n");
+    EXPECT_FALSE(harness.session.isWatching());
+    EXPECT_EQ(harness.recordText(fixture.preparedId), before);
+    EXPECT_EQ(harness.record(idOf(other)).at("state"), "prepared");
+    EXPECT_TRUE(harness.session.tick().empty());
+    std::filesystem::remove(lock);
+    std::filesystem::rename(lock + ".moved", lock);
+    EXPECT_TRUE(fixture.leaseIsFree());
+}
+
 TEST(HostSessionArm, AnotherHolderOfTheArmLockMakesItBusy) {
     struct Case {
         const char* name;
@@ -582,6 +610,24 @@ TEST(HostSessionArmList, ARecordThatCannotBeArmedPutsTheOthersBack) {
         EXPECT_FALSE(record.contains("retainUntil"));
     }
     EXPECT_EQ(harness.recordText(idOf(fixture.third)), before[2]);
+}
+
+TEST(HostSessionArmList, AChangedFileAnywhereInTheListFailsTheDragAndClaimsNothing) {
+    ListFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    const std::vector<const boost::json::object*> order = {&fixture.prepared, &fixture.second,
+                                                           &fixture.third};
+    const std::string token(fixture.armList(order).at("token").as_string());
+    const std::string path =
+        harness.session.preparations().at(idOf(fixture.third)).entry->fileURL();
+    std::filesystem::resize_file(path, 10);
+    harness.board.beginChromeDrag(fixture.marker());
+    EXPECT_THAT(harness.session.tick(),
+                ElementsAre("{\"code\":\"INTERNAL\"," + envelope + R"(,"token":")" + token +
+                            R"(","type":"DRAG_FAILED"})"));
+    EXPECT_TRUE(harness.board.claimedPaths.empty());
+    EXPECT_FALSE(harness.session.isWatching());
+    EXPECT_TRUE(fixture.leaseIsFree());
 }
 
 TEST(HostSessionArmList, SixteenClipsAtEveryLimitFitInTheirReplies) {

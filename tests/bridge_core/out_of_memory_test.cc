@@ -90,5 +90,48 @@ TEST(OutOfMemory, ARequestWhoseAnswerRunsOutIsAnsweredInternalWithItsId) {
     }
 }
 
+// An ARM of three clips that runs out of memory anywhere, records half moved included, arms
+// nothing: every record stays prepared and the lease free, until an attempt gets through.
+TEST(OutOfMemory, AnArmThatRunsOutLeavesNoRecordArmed) {
+    testing::SessionHarness harness;
+    harness.bind();
+    std::vector<std::string> ids;
+    boost::json::array clips;
+    for (int variant = 1; variant <= 3; ++variant) {
+        const boost::json::object prepared =
+            harness.prepare("clip-" + std::to_string(variant), 1, testing::makeClip(variant));
+        ids.emplace_back(prepared.at("preparedId").as_string());
+        boost::json::object clip;
+        for (const char* key : {"preparedId", "clipId", "generation", "sha256"}) {
+            clip[key] = prepared.at(key);
+        }
+        clips.push_back(std::move(clip));
+    }
+    for (std::uint64_t failing = 1;; ++failing) {
+        SCOPED_TRACE(failing);
+        boost::json::object request = harness.request("ARM");
+        request["clips"] = clips;
+        ReadRequest read = readFrame(boost::json::serialize(request));
+        faults::failNth(failing);
+        const std::vector<std::string> replies = harness.session.receive(std::move(read));
+        faults::clear();
+        ASSERT_EQ(replies.size(), 1u);
+        const boost::json::object reply = boost::json::parse(replies[0]).as_object();
+        if (reply.at("type") == "ARMED") {
+            EXPECT_GT(failing, 1u);
+            for (const std::string& id : ids) {
+                EXPECT_EQ(harness.record(id).at("state"), "armed");
+            }
+            break;
+        }
+        EXPECT_EQ(reply.at("code"), "INTERNAL");
+        EXPECT_FALSE(harness.session.isWatching());
+        EXPECT_TRUE(ArmLease::acquire(harness.cache.armLockURL()).has_value());
+        for (const std::string& id : ids) {
+            EXPECT_EQ(harness.record(id).at("state"), "prepared") << id;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace quenra

@@ -36,10 +36,11 @@ struct PollFixture {
             harness.session.preparations().at(std::string(prepared.at("preparedId").as_string()));
         harness.clock.setMonotonic(1000.0);
         std::optional<ArmLease> lease = ArmLease::acquire(harness.cache.armLockURL());
-        drag.emplace(
-            token, Takeover::marker(testing::browserSession.id, token),
-            std::vector{ArmedClip{preparation.entry, preparation.clipId, preparation.generation}},
-            false, std::move(*lease), 1010.0, harness.board.count);
+        drag.emplace(token, Takeover::marker(testing::browserSession.id, token),
+                     std::vector{ArmedClip{.entry = preparation.entry,
+                                           .clipId = preparation.clipId,
+                                           .generation = preparation.generation}},
+                     false, std::move(*lease), 1010.0, harness.board.count);
     }
 
     PollOutcome poll() { return Takeover::poll(*drag, environment); }
