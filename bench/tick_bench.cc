@@ -166,9 +166,9 @@ void pollNewCount(benchmark::State& state, ArmedHost& host) {
     if (!lease) {
         std::abort();
     }
-    const auto drag =
-        std::make_unique<ArmedDrag>(armed.token, armed.marker, armed.clips, armed.isList,
-                                    std::move(*lease), armed.deadline, armed.lastSeen);
+    const auto drag = std::make_unique<ArmedDrag>(armed.token, armed.marker, armed.clips,
+                                                  armed.isList, std::move(*lease), RecordBatch{},
+                                                  armed.deadline, armed.lastSeen);
     const std::int64_t before = drag->lastSeen;
     const HostSession::Environment environment{*host.cache, *host.board, *host.mouse, host.clock,
                                                host.random, host.limits, Platform{}};

@@ -293,6 +293,13 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
 }
 
 void Cache::update(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil) {
+    RecordBatch batch;
+    stage(batch, entry, state, retainUntil);
+    commit(batch);
+}
+
+void Cache::stage(RecordBatch& batch, OwnedEntry& entry, EntryState state,
+                  std::optional<double> retainUntil) {
     EntryRecord next = entry.record_;
     next.state = state;
     next.touchedAt = clock_->wallNow();
@@ -301,11 +308,40 @@ void Cache::update(OwnedEntry& entry, EntryState state, std::optional<double> re
     if (!encoded) {
         throw CacheFailure::io("encode");
     }
+    // Room first, so that a full vector cannot drop a temporary already written.
+    batch.staged_.reserve(batch.staged_.size() + 1);
+    Files::Staged file = Files::stage(entry.directory_ + "/entry.json", bytesOf(*encoded),
+                                      ".entry.json." + random_->hex(8));
+    batch.staged_.push_back({&entry, std::move(next), std::move(file)});
+}
+
+void Cache::commit(RecordBatch& batch) {
     // Only the owner rewrites a record; readers in other processes see the old or the new
-    // record whole because the temporary is renamed over it.
-    Files::replace(entry.directory_ + "/entry.json", bytesOf(*encoded),
-                   ".entry.json." + random_->hex(8));
-    entry.record_ = std::move(next);
+    // record whole because the flushed temporary is renamed over it.
+    std::vector<RecordBatch::Staged>& staged = batch.staged_;
+    std::size_t placed = 0;
+    const auto flushFolders = [&] {
+        for (std::size_t index = 0; index < placed; ++index) {
+            Files::flushDirectory(staged[index].entry->directory_);
+        }
+        staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(placed));
+    };
+    try {
+        for (RecordBatch::Staged& record : staged) {
+            Files::flush(record.file);
+        }
+        for (; placed < staged.size(); ++placed) {
+            Files::putInPlace(staged[placed].file);
+            staged[placed].entry->record_ = std::move(staged[placed].record);
+        }
+    } catch (const FileFailure&) {
+        flushFolders();
+        for (RecordBatch::Staged& record : staged) {
+            record.file.discard();
+        }
+        throw;
+    }
+    flushFolders();
 }
 
 bool Cache::isIntact(const OwnedEntry& entry) const {

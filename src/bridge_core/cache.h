@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge_core/entry_record.h"
 #include "bridge_core/files.h"
@@ -60,6 +61,30 @@ class OwnedEntry {
     EntryRecord record_;
     FileIdentity identity_;
     Descriptor lock_;
+};
+
+// Record rewrites made durable together: each new record is written beside its entry's record
+// first; commit then flushes them all, renames each over its record and flushes each folder.
+// Until commit, the records on disk and in the entries are the old ones; destroying a batch
+// removes what it did not put in place.
+class RecordBatch {
+  public:
+    RecordBatch() = default;
+    RecordBatch(RecordBatch&&) noexcept = default;
+    RecordBatch& operator=(RecordBatch&&) noexcept = default;
+
+    bool empty() const { return staged_.empty(); }
+    std::size_t size() const { return staged_.size(); }
+
+  private:
+    friend class Cache;
+    struct Staged {
+        // The entry outlives the batch: its owner holds both.
+        OwnedEntry* entry;
+        EntryRecord record;
+        Files::Staged file;
+    };
+    std::vector<Staged> staged_;
 };
 
 struct SweepReport {
@@ -131,6 +156,16 @@ class Cache {
     // removes it). Throws the failing step's FileFailure, or CacheFailure::io("encode") for a
     // time JSON cannot hold; on failure neither the disk nor entry.record() changes.
     void update(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil);
+
+    // update in two halves, for many records at once. stage writes the new record into the
+    // batch (throwing as update does; a failed stage adds nothing); commit flushes every staged
+    // record, then puts each in place, then flushes their folders, so the flushes of a whole
+    // batch wait for the disk together, and the batch is empty afterwards. A commit that fails
+    // throws the FileFailure and leaves in the batch the records it did not put in place, their
+    // temporaries removed: a failed flush puts none in place, a failed rename those after it.
+    void stage(RecordBatch& batch, OwnedEntry& entry, EntryState state,
+               std::optional<double> retainUntil);
+    void commit(RecordBatch& batch);
 
     // The clip file is still the regular file, owned by us, that create wrote.
     bool isIntact(const OwnedEntry& entry) const;

@@ -93,16 +93,16 @@ int openRetrying(int directory, const std::string& path, int flags, mode_t mode 
     return opened;
 }
 
-// Creates name exclusively in directory, writes bytes, flushes them if asked and closes the file.
-// A failure after the open leaves the partly written file for the caller.
-void writeNewAt(int directory, const std::string& name, ByteView bytes, Files::NewFile how) {
+// Creates name exclusively in directory with the exact mode and writes bytes, leaving the file
+// open. A failure after the open leaves the partly written file for the caller.
+Descriptor writeOpenAt(int directory, const std::string& name, ByteView bytes, unsigned mode) {
     Descriptor file(
         openRetrying(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.isOpen()) {
         throw FileFailure("open", errno, name);
     }
     // Set whatever the mode came to: a umask may have taken the owner's own bits away.
-    if (::fchmod(file.get(), static_cast<mode_t>(how.mode)) != 0) {
+    if (::fchmod(file.get(), static_cast<mode_t>(mode)) != 0) {
         throw FileFailure("chmod", errno, name);
     }
     try {
@@ -110,6 +110,12 @@ void writeNewAt(int directory, const std::string& name, ByteView bytes, Files::N
     } catch (const FileFailure& failure) {
         throw FileFailure("write", failure.errorNumber(), name);
     }
+    return file;
+}
+
+// writeOpenAt, then flushes the bytes if asked and closes the file.
+void writeNewAt(int directory, const std::string& name, ByteView bytes, Files::NewFile how) {
+    Descriptor file = writeOpenAt(directory, name, bytes, how.mode);
     if (how.flushed && ::fsync(file.get()) != 0) {
         throw FileFailure("fsync", errno, name);
     }
@@ -223,6 +229,70 @@ void Files::replaceAt(int directory, const std::string& name, ByteView bytes,
     if (how.flushed) {
         flushDirectoryAt(directory);
     }
+}
+
+Files::Staged& Files::Staged::operator=(Staged&& other) noexcept {
+    if (this != &other) {
+        discard();
+        directory_ = std::move(other.directory_);
+        file_ = std::move(other.file_);
+        name_ = std::move(other.name_);
+        temporaryName_ = std::move(other.temporaryName_);
+    }
+    return *this;
+}
+
+Files::Staged::~Staged() {
+    discard();
+}
+
+void Files::Staged::discard() noexcept {
+    // Only a staging still holding its file owns the temporary: put in place, or moved from, it
+    // holds none.
+    if (file_.isOpen()) {
+        file_.reset();
+        ::unlinkat(directory_.get(), temporaryName_.c_str(), 0);
+    }
+}
+
+Files::Staged Files::stage(const std::string& path, ByteView bytes,
+                           const std::string& temporaryName, unsigned mode) {
+    const std::string directoryPath = parentOf(path);
+    Staged staged;
+    staged.directory_.reset(
+        openRetrying(AT_FDCWD, directoryPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!staged.directory_.isOpen()) {
+        throw FileFailure("open", errno, directoryPath);
+    }
+    staged.name_ = nameOf(path);
+    staged.temporaryName_ = temporaryName;
+    try {
+        staged.file_ = writeOpenAt(staged.directory_.get(), temporaryName, bytes, mode);
+    } catch (const FileFailure& failure) {
+        // The temporary is ours only when the exclusive open succeeded.
+        if (failure.operation() != "open") {
+            ::unlinkat(staged.directory_.get(), temporaryName.c_str(), 0);
+        }
+        throw;
+    }
+    return staged;
+}
+
+void Files::flush(Staged& staged) {
+    if (::fsync(staged.file_.get()) != 0) {
+        throw FileFailure("fsync", errno, staged.temporaryName_);
+    }
+}
+
+void Files::putInPlace(Staged& staged) {
+    if (::renameat(staged.directory_.get(), staged.temporaryName_.c_str(), staged.directory_.get(),
+                   staged.name_.c_str()) != 0) {
+        const int code = errno;
+        staged.discard();
+        throw FileFailure("rename", code, staged.name_);
+    }
+    // Renamed: the descriptor no longer stands for a temporary to remove.
+    staged.file_.reset();
 }
 
 ByteBuffer Files::readBounded(const std::string& path, std::int64_t maxBytes) {

@@ -130,6 +130,43 @@ void replace(const std::string& path, ByteView bytes, const std::string& tempora
 void replaceAt(int directory, const std::string& name, ByteView bytes,
                const std::string& temporaryName, NewFile how = {});
 
+// A replacement written beside the file it replaces and still open, not yet flushed: several
+// of them are flushed, then put in place, together (one wait for the disk where one replace
+// each would wait once per file). Destroying it removes the temporary unless it was put in place.
+class Staged {
+  public:
+    Staged(Staged&& other) noexcept = default;
+    Staged& operator=(Staged&& other) noexcept;
+    Staged(const Staged&) = delete;
+    Staged& operator=(const Staged&) = delete;
+    ~Staged();
+
+    // Removes the temporary now, unless it was put in place. Safe to repeat.
+    void discard() noexcept;
+
+  private:
+    friend Staged stage(const std::string&, ByteView, const std::string&, unsigned);
+    friend void flush(Staged&);
+    friend void putInPlace(Staged&);
+    Staged() = default;
+
+    Descriptor directory_;
+    Descriptor file_;
+    std::string name_;
+    std::string temporaryName_;
+};
+
+// Writes bytes to a new file temporaryName (exact mode) beside path, keeping it open. On failure
+// nothing is left and the step's FileFailure is thrown.
+Staged stage(const std::string& path, ByteView bytes, const std::string& temporaryName,
+             unsigned mode = 0600);
+// Flushes the staged bytes to disk. Throws ("fsync", errno); the temporary stays staged.
+void flush(Staged& staged);
+// Renames the flushed temporary over its file, which readers then see whole. Throws ("rename",
+// errno) and removes the temporary. The directory is not flushed: flushDirectory does that once
+// for every rename made in it.
+void putInPlace(Staged& staged);
+
 // A regular file opened for reading, with its size and permission bits when it was opened.
 struct OpenFile {
     Descriptor descriptor;

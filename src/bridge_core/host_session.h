@@ -103,17 +103,16 @@ class HostSession final : public ServedSession {
     // preparation (unknownPrepared) or another generation or content (stale).
     std::optional<ErrorCode> findClips(std::span<const ArmRequest> requested,
                                        std::vector<ArmedClip>& clips) const;
-    // Moves every clip's record to armed, noting each one's state and retention before; false
-    // when one cannot be written. recorded counts the records moved, for unrecordArmed.
-    bool recordArmed(std::vector<ArmedClip>& clips, std::size_t& recorded);
-    // Puts each clip's record back to what it was before arming; a record that cannot be
-    // rewritten is logged and left.
-    void unrecordArmed(std::span<const ArmedClip> clips) noexcept;
+    // Stages every clip's armed record, noting each one's state before; false when one cannot
+    // be written (the batch then takes back what it holds).
+    bool stageArmed(std::vector<ArmedClip>& clips, RecordBatch& records);
     // The armed drag is of exactly these prepared clips, in this order.
     bool isArmedWith(const std::vector<ArmedClip>& clips) const;
     std::string armedReply(const std::string& requestId, const ArmedDrag& drag);
     // Records every clip of a claimed drag as published; its PUBLISHED event.
     std::string published(std::unique_ptr<ArmedDrag> drag);
+    // Ends a drag whose files were not claimed: its DRAG_FAILED event.
+    std::vector<std::string> dragFailed(std::unique_ptr<ArmedDrag> drag, ErrorCode code);
     // Takes the armed drag out and gives its lease up; every record stays as it is (a drag
     // that was published or failed).
     std::unique_ptr<ArmedDrag> finishArm();
@@ -123,8 +122,18 @@ class HostSession final : public ServedSession {
     // disarm, giving the lease up.
     void endArm();
     bool isArmedOn(const Preparation& preparation) const;
-    // Cache::update, false when it threw; the record is then unchanged on disk and in memory.
-    bool updateRecord(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil);
+    // A record a drag's end rewrites.
+    struct RecordChange {
+        OwnedEntry* entry;
+        EntryState state;
+        std::optional<double> retainUntil;
+    };
+    // Rewrites the records in one batch; each record that does not reach the disk is logged
+    // with note and left as it was.
+    void rewriteRecords(std::span<const RecordChange> changes, std::string_view note);
+    // Runs a Cache step, false when it threw a FileFailure or CacheFailure.
+    template <typename Step>
+    static bool attempt(Step step);
 
     struct PrepareAttempt {
         double time = 0;

@@ -11,6 +11,18 @@
 
 namespace quenra {
 
+template <typename Step>
+bool HostSession::attempt(Step step) {
+    try {
+        step();
+        return true;
+    } catch (const FileFailure&) {
+        return false;
+    } catch (const CacheFailure&) {
+        return false;
+    }
+}
+
 std::optional<ErrorCode> HostSession::findClips(std::span<const ArmRequest> requested,
                                                 std::vector<ArmedClip>& clips) const {
     for (const ArmRequest& request : requested) {
@@ -29,33 +41,6 @@ std::optional<ErrorCode> HostSession::findClips(std::span<const ArmRequest> requ
     }
     return std::nullopt;
 }
-
-namespace {
-
-// Runs undo when it goes out of scope, unless dismissed first: what a refused ARM, or one that
-// runs out of memory half way, must take back.
-template <typename Undo>
-class Rollback {
-  public:
-    explicit Rollback(Undo undo) : undo_(std::move(undo)) {}
-    Rollback(const Rollback&) = delete;
-    Rollback& operator=(const Rollback&) = delete;
-    ~Rollback() { now(); }
-
-    void now() {
-        if (pending_) {
-            pending_ = false;
-            undo_();
-        }
-    }
-    void dismiss() { pending_ = false; }
-
-  private:
-    Undo undo_;
-    bool pending_ = true;
-};
-
-}  // namespace
 
 std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
                              const std::string& requestId, const SessionID& session) {
@@ -88,12 +73,12 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
         }
     }
 
-    // Until the drag is made and its reply written, every record moved to armed goes back on
-    // the way out, whether the ARM is refused or runs out of memory.
-    std::size_t recorded = 0;
-    Rollback putBack([&] { unrecordArmed(std::span(clips).first(recorded)); });
-    if (!recordArmed(clips, recorded)) {
-        putBack.now();
+    // The records stay as they are until the drag's first poll puts the armed ones in place,
+    // all flushed together: the page waits for ARMED, the disk need not hold it up. A record
+    // that cannot even be written refuses the ARM here; the batch takes back what it wrote,
+    // also when the ARM runs out of memory on the way.
+    RecordBatch records;
+    if (!stageArmed(clips, records)) {
         Log::note("record-arm-failed");
         return failure(ErrorCode::internal, requestId);
     }
@@ -101,46 +86,29 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
     std::string token = environment_.random.base64URL(16);
     std::string marker = Takeover::marker(session.id, token);
     const std::int64_t baseline = environment_.board.changeCount();
-    // The drag gets a copy: the list stays whole for putting the records back until the end.
-    auto drag = std::make_unique<ArmedDrag>(std::move(token), std::move(marker),
-                                            std::vector<ArmedClip>(clips), isList,
-                                            std::move(*lease), now + limits.armLease, baseline);
+    auto drag = std::make_unique<ArmedDrag>(std::move(token), std::move(marker), std::move(clips),
+                                            isList, std::move(*lease), std::move(records),
+                                            now + limits.armLease, baseline);
     std::string reply = armedReply(requestId, *drag);
     Log::note("armed");
     armed_ = std::move(drag);
-    putBack.dismiss();
     return reply;
 }
 
-bool HostSession::recordArmed(std::vector<ArmedClip>& clips, std::size_t& recorded) {
+bool HostSession::stageArmed(std::vector<ArmedClip>& clips, RecordBatch& records) {
     const double retainFrom = environment_.clock.wallNow() + environment_.limits.retention;
     for (ArmedClip& clip : clips) {
         OwnedEntry& entry = *clip.entry;
         // Read only now: ending the drag armed before may just have put the record back.
         clip.stateBeforeArm = entry.record().state;
-        clip.retainedBeforeArm = entry.record().retainUntil;
         const EntryState armedState =
             clip.stateBeforeArm == EntryState::prepared ? EntryState::armed : clip.stateBeforeArm;
         const double retainUntil = std::max(entry.record().retainUntil.value_or(0), retainFrom);
-        if (!updateRecord(entry, armedState, retainUntil)) {
+        if (!attempt([&] { environment_.cache.stage(records, entry, armedState, retainUntil); })) {
             return false;
         }
-        ++recorded;
     }
     return true;
-}
-
-void HostSession::unrecordArmed(std::span<const ArmedClip> clips) noexcept {
-    for (const ArmedClip& clip : clips) {
-        bool restored = false;
-        try {
-            restored = updateRecord(*clip.entry, clip.stateBeforeArm, clip.retainedBeforeArm);
-        } catch (const std::bad_alloc&) {
-        }
-        if (!restored) {
-            Log::note("record-unarm-failed");
-        }
-    }
 }
 
 bool HostSession::isArmedWith(const std::vector<ArmedClip>& clips) const {
@@ -184,6 +152,11 @@ std::vector<std::string> HostSession::tick() {
     if (!armed_) {
         return {};
     }
+    if (!armed_->records.empty() && !attempt([&] { environment_.cache.commit(armed_->records); })) {
+        // Whatever did reach the disk stays: armed records only keep their clips longer.
+        Log::note("record-arm-failed");
+        return dragFailed(finishArm(), ErrorCode::internal);
+    }
     const PollOutcome outcome = Takeover::poll(*armed_, environment_);
     switch (outcome.kind) {
         case PollOutcome::Kind::waiting:
@@ -196,14 +169,16 @@ std::vector<std::string> HostSession::tick() {
         }
         case PollOutcome::Kind::published:
             return {published(finishArm())};
-        case PollOutcome::Kind::failed: {
-            const std::unique_ptr<ArmedDrag> drag = finishArm();
-            Log::note("drag-failed");
-            return {event(MessageType::dragFailed,
-                          {{"token", drag->token}, {"code", ErrorCodes::wireText(outcome.code)}})};
-        }
+        case PollOutcome::Kind::failed:
+            return dragFailed(finishArm(), outcome.code);
     }
     return {};
+}
+
+std::vector<std::string> HostSession::dragFailed(std::unique_ptr<ArmedDrag> drag, ErrorCode code) {
+    Log::note("drag-failed");
+    return {event(MessageType::dragFailed,
+                  {{"token", drag->token}, {"code", ErrorCodes::wireText(code)}})};
 }
 
 std::unique_ptr<ArmedDrag> HostSession::finishArm() {
@@ -214,11 +189,15 @@ std::unique_ptr<ArmedDrag> HostSession::finishArm() {
 
 ArmLease HostSession::disarm() {
     const std::unique_ptr<ArmedDrag> drag = std::move(armed_);
-    for (const ArmedClip& clip : drag->clips) {
-        if (clip.stateBeforeArm == EntryState::prepared &&
-            !updateRecord(*clip.entry, EntryState::prepared, std::nullopt)) {
-            Log::note("record-unarm-failed");
+    // Records still staged never moved, and go with the drag.
+    if (drag->records.empty()) {
+        std::vector<RecordChange> changes;
+        for (const ArmedClip& clip : drag->clips) {
+            if (clip.stateBeforeArm == EntryState::prepared) {
+                changes.push_back({clip.entry.get(), EntryState::prepared, std::nullopt});
+            }
         }
+        rewriteRecords(changes, "record-unarm-failed");
     }
     return std::move(drag->lease);
 }
@@ -229,11 +208,13 @@ void HostSession::endArm() {
 
 std::string HostSession::published(std::unique_ptr<ArmedDrag> drag) {
     const double retainUntil = environment_.clock.wallNow() + environment_.limits.retention;
+    std::vector<RecordChange> changes;
+    for (const ArmedClip& clip : drag->clips) {
+        changes.push_back({clip.entry.get(), EntryState::published, retainUntil});
+    }
+    rewriteRecords(changes, "record-publication-failed");
     boost::json::array clips;
     for (const ArmedClip& clip : drag->clips) {
-        if (!updateRecord(*clip.entry, EntryState::published, retainUntil)) {
-            Log::note("record-publication-failed");
-        }
         clips.push_back(boost::json::object{{"preparedId", clip.entry->preparedId()},
                                             {"generation", clip.generation}});
     }
@@ -247,15 +228,21 @@ std::string HostSession::published(std::unique_ptr<ArmedDrag> drag) {
     return event(MessageType::published, {{"token", drag->token}, {"clips", std::move(clips)}});
 }
 
-bool HostSession::updateRecord(OwnedEntry& entry, EntryState state,
-                               std::optional<double> retainUntil) {
-    try {
-        environment_.cache.update(entry, state, retainUntil);
-        return true;
-    } catch (const FileFailure&) {
-        return false;
-    } catch (const CacheFailure&) {
-        return false;
+void HostSession::rewriteRecords(std::span<const RecordChange> changes, std::string_view note) {
+    RecordBatch batch;
+    std::size_t failed = 0;
+    for (const RecordChange& change : changes) {
+        if (!attempt([&] {
+                environment_.cache.stage(batch, *change.entry, change.state, change.retainUntil);
+            })) {
+            ++failed;
+        }
+    }
+    if (!attempt([&] { environment_.cache.commit(batch); })) {
+        failed += batch.size();
+    }
+    for (std::size_t index = 0; index < failed; ++index) {
+        Log::note(note);
     }
 }
 

@@ -14,12 +14,14 @@ bool contains(const std::vector<std::string>& types, const char* type) {
 }  // namespace
 
 ArmedDrag::ArmedDrag(std::string token, std::string marker, std::vector<ArmedClip> clips,
-                     bool isList, ArmLease lease, double deadline, std::int64_t baseline)
+                     bool isList, ArmLease lease, RecordBatch records, double deadline,
+                     std::int64_t baseline)
     : token(std::move(token)),
       marker(std::move(marker)),
       clips(std::move(clips)),
       isList(isList),
       lease(std::move(lease)),
+      records(std::move(records)),
       deadline(deadline),
       lastSeen(baseline) {}
 

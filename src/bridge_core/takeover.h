@@ -18,20 +18,19 @@
 namespace quenra {
 
 // A clip an armed drag carries: its entry (the preparation that holds the entry's owner lock
-// outlives the drag), what the drag's messages name it by, and the record's state and retention
-// before arming; a drag that ends unpublished restores `prepared`, a refused ARM both.
+// outlives the drag), what the drag's messages name it by, and the record's state before arming,
+// which a drag that ends unpublished restores when it was `prepared`.
 struct ArmedClip {
     std::shared_ptr<OwnedEntry> entry;
     std::string clipId;
     std::int64_t generation = 0;
     EntryState stateBeforeArm = EntryState::prepared;
-    std::optional<double> retainedBeforeArm = std::nullopt;
 };
 
 class ArmedDrag {
   public:
     ArmedDrag(std::string token, std::string marker, std::vector<ArmedClip> clips, bool isList,
-              ArmLease lease, double deadline, std::int64_t baseline);
+              ArmLease lease, RecordBatch records, double deadline, std::int64_t baseline);
 
     const std::string token;
     const std::string marker;
@@ -41,6 +40,10 @@ class ArmedDrag {
     const bool isList;
     // The per-user arm lock, held exactly while this drag is armed.
     ArmLease lease;
+    // The clips' armed records, written but not yet in place: the first poll step flushes them
+    // together and puts them in place before it looks at the pasteboard, so no file reaches a
+    // drop target before its record holds it. Empty from then on.
+    RecordBatch records;
     double deadline;
     // The last change count already dealt with; it is not examined again.
     std::int64_t lastSeen;

@@ -229,6 +229,60 @@ TEST_F(CacheTest, AFailedUpdateChangesNeitherTheDiskNorTheEntry) {
     EXPECT_EQ(readFileText(entry.directory() + "/entry.json"), before);
 }
 
+// A batch changes nothing on disk until its commit; a rename that fails half way leaves the
+// records before it placed (and their entries saying so), the rest as they were, and no
+// temporary anywhere. A batch dropped uncommitted takes its temporaries with it.
+TEST_F(CacheTest, ARecordBatchPlacesNothingUntilCommitAndStopsAtAFailedRename) {
+    std::vector<OwnedEntry> entries;
+    std::vector<std::string> before;
+    for (const char* name : {"a.mid", "b.mid", "c.mid"}) {
+        entries.push_back(cache().create(clip, name, digest));
+        before.push_back(readFileText(entries.back().directory() + "/entry.json"));
+    }
+    const auto names = [&](const OwnedEntry& entry) { return sortedNames(entry.directory()); };
+    const auto recordOf = [&](std::size_t index) {
+        return readFileText(entries[index].directory() + "/entry.json");
+    };
+    {
+        RecordBatch dropped;
+        cache().stage(dropped, entries[0], EntryState::armed, startWall + 5);
+        EXPECT_EQ(names(entries[0]).size(), 4u) << "the staged temporary beside the record";
+    }
+    EXPECT_EQ(names(entries[0]), (std::vector<std::string>{"a.mid", "entry.json", "owner.lock"}));
+
+    clock.advanceWall(3);
+    RecordBatch batch;
+    for (OwnedEntry& entry : entries) {
+        cache().stage(batch, entry, EntryState::armed, startWall + 5);
+    }
+    EXPECT_EQ(batch.size(), 3u);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        EXPECT_EQ(recordOf(index), before[index]);
+        EXPECT_EQ(entries[index].record().state, EntryState::prepared);
+    }
+    // The second record's name now holds a folder with something in it: no rename replaces it.
+    const std::string blocked = entries[1].directory() + "/entry.json";
+    std::filesystem::remove(blocked);
+    std::filesystem::create_directory(blocked);
+    writeFileText(blocked + "/inside", "");
+    try {
+        cache().commit(batch);
+        ADD_FAILURE() << "a rename over a folder succeeded";
+    } catch (const FileFailure& failure) {
+        EXPECT_EQ(failure.operation(), "rename");
+    }
+    EXPECT_EQ(batch.size(), 2u) << "the records it did not place";
+    EXPECT_EQ(EntryRecord::decode(recordOf(0)), entries[0].record());
+    EXPECT_EQ(entries[0].record().state, EntryState::armed);
+    EXPECT_EQ(entries[0].record().touchedAt, startWall + 3);
+    EXPECT_EQ(entries[1].record().state, EntryState::prepared);
+    EXPECT_EQ(recordOf(2), before[2]);
+    EXPECT_EQ(entries[2].record().state, EntryState::prepared);
+    for (const OwnedEntry& entry : entries) {
+        EXPECT_EQ(names(entry).size(), 3u) << entry.directory();
+    }
+}
+
 TEST_F(CacheTest, ACollidingIdFailsTheRenameAndLeavesNoStaging) {
     random.script(idBytes(0x42));
     OwnedEntry first = cache().create(clip, "a.mid", digest);

@@ -9,6 +9,7 @@
 
 #include "bridge_core/host_session.h"
 #include "support/child_process.h"
+#include "support/directory_listing.h"
 #include "support/read_request.h"
 #include "support/session_harness.h"
 
@@ -84,6 +85,9 @@ TEST(HostSessionArm, AnswersArmedAndMarksTheRecord) {
             tokenText + R"(","type":"ARMED"})"));
     EXPECT_TRUE(harness.session.isWatching());
     EXPECT_FALSE(fixture.leaseIsFree());
+    // The record moves on the drag's first poll, before anything can claim the file.
+    EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
+    EXPECT_TRUE(harness.session.tick().empty());
     const boost::json::object record = harness.record(fixture.preparedId);
     EXPECT_EQ(record.at("state"), "armed");
     EXPECT_EQ(record.at("retainUntil").to_number<double>(), 1'750'000'000.0 + 86400.0);
@@ -143,26 +147,29 @@ TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
     fixture.armWithToken();
+    EXPECT_TRUE(harness.session.tick().empty());
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     const boost::json::object armed = harness.arm(other);
     EXPECT_NE(armed.at("token"), boost::json::value(tokenText));
     EXPECT_EQ(harness.session.armed()->clips.front().entry->preparedId(), idOf(other));
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
     EXPECT_FALSE(harness.record(fixture.preparedId).contains("retainUntil"));
-    EXPECT_EQ(harness.record(idOf(other)).at("state"), "armed");
     EXPECT_TRUE(harness.session.tick().empty());
+    EXPECT_EQ(harness.record(idOf(other)).at("state"), "armed");
 }
 
 TEST(HostSessionArm, ASwitchMovesTheLeaseAndOneThatFailsLeavesNothingArmed) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
     fixture.armWithToken();
+    EXPECT_TRUE(harness.session.tick().empty());
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     // Nothing can take the lock file afresh any more: only the held lease can serve the switch.
     const std::string lock = harness.cache.armLockURL();
     std::filesystem::rename(lock, lock + ".moved");
     std::filesystem::create_symlink(lock + ".moved", lock);
     EXPECT_EQ(harness.arm(other).at("type"), "ARMED");
+    EXPECT_TRUE(harness.session.tick().empty());
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "prepared");
 
     // Switching back fails at the record: the drag that was armed ends all the same.
@@ -351,10 +358,42 @@ TEST(HostSessionTick, APublicationWhoseRecordCannotBeWrittenIsStillReported) {
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "armed");
 }
 
+// The armed record reaches its place on the first poll, before the pasteboard is read: one that
+// cannot be put there fails the drag, and no file is offered. A drag ended before its first poll
+// leaves the record exactly as it was.
+TEST(HostSessionTick, AnArmedRecordThatCannotBePlacedFailsTheDragBeforeAnyClaim) {
+    DragFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    const std::string before = harness.recordText(fixture.preparedId);
+    fixture.armWithToken();
+    boost::json::object cancel = harness.request("CANCEL");
+    cancel["token"] = tokenText;
+    EXPECT_EQ(harness.send(cancel).at("wasActive"), true);
+    EXPECT_EQ(harness.recordText(fixture.preparedId), before);
+    EXPECT_EQ(testing::namesIn(harness.entryDirectory(fixture.preparedId)).size(), 3u);
+
+    fixture.armWithToken();
+    const std::string record = harness.entryDirectory(fixture.preparedId) + "/entry.json";
+    std::filesystem::remove(record);
+    std::filesystem::create_directory(record);
+    testing::writeFileText(record + "/inside", "");
+    harness.board.beginChromeDrag(fixture.marker());
+    ::testing::internal::CaptureStderr();
+    const std::vector<std::string> events = harness.session.tick();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "quenra-native-host: record-arm-failed\nquenra-native-host: drag-failed\n");
+    EXPECT_THAT(events, ElementsAre(R"({"code":"INTERNAL",)" + envelope + R"(,"token":")" +
+                                    tokenText + R"(","type":"DRAG_FAILED"})"));
+    EXPECT_TRUE(harness.board.claimedPaths.empty());
+    EXPECT_FALSE(harness.session.isWatching());
+    EXPECT_TRUE(fixture.leaseIsFree());
+}
+
 TEST(HostSessionTick, ADisarmWhoseRecordCannotBeWrittenStillEndsTheDrag) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
     fixture.armWithToken();
+    EXPECT_TRUE(harness.session.tick().empty());
     failNextRecordWrite(harness, fixture.preparedId);
     boost::json::object cancel = harness.request("CANCEL");
     cancel["token"] = tokenText;
@@ -543,6 +582,7 @@ TEST(HostSessionArmList, ArmsEveryClipInOrderRenewsTheSameListAndPublishesThemAl
             R"(","protocolVersion":"1.0","requestId":"req-5",)"
             R"("session":{"epoch":7,"id":"browserSession01xyz"},"token":")" +
             tokenText + R"(","type":"ARMED"})"));
+    EXPECT_TRUE(harness.session.tick().empty());
     for (const auto* clip : order) {
         EXPECT_EQ(harness.record(idOf(*clip)).at("state"), "armed");
     }
@@ -555,6 +595,7 @@ TEST(HostSessionArmList, ArmsEveryClipInOrderRenewsTheSameListAndPublishesThemAl
     EXPECT_EQ(harness.session.armed()->deadline, 1018.0);
     const boost::json::object single = harness.arm(fixture.prepared);
     EXPECT_NE(single.at("token"), boost::json::value(tokenText));
+    EXPECT_TRUE(harness.session.tick().empty());
     EXPECT_EQ(harness.record(idOf(fixture.third)).at("state"), "prepared");
     EXPECT_EQ(harness.record(fixture.preparedId).at("state"), "armed");
 

@@ -407,6 +407,7 @@ TEST(HostSessionShutdown, EndsTheDragAndDeletesThePreparedClip) {
     const boost::json::object prepared = harness.prepare("clip-a", 1, makeClip(1));
     const std::string id(prepared.at("preparedId").as_string());
     harness.arm(prepared);
+    ASSERT_TRUE(harness.session.tick().empty());
     ASSERT_EQ(harness.record(id).at("state"), "armed");
 
     harness.session.shutdown();

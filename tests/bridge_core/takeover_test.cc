@@ -40,7 +40,7 @@ struct PollFixture {
                      std::vector{ArmedClip{.entry = preparation.entry,
                                            .clipId = preparation.clipId,
                                            .generation = preparation.generation}},
-                     false, std::move(*lease), 1010.0, harness.board.count);
+                     false, std::move(*lease), RecordBatch{}, 1010.0, harness.board.count);
     }
 
     PollOutcome poll() { return Takeover::poll(*drag, environment); }

@@ -186,7 +186,8 @@ TEST_F(SymlinkTest, LinkedLockFilesAreNeverOpenedThroughTheLink) {
 // Links with entry-like and staging-like names in entries/, and links inside an abandoned
 // entry in place of its record and clip: long after every expiry, a sweep removes the links it
 // owns and never what they point at; usage never counts the victim. A link in place of an
-// entry's owner lock cannot be opened, so that entry counts as owned and stays.
+// entry's owner lock is a lock no host can hold, so the record judges that entry: it has none,
+// and it goes with the link, never what the link points at.
 TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     makeRoot();
     const std::string entries = root() + "/entries";
@@ -212,10 +213,10 @@ TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     EXPECT_EQ(cache.usage(), (CacheUsage{2, 0})) << "only the real directories count, 0 bytes";
     const SweepReport report = cache.sweep();
     EXPECT_EQ(report.temporariesDeleted, 0);
-    EXPECT_EQ(report.deleted, 1) << "the abandoned directory itself";
-    EXPECT_EQ(report.owned, 1) << "the entry whose lock is a link";
+    EXPECT_EQ(report.deleted, 2) << "the abandoned directory and the one whose lock is a link";
+    EXPECT_EQ(report.owned, 0);
     EXPECT_FALSE(std::filesystem::exists(abandoned));
-    EXPECT_TRUE(std::filesystem::is_symlink(lockLinked + "/owner.lock"));
+    EXPECT_FALSE(std::filesystem::exists(lockLinked));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/" + std::string(32, 'a')));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/.tmp-0123456789abcdef"));
     expectVictimUntouched();
@@ -249,6 +250,7 @@ TEST_F(SymlinkTest, LinksSwappedIntoAnOwnedEntryAreNotFollowed) {
     ASSERT_EQ(::unlink(recordPath.c_str()), 0);
     plant(victim_.join("file"), recordPath);
     EXPECT_EQ(harness.arm(second).at("type").as_string(), "ARMED");
+    EXPECT_TRUE(harness.session.tick().empty());
     EXPECT_FALSE(std::filesystem::is_symlink(recordPath));
     EXPECT_EQ(harness.record(secondId).at("state").as_string(), "armed");
     harness.session.shutdown();

@@ -129,5 +129,96 @@ TEST_F(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntr
     EXPECT_GT(sawEntry, 0);
 }
 
+// A host that stages several records and commits them as one batch, killed at each system
+// call in turn: every record another process reads is whole, the old one or the new one, and
+// what the kill left (temporaries beside the records) goes with the entries in a later sweep.
+TEST_F(CacheProcesses, ARecordBatchKilledAtAnySystemCallLeavesEveryRecordWhole) {
+    constexpr int entries = 3;
+    const auto startBatch = [&] {
+        std::optional<Cache> cache;
+        std::vector<OwnedEntry> owned;
+        SystemClock clock;
+        SystemRandom random;
+        return testing::startTraced(
+            [&] {
+                cache.emplace(root, Limits::standard(), clock, random);
+                for (int index = 0; index < entries; ++index) {
+                    owned.push_back(
+                        cache->create(CacheProcesses::clip, "Song.mid", CacheProcesses::digest));
+                }
+            },
+            [&] {
+                RecordBatch batch;
+                for (OwnedEntry& entry : owned) {
+                    cache->stage(batch, entry, EntryState::armed, clock.wallNow() + 60);
+                }
+                cache->commit(batch);
+                return 0;
+            });
+    };
+    Cache observer(root, Limits::standard(), systemClock, random);
+    const auto sweepAll = [&] {
+        ManualClock later = ManualClock::secondsFromNow(1e6);
+        Cache(root, Limits::standard(), later, random).sweep();
+        ASSERT_TRUE(testing::namesIn(observer.entriesDirectory()).empty());
+    };
+
+    int stops = 0;
+    {
+        ChildProcess counted = startBatch();
+        while (resumeToNextSyscallStop(counted)) {
+            ++stops;
+        }
+        ASSERT_EQ(counted.wait(), 0);
+        ASSERT_GT(stops, 4 * entries) << "tracing saw too few system calls";
+        sweepAll();
+    }
+
+    int sawArmed = 0;
+    int sawPrepared = 0;
+    for (int killAt = 1; killAt <= stops; ++killAt) {
+        SCOPED_TRACE("kill at stop " + std::to_string(killAt));
+        ChildProcess child = startBatch();
+        bool finished = false;
+        for (int stop = 0; stop < killAt && !finished; ++stop) {
+            finished = !resumeToNextSyscallStop(child);
+        }
+        if (finished) {
+            EXPECT_EQ(child.wait(), 0);
+        } else {
+            child.kill(SIGKILL);
+            EXPECT_EQ(child.wait(), 128 + SIGKILL);
+        }
+        const std::vector<std::string> names = testing::namesIn(observer.entriesDirectory());
+        EXPECT_EQ(names.size(), static_cast<std::size_t>(entries));
+        for (const std::string& name : names) {
+            const std::string directory = observer.entriesDirectory() + "/" + name;
+            for (const std::string& item : testing::namesIn(directory)) {
+                EXPECT_TRUE(item == "Song.mid" || item == "entry.json" || item == "owner.lock" ||
+                            (item.starts_with(".entry.json.") && item.size() == 28))
+                    << item;
+            }
+            const auto record = EntryRecord::decode(readFileText(directory + "/entry.json"));
+            ASSERT_TRUE(record) << "a record read half written";
+            EXPECT_EQ(record->preparedId, name);
+            EXPECT_EQ(record->byteLength, static_cast<std::int64_t>(CacheProcesses::clip.size()));
+            if (record->state == EntryState::armed) {
+                ++sawArmed;
+            } else {
+                EXPECT_EQ(record->state, EntryState::prepared);
+                EXPECT_FALSE(finished) << "a finished commit lost a record";
+                ++sawPrepared;
+            }
+        }
+        EXPECT_EQ(observer.sweep().owned, 0) << "a dead process still owns its entries";
+        sweepAll();
+        if (finished) {
+            break;
+        }
+    }
+    EXPECT_GT(sawArmed, 0);
+    EXPECT_GT(sawPrepared, 0);
+}
+
 }  // namespace
 }  // namespace quenra
