@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "bridge_core/entry_lifecycle.h"
 #include "bridge_core/files.h"
 #include "bridge_core/hex.h"
 #include "bridge_core/limits.h"
@@ -400,16 +401,8 @@ SweepReport Cache::sweepWhileLocked() {
             ++report.kept;
             return;
         }
-        double expiry = static_cast<double>(status.changed) + limits_.unreadableRetention;
-        if (const auto& record = read.record) {
-            if (record->state == EntryState::prepared) {
-                expiry = record->touchedAt + limits_.preparedIdle;
-            } else if (record->retainUntil) {
-                expiry = *record->retainUntil;
-            } else {
-                expiry = record->touchedAt + limits_.retention;
-            }
-        }
+        const double expiry =
+            EntryLifecycle::expiry(read.record, static_cast<double>(status.changed), limits_);
         if (now > expiry) {
             Files::removeTree(directory);
             ++report.deleted;

@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "bridge_core/entry_lifecycle.h"
 #include "bridge_core/file_names.h"
 #include "bridge_core/identity.h"
 #include "bridge_core/limits.h"
@@ -274,7 +275,7 @@ std::string HostSession::release(const std::string& preparedId, const std::strin
 
 void HostSession::forget(Preparation& preparation) {
     OwnedEntry& entry = *preparation.entry;
-    if (entry.record().state == EntryState::prepared) {
+    if (EntryLifecycle::onRelease(entry.record().state) == EntryLifecycle::Release::remove) {
         environment_.cache.deleteEntry(entry);
     } else {
         environment_.cache.relinquish(entry);

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "bridge_core/entry_lifecycle.h"
 #include "bridge_core/files.h"
 #include "bridge_core/host_session.h"
 #include "bridge_core/limits.h"
@@ -101,8 +102,7 @@ bool HostSession::stageArmed(std::vector<ArmedClip>& clips, RecordBatch& records
         OwnedEntry& entry = *clip.entry;
         // Read only now: ending the drag armed before may just have put the record back.
         clip.stateBeforeArm = entry.record().state;
-        const EntryState armedState =
-            clip.stateBeforeArm == EntryState::prepared ? EntryState::armed : clip.stateBeforeArm;
+        const EntryState armedState = EntryLifecycle::armed(clip.stateBeforeArm);
         const double retainUntil = std::max(entry.record().retainUntil.value_or(0), retainFrom);
         if (!attempt([&] { environment_.cache.stage(records, entry, armedState, retainUntil); })) {
             return false;
@@ -193,7 +193,7 @@ ArmLease HostSession::disarm() {
     if (drag->records.empty()) {
         std::vector<RecordChange> changes;
         for (const ArmedClip& clip : drag->clips) {
-            if (clip.stateBeforeArm == EntryState::prepared) {
+            if (EntryLifecycle::restoresOnUnpublishedEnd(clip.stateBeforeArm)) {
                 changes.push_back({clip.entry.get(), EntryState::prepared, std::nullopt});
             }
         }
