@@ -11,8 +11,8 @@ quenra_version() {
 }
 
 # The files of the installed bundle, relative to the folder that holds it, one a line: the two
-# programs, plus its Info.plist when the word "plist" is given (the Apple build writes it) and
-# the signature's resource seal when "signed" is.
+# programs and the licence in Resources, plus its Info.plist when the word "plist" is given (the
+# Apple build writes it) and the signature's resource seal when "signed" is.
 quenra_bundle_files() {
     local app="$QUENRA_APP_NAME/Contents" word plist=0 signed=0
     for word in "$@"; do
@@ -24,7 +24,7 @@ quenra_bundle_files() {
     if ((plist)); then
         printf '%s\n' "$app/Info.plist"
     fi
-    printf '%s\n' "$app/MacOS/quenra-bridge-setup" "$app/MacOS/quenra-native-host"
+    printf '%s\n' "$app/MacOS/quenra-bridge-setup" "$app/MacOS/quenra-native-host" "$app/Resources/LICENSE"
     if ((signed)); then
         printf '%s\n' "$app/_CodeSignature/CodeResources"
     fi
