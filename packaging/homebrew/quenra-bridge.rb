@@ -1,13 +1,15 @@
 # The cask of the project's own tap. scripts/package-macos fills in version and sha256 from the
-# zip it makes; a published cask never keeps the all-zero placeholder.
+# zip it makes, and url and homepage from the project's repository (QUENRA_REPOSITORY in
+# scripts/lib/macos.sh), whose release of each version carries the zip; a published cask never
+# keeps the all-zero placeholder nor OWNER/NAME.
 cask "quenra-bridge" do
   version "0.1.0"
   sha256 "0000000000000000000000000000000000000000000000000000000000000000"
 
-  url "https://quenra.ostrell.tech/download/QuenraBridge-#{version}-arm64.zip"
+  url "https://github.com/OWNER/NAME/releases/download/v#{version}/QuenraBridge-#{version}-arm64.zip"
   name "Quenra Bridge"
   desc "Drags MIDI clips built in Chrome into a DAW as real files"
-  homepage "https://quenra.ostrell.tech/"
+  homepage "https://github.com/OWNER/NAME"
 
   depends_on arch: :arm64
   depends_on macos: ">= :sequoia"

@@ -1,8 +1,15 @@
 # shellcheck shell=bash
-# Shared by scripts/mac-test, scripts/package-macos and scripts/mac-acceptance (sourced, not run):
-# the version, the bundle's layout, signing, and printing each command before it runs.
+# Shared by scripts/mac-test, scripts/package-macos, scripts/mac-acceptance and the release
+# scripts (sourced, not run): the version, where releases are published, the bundle's layout,
+# signing, and printing each command before it runs.
 
 QUENRA_APP_NAME="Quenra Bridge.app"
+
+# The project's GitHub repository (owner/name), named here alone: the release workflow publishes
+# each release's assets there (scripts/release-step), and the cask that scripts/package-macos
+# fills in downloads the zip from there. Homebrew finds the project's tap by the same name
+# (owner/name stands for the repository owner/homebrew-name).
+QUENRA_REPOSITORY="ostrell/quenra-bridge"
 
 # The version of both programs and the bundle: CMake's project version (scripts/check-versions
 # keeps the host's Identity and the extension package in step with it).
@@ -10,9 +17,21 @@ quenra_version() {
     sed -n 's/^project(QuenraBridge VERSION \([0-9][0-9.]*\) .*/\1/p' "$1/CMakeLists.txt"
 }
 
+# The package's file name without ".zip", for a version (the cask passes Ruby's #{version}).
+quenra_package_name() {
+    printf 'QuenraBridge-%s-arm64\n' "$1"
+}
+
+# Where the cask downloads the zip: the asset of the release tagged v<version>, in the cask's own
+# Ruby spelling, so that one cask line serves every version.
+quenra_cask_url() {
+    printf 'https://github.com/%s/releases/download/v#{version}/%s.zip\n' "$QUENRA_REPOSITORY" \
+        "$(quenra_package_name '#{version}')"
+}
+
 # The files of the installed bundle, relative to the folder that holds it, one a line: the two
-# programs, plus its Info.plist when the word "plist" is given (the Apple build writes it) and
-# the signature's resource seal when "signed" is.
+# programs and the licence in Resources, plus its Info.plist when the word "plist" is given (the
+# Apple build writes it) and the signature's resource seal when "signed" is.
 quenra_bundle_files() {
     local app="$QUENRA_APP_NAME/Contents" word plist=0 signed=0
     for word in "$@"; do
@@ -24,7 +43,7 @@ quenra_bundle_files() {
     if ((plist)); then
         printf '%s\n' "$app/Info.plist"
     fi
-    printf '%s\n' "$app/MacOS/quenra-bridge-setup" "$app/MacOS/quenra-native-host"
+    printf '%s\n' "$app/MacOS/quenra-bridge-setup" "$app/MacOS/quenra-native-host" "$app/Resources/LICENSE"
     if ((signed)); then
         printf '%s\n' "$app/_CodeSignature/CodeResources"
     fi
