@@ -381,7 +381,7 @@ export class BridgeClient {
      */
     async arm(prepared) {
         if (!Array.isArray(prepared)) {
-            return this.armed(await this.request('ARM', armedClip(prepared)));
+            return this.armRequest(armedClip(prepared));
         }
         const refusal = listRefusal(prepared);
         if (refusal) {
@@ -393,19 +393,33 @@ export class BridgeClient {
                 'NOT_SUPPORTED',
                 'this Quenra Bridge host arms one clip per drag: update it to drag several');
         }
-        return this.armed(await this.request('ARM', {clips: prepared.map(armedClip)}));
+        return this.armRequest({clips: prepared.map(armedClip)});
     }
 
-    // The host holds one armed drag: an ARM that arms another ended the one before without an
-    // event.
-    armed(reply) {
+    // The host holds one armed drag, and an ARM that names other clips ends the one before
+    // without an event, even when the new drag is then refused (BUSY, INTERNAL). So every answer
+    // to an ARM ends the outcomes of the drags before it, except the drag it renews (same token).
+    async armRequest(fields) {
+        let reply;
+        try {
+            reply = await this.request('ARM', fields);
+        } catch (error) {
+            if (error instanceof BridgeError && error.reply) {
+                this.endDragsBefore(null);
+            }
+            throw error;
+        }
+        this.endDragsBefore(reply.token);
+        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
+        return reply;
+    }
+
+    endDragsBefore(renewed) {
         for (const token of [...this.outcomes.keys()]) {
-            if (token !== reply.token) {
+            if (token !== renewed) {
                 this.settle(token, null);
             }
         }
-        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
-        return reply;
     }
 
     // Ends, without an event, the armed drags that carry a clip the host has just let go of.
