@@ -263,7 +263,7 @@ export class BridgeClient {
         this.prepareTurn = Promise.resolve();
         // The PREPAREs the current host may still count against its rate window, oldest first:
         // {bytes, at, answered}, at being when its answer came (Infinity until it does).
-        this.uploads = [];
+        this.counted = [];
     }
 
     /**
@@ -316,7 +316,7 @@ export class BridgeClient {
             await turn;
             // A page preparing many parts at once waits here for the host's window, in turn,
             // instead of being refused.
-            const upload = await this.roomForUpload(bytes.length);
+            const place = await this.placeInWindow(bytes.length);
             reply = this.request(
                 'PREPARE', {
                     clipId: clip.clipId,
@@ -328,11 +328,11 @@ export class BridgeClient {
                 },
                 this.prepareTimeoutMs);
             reply.then((newer) => {
-                this.answered(upload);
+                this.answered(place);
                 // A newer generation replaces the older ones in the host, and ends their drag.
                 this.endDragsOf(
                     (clip) => clip.clipId === newer.clipId && clip.generation < newer.generation);
-            }, () => this.answered(upload));
+            }, () => this.answered(place));
         } finally {
             await turn;
             done();
@@ -344,32 +344,32 @@ export class BridgeClient {
     // one. The host stamps a PREPARE when it reads it, before its answer can arrive here; so a
     // PREPARE counted from its answer leaves this client's window after the host's does. One
     // refused or unanswered still counts: the host counts every one it read.
-    async roomForUpload(bytes) {
+    async placeInWindow(bytes) {
         for (;;) {
             const now = this.now();
-            this.uploads = this.uploads.filter((u) => u.at + rateWindowMs + rateMarginMs > now);
-            const used = this.uploads.reduce((sum, u) => sum + u.bytes, 0);
-            if (this.uploads.length < prepareBurst && used + bytes <= prepareBurstBytes) {
-                const upload = {bytes, at: Infinity, answered: null, answer: null};
-                upload.answered = new Promise((resolve) => {
-                    upload.answer = resolve;
+            this.counted = this.counted.filter((p) => p.at + rateWindowMs + rateMarginMs > now);
+            const used = this.counted.reduce((sum, p) => sum + p.bytes, 0);
+            if (this.counted.length < prepareBurst && used + bytes <= prepareBurstBytes) {
+                const place = {bytes, at: Infinity, answered: null, answer: null};
+                place.answered = new Promise((resolve) => {
+                    place.answer = resolve;
                 });
-                this.uploads.push(upload);
-                return upload;
+                this.counted.push(place);
+                return place;
             }
-            const first = Math.min(...this.uploads.map((u) => u.at));
+            const first = Math.min(...this.counted.map((p) => p.at));
             await (
                 first === Infinity ?
-                    Promise.race(this.uploads.map((u) => u.answered)) :
+                    Promise.race(this.counted.map((p) => p.answered)) :
                     new Promise((resolve) => {
                         setTimeout(resolve, first + rateWindowMs + rateMarginMs - now);
                     }));
         }
     }
 
-    answered(upload) {
-        upload.at = this.now();
-        upload.answer();
+    answered(place) {
+        place.at = this.now();
+        place.answer();
     }
 
     /**
@@ -581,7 +581,7 @@ export class BridgeClient {
         }
         this.connection = null;
         this.hello = null;
-        this.uploads = [];  // the next host starts with an empty window
+        this.counted = [];  // the next host starts with an empty window
         const error = new BridgeError('DISCONNECTED', text);
         for (const pending of connection.pending.values()) {
             clearTimeout(pending.timer);
