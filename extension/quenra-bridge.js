@@ -493,8 +493,16 @@ export class BridgeClient {
     // upload in the host unless the host has already ended it.
     async upload(source, {clipId, generation, name, format, onProgress, signal}) {
         const byteLength = source.size;
-        // uploadId and connection are set once the host holds the upload.
-        const open = {clipId, generation, uploadId: null, connection: null, superseded: false};
+        // uploadId and connection are set once the host holds the upload; preparedId once it
+        // holds the prepared clip instead.
+        const open = {
+            clipId,
+            generation,
+            uploadId: null,
+            preparedId: null,
+            connection: null,
+            superseded: false,
+        };
         const replaced = () =>
             new BridgeError('STALE', `a newer generation of ${clipId} replaced this upload`);
         const stopIfEnded = () => {
@@ -526,16 +534,18 @@ export class BridgeClient {
                     this.prepareTimeoutMs);
                 offset = end;
                 if (offset === byteLength) {
-                    const prepared = this.uploaded(open, reply, signal);
+                    const prepared = this.uploaded(open, reply);
+                    signal?.throwIfAborted();
                     onProgress?.({received: offset, byteLength});
                     return prepared;
                 }
                 onProgress?.({received: offset, byteLength});
             }
         } catch (error) {
-            const stale = open.superseded && error.code !== 'DISCONNECTED';
-            if (open.uploadId && !stale && !hostEnds.has(error.code)) {
-                this.releaseQuietly(open.connection, open.uploadId);
+            const held = open.preparedId ?? open.uploadId;
+            const stale = open.superseded && !open.preparedId && error?.code !== 'DISCONNECTED';
+            if (held && !stale && !hostEnds.has(error?.code)) {
+                this.releaseQuietly(open.connection, held);
             }
             throw stale ? replaced() : error;
         } finally {
@@ -581,17 +591,14 @@ export class BridgeClient {
         }
     }
 
-    // The last chunk's reply: the prepared clip, unless the caller gave up meanwhile.
-    uploaded(open, reply, signal) {
+    // The last chunk's reply: the prepared clip.
+    uploaded(open, reply) {
         if (reply.type !== 'PREPARED') {
             throw new BridgeError('INTERNAL', `the last chunk was answered ${reply.type}`, reply);
         }
-        open.uploadId = null;  // the host holds a prepared clip now, not an upload
+        open.uploadId = null;
+        open.preparedId = reply.preparedId;
         this.supersede(reply);
-        if (signal?.aborted) {
-            this.releaseQuietly(open.connection, reply.preparedId);
-            throw signal.reason;
-        }
         return reply;
     }
 

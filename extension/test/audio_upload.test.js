@@ -310,6 +310,37 @@ test('an abort rejects at once and releases what the host holds for the upload',
     assert.equal(runtime.ports.length, 0);
 });
 
+test('a progress listener that throws ends the upload with its error, released', async () => {
+    // It throws after the first chunk (the upload is open) or after the last (the clip is
+    // prepared, under another id here).
+    for (const [throwsAt, released] of [[1000, uploadId], [2500, 'b'.repeat(32)]]) {
+        const {bridge, port} = await connected();
+        const failure = new Error('the page went away');
+        const call = bridge.prepareAudio(wavBytes(2500), {
+            ...clip,
+            onProgress: ({received}) => {
+                if (received === throwsAt) {
+                    throw failure;
+                }
+            },
+        });
+        const request = await port.next();
+        uploading(port, request, uploadId, 1000);
+        let message = await port.next();
+        for (let received = 1000; message.type === 'UPLOAD_CHUNK'; received += 1000) {
+            if (received < 2500) {
+                port.answer(message, 'UPLOADING', {uploadId, received});
+            } else {
+                port.answer(message, 'PREPARED', prepared(request, 'b'.repeat(32)));
+            }
+            message = await port.next();
+        }
+        await assert.rejects(call, (error) => error === failure);
+        assert.deepEqual([message.type, message.preparedId], ['RELEASE', released]);
+        bridge.close();
+    }
+});
+
 test('a fifth upload waits until one of four open ones ends, and then goes', async () => {
     const {bridge, port} = await connected();
     const calls = [1, 2, 3, 4, 5].map(
