@@ -13,14 +13,24 @@ export const armLeaseMs: 10000;
 export const maxClipsPerDrag: 16;
 /** Named in HELLO_OK's capabilities by a host that arms several clips as one drag. */
 export const multiClipCapability: 'multi-clip-drag-1';
+/** Named in HELLO_OK's capabilities by a host that takes audio clips (prepareAudio). */
+export const audioCapability: 'audio-clip-1';
+/** Largest audio clip the host accepts, in bytes (1 GiB). */
+export const maxAudioBytes: 1073741824;
+/** The host's open uploads per connection; a further prepareAudio waits for one to end. */
+export const maxOpenUploads: 4;
+export type AudioFormat = 'wav'|'aiff'|'flac'|'mp3';
+export const audioFormats: readonly AudioFormat[];
 
 /**
  * The host's wire codes, and the client's own: a connection that failed, and a list of clips
- * armed on a host that arms one clip per drag (NOT_SUPPORTED, refused before the ARM is sent).
+ * armed, or an audio clip prepared, on a host without the capability (NOT_SUPPORTED, refused
+ * before the request is sent).
  */
-export type BridgeErrorCode =|'BAD_REQUEST'|'UNSUPPORTED_VERSION'|'NOT_READY'|'TOO_LARGE'|
-    'LENGTH_MISMATCH'|'HASH_MISMATCH'|'NOT_MIDI'|'UNKNOWN_PREPARED'|'STALE'|'BUSY'|'CACHE_FULL'|
-    'RATE_LIMITED'|'DUPLICATE_REQUEST'|'INTERNAL'|'TIMEOUT'|'DISCONNECTED'|'NOT_SUPPORTED';
+export type BridgeErrorCode =
+    |'BAD_REQUEST'|'UNSUPPORTED_VERSION'|'NOT_READY'|'TOO_LARGE'|'LENGTH_MISMATCH'|'HASH_MISMATCH'|
+    'NOT_MIDI'|'UNKNOWN_PREPARED'|'STALE'|'BUSY'|'CACHE_FULL'|'RATE_LIMITED'|'DUPLICATE_REQUEST'|
+    'INTERNAL'|'NOT_AUDIO'|'TIMEOUT'|'DISCONNECTED'|'NOT_SUPPORTED';
 
 export class BridgeError extends Error {
     constructor(code: string, message: string, reply?: ErrorReply);
@@ -74,6 +84,8 @@ export interface Prepared extends Reply {
     sha256: string;
     byteLength: number;
     fileName: string;
+    /** An audio clip's format; a MIDI clip has none. */
+    format?: AudioFormat;
 }
 
 /**
@@ -139,6 +151,24 @@ export interface ClipInfo {
     name: string;
 }
 
+/** How much of an audio clip the host holds so far. */
+export interface UploadProgress {
+    received: number;
+    byteLength: number;
+}
+
+export interface AudioClipInfo extends ClipInfo {
+    /** Default: read from the file's header (RIFF/WAVE, FORM/AIFF or AIFC, fLaC, ID3 or MPEG). */
+    format?: AudioFormat;
+    /**
+     * Called once per chunk the host has taken; the last call (received = byteLength) comes just
+     * before the promise resolves. A listener that throws ends the upload with its error.
+     */
+    onProgress?: (progress: UploadProgress) => void;
+    /** Aborting rejects with the signal's reason at once, and ends the upload in the host. */
+    signal?: AbortSignal;
+}
+
 export interface BridgeClientOptions {
     hostName?: string;
     extensionVersion?: string;
@@ -158,11 +188,22 @@ export class BridgeClient {
     /** HELLO_OK of the current connection, or null while there is none. */
     readonly hello: HelloReply|null;
     status(): Promise<StatusReply>;
+    /** Opens the connection if there is none; its HELLO_OK names the host's capabilities. */
+    connect(): Promise<HelloReply>;
     /**
      * Waits, rather than be refused, while the host's PREPARE rate (8 and 48 MiB per 2 seconds)
      * is used up.
      */
     prepare(bytes: Uint8Array|ArrayBuffer|ArrayBufferView, clip: ClipInfo): Promise<Prepared>;
+    /**
+     * A WAV, AIFF, FLAC or MP3 file of up to 1 GiB, sent in chunks; its PREPARED is armed like a
+     * MIDI clip's, alone or in a list. NOT_SUPPORTED when the host lacks audioCapability,
+     * NOT_AUDIO (before sending) when no format is given and the header names none, STALE when
+     * a newer generation of the clip replaces the upload before it ends. A Blob is read a chunk
+     * at a time, apart from one whole read for its SHA-256.
+     */
+    prepareAudio(data: Blob|Uint8Array|ArrayBuffer|ArrayBufferView, clip: AudioClipInfo):
+        Promise<Prepared>;
     arm(prepared: PreparedRef): Promise<Armed>;
     /**
      * 2 to 16 clips, one file each in this order. NOT_SUPPORTED, before the ARM is sent, when the
@@ -182,3 +223,7 @@ export function sha256Hex(bytes: Uint8Array, subtle?: SubtleCrypto): Promise<str
 export function newSessionId(random?: Crypto): string;
 export function prepareRefusal(bytes: Uint8Array, clip: ClipInfo): {code: string; message: string}|
     null;
+export function uploadRefusal(
+    byteLength: number, clip: AudioClipInfo): {code: string; message: string}|null;
+/** The format a file's first 12 bytes announce, or null. */
+export function sniffAudioFormat(head: Uint8Array): AudioFormat|null;

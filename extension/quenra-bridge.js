@@ -32,6 +32,14 @@ export const armLeaseMs = 10000;
 export const maxClipsPerDrag = 16;
 /** What HELLO_OK's capabilities name when the host arms a list of clips as one drag. */
 export const multiClipCapability = 'multi-clip-drag-1';
+/** What HELLO_OK's capabilities name when the host takes audio clips (prepareAudio). */
+export const audioCapability = 'audio-clip-1';
+/** Largest audio clip the host accepts, in bytes (1 GiB). */
+export const maxAudioBytes = 1073741824;
+/** The audio formats the host takes, as UPLOAD names them. */
+export const audioFormats = Object.freeze(['wav', 'aiff', 'flac', 'mp3']);
+/** Uploads the host keeps open at once for one connection; prepareAudio waits for a free one. */
+export const maxOpenUploads = 4;
 
 // The host's PREPARE rate: at most 8 requests and 48 MiB of clips within any 2 seconds, counted
 // from the moment it reads each request. Exceeding it costs a RATE_LIMITED refusal.
@@ -45,6 +53,8 @@ const identifierPattern = /^[A-Za-z0-9_-]+$/;
 const maxGeneration = 9007199254740991;
 const maxEpoch = 2147483647;
 const eventTypes = new Set(['PUBLISHED', 'DRAG_FAILED', 'EXPIRED']);
+// Refusals after which the host holds nothing of an upload, so there is nothing to release.
+const hostEnds = new Set(['HASH_MISMATCH', 'NOT_AUDIO', 'UNKNOWN_PREPARED', 'DISCONNECTED']);
 const base64Alphabet = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
 const littleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
 let base64Pairs = null;  // 4096 entries: two base64 characters (as ASCII codes) per 12 bits
@@ -150,18 +160,34 @@ export function newSessionId(random = globalThis.crypto) {
  * Why a prepare request would be refused by the host before it looked at the clip, or null.
  * @returns {{code: string, message: string} | null}
  */
-export function prepareRefusal(bytes, {clipId, generation, name}) {
+export function prepareRefusal(bytes, clip) {
+    return clipRefusal(bytes.length, maxMidiBytes, clip);
+}
+
+/**
+ * Why an audio upload would be refused by the host before it looked at the clip, or null.
+ * @param {number} byteLength
+ * @returns {{code: string, message: string} | null}
+ */
+export function uploadRefusal(byteLength, clip) {
+    if (clip.format !== undefined && !audioFormats.includes(clip.format)) {
+        return {code: 'BAD_REQUEST', message: `format must be one of ${audioFormats.join(', ')}`};
+    }
+    return clipRefusal(byteLength, maxAudioBytes, clip);
+}
+
+function clipRefusal(byteLength, maxBytes, {clipId, generation, name}) {
     if (!isIdentifier(clipId, 1, 64)) {
         return {code: 'BAD_REQUEST', message: 'clipId must be 1 to 64 of A-Z a-z 0-9 _ -'};
     }
     if (!isWhole(generation, 1, maxGeneration)) {
         return {code: 'BAD_REQUEST', message: 'generation must be a whole number from 1'};
     }
-    if (bytes.length === 0) {
+    if (byteLength === 0) {
         return {code: 'BAD_REQUEST', message: 'the clip is empty'};
     }
-    if (bytes.length > maxMidiBytes) {
-        return {code: 'TOO_LARGE', message: `the clip is over ${maxMidiBytes} bytes`};
+    if (byteLength > maxBytes) {
+        return {code: 'TOO_LARGE', message: `the clip is over ${maxBytes} bytes`};
     }
     if (typeof name !== 'string' || name.length > maxNameLength) {
         return {code: 'BAD_REQUEST', message: `the name must be at most ${maxNameLength} units`};
@@ -190,6 +216,35 @@ function listRefusal(list) {
     return null;
 }
 
+/**
+ * The audio format a file's first bytes announce ("wav", "aiff", "flac" or "mp3"), or null. Only
+ * the header is looked at: the host checks the whole file against the format it is given.
+ * @param {Uint8Array} head  the file's first 12 bytes (fewer when the file is shorter)
+ * @returns {'wav' | 'aiff' | 'flac' | 'mp3' | null}
+ */
+export function sniffAudioFormat(head) {
+    const tag = (start, end) => String.fromCharCode(...head.subarray(start, end));
+    if (tag(0, 4) === 'RIFF' && tag(8, 12) === 'WAVE') {
+        return 'wav';
+    }
+    if (tag(0, 4) === 'FORM' && (tag(8, 12) === 'AIFF' || tag(8, 12) === 'AIFC')) {
+        return 'aiff';
+    }
+    if (tag(0, 4) === 'fLaC') {
+        return 'flac';
+    }
+    return tag(0, 3) === 'ID3' || isMpegFrameHeader(head) ? 'mp3' : null;
+}
+
+// Eleven sync bits, then no reserved value: version 01, layer 00 (which is AAC's ADTS), bit rate
+// 1111 and sample rate 11 never start an MPEG audio frame.
+function isMpegFrameHeader(head) {
+    const [sync, version, rates] = head;
+    return head.length >= 4 && sync === 0xff && (version & 0xe0) === 0xe0 &&
+        (version & 0x18) !== 0x08 && (version & 0x06) !== 0 && (rates & 0xf0) !== 0xf0 &&
+        (rates & 0x0c) !== 0x0c;
+}
+
 function asBytes(data) {
     if (data instanceof Uint8Array) {
         return data;
@@ -201,6 +256,18 @@ function asBytes(data) {
         return new Uint8Array(data.buffer, data.byteOffset, data.byteLength);
     }
     throw new TypeError('the clip must be a Uint8Array, an ArrayBuffer or a typed array view');
+}
+
+// An audio clip's bytes, read a range at a time: a Blob is read only where and when it is needed.
+function audioSource(data) {
+    if (typeof Blob === 'function' && data instanceof Blob) {
+        return {
+            size: data.size,
+            read: async (start, end) => new Uint8Array(await data.slice(start, end).arrayBuffer()),
+        };
+    }
+    const bytes = asBytes(data);
+    return {size: bytes.length, read: async (start, end) => bytes.subarray(start, end)};
 }
 
 /**
@@ -217,6 +284,18 @@ function asBytes(data) {
  */
 
 /**
+ * @typedef {object} AudioClipInfo
+ * @property {string} clipId
+ * @property {number} generation
+ * @property {string} name  the suggested file name; the host adds the format's extension
+ * @property {'wav' | 'aiff' | 'flac' | 'mp3'} [format]  default: read from the file's header
+ * @property {(progress: {received: number, byteLength: number}) => void} [onProgress]  called
+ *     once per chunk the host has taken, last with received = byteLength just before the
+ *     promise resolves
+ * @property {AbortSignal} [signal]  rejects with its reason at once, and ends the upload
+ */
+
+/**
  * @typedef {object} Prepared  the host's PREPARED reply
  * @property {string} preparedId
  * @property {string} clipId
@@ -224,6 +303,7 @@ function asBytes(data) {
  * @property {string} sha256
  * @property {number} byteLength
  * @property {string} fileName
+ * @property {string} [format]  an audio clip's format
  */
 
 /**
@@ -263,7 +343,9 @@ export class BridgeClient {
         this.prepareTurn = Promise.resolve();
         // The PREPAREs the current host may still count against its rate window, oldest first:
         // {bytes, at, answered}, at being when its answer came (Infinity until it does).
-        this.uploads = [];
+        this.counted = [];
+        this.uploads = new Set();  // the audio uploads holding one of the host's open places
+        this.waitingUploads = [];  // {open, resolve} of the ones waiting for a place, in order
     }
 
     /**
@@ -291,6 +373,12 @@ export class BridgeClient {
     status() { return this.request('STATUS', {}); }
 
     /**
+     * Opens the connection if there is none.
+     * @returns {Promise<object>} its HELLO_OK, with the host's capabilities
+     */
+    async connect() { return (await this.connected()).hello; }
+
+    /**
      * Stores a clip in the host's cache.
      * @param {Uint8Array | ArrayBuffer | ArrayBufferView} data
      * @param {{clipId: string, generation: number, name: string}} clip
@@ -302,13 +390,7 @@ export class BridgeClient {
         if (refusal) {
             throw new BridgeError(refusal.code, refusal.message);
         }
-        // Prepares leave in call order whatever their sizes, so a newer generation of a clip
-        // can never reach the host before an older one it supersedes.
-        const turn = this.prepareTurn;
-        let done;
-        this.prepareTurn = new Promise((resolve) => {
-            done = resolve;
-        });
+        const {turn, done} = this.takeTurn();
         let reply;
         try {
             const sha256 = await sha256Hex(bytes, this.crypto.subtle);
@@ -316,7 +398,7 @@ export class BridgeClient {
             await turn;
             // A page preparing many parts at once waits here for the host's window, in turn,
             // instead of being refused.
-            const upload = await this.roomForUpload(bytes.length);
+            const place = await this.placeInWindow(bytes.length);
             reply = this.request(
                 'PREPARE', {
                     clipId: clip.clipId,
@@ -328,48 +410,252 @@ export class BridgeClient {
                 },
                 this.prepareTimeoutMs);
             reply.then((newer) => {
-                this.answered(upload);
-                // A newer generation replaces the older ones in the host, and ends their drag.
-                this.endDragsOf(
-                    (clip) => clip.clipId === newer.clipId && clip.generation < newer.generation);
-            }, () => this.answered(upload));
+                this.answered(place);
+                this.supersede(newer);
+            }, () => this.answered(place));
         } finally {
-            await turn;
-            done();
+            await done();
         }
         return reply;
+    }
+
+    // Clips are stored in call order whatever their sizes, so a newer generation of a clip can
+    // never reach the host before an older one it supersedes: the request waits for `turn`, and
+    // `done` passes the turn on once it is sent (or given up).
+    takeTurn() {
+        const turn = this.prepareTurn;
+        let pass;
+        this.prepareTurn = new Promise((resolve) => {
+            pass = resolve;
+        });
+        return {turn, done: () => turn.then(pass)};
+    }
+
+    // A newer generation replaces the older ones in the host, and ends their drag.
+    supersede(newer) {
+        this.endDragsOf(
+            (clip) => clip.clipId === newer.clipId && clip.generation < newer.generation);
+    }
+
+    /**
+     * Stores an audio clip in the host's cache, sent in chunks (UPLOAD, then UPLOAD_CHUNKs).
+     * @param {Blob | Uint8Array | ArrayBuffer | ArrayBufferView} data
+     * @param {AudioClipInfo} clip
+     * @returns {Promise<Prepared>}  the PREPARED of the last chunk, with its "format"
+     */
+    async prepareAudio(data, clip) {
+        const source = audioSource(data);
+        const refusal = uploadRefusal(source.size, clip);
+        if (refusal) {
+            throw new BridgeError(refusal.code, refusal.message);
+        }
+        const {signal} = clip;
+        signal?.throwIfAborted();
+        const format = clip.format ?? sniffAudioFormat(await source.read(0, 12));
+        if (!format) {
+            throw new BridgeError(
+                'NOT_AUDIO', 'the bytes are not a WAV, AIFF, FLAC or MP3 file (or give format)');
+        }
+        // Refused here, before the bytes are read and hashed for nothing.
+        await this.audioConnection();
+        signal?.throwIfAborted();
+        const upload = this.upload(source, {...clip, format});
+        if (!signal) {
+            return upload;
+        }
+        // An abort rejects at once; the upload itself stops at its next step and gives back
+        // what the host holds for it.
+        let stop;
+        const aborted = new Promise((resolve, reject) => {
+            stop = () => reject(signal.reason);
+        });
+        signal.addEventListener('abort', stop);
+        try {
+            return await Promise.race([upload, aborted]);
+        } finally {
+            signal.removeEventListener('abort', stop);
+        }
+    }
+
+    // The current connection, if its host takes audio clips.
+    async audioConnection() {
+        const connection = await this.connected();
+        if (!connection.hello.capabilities?.includes?.(audioCapability)) {
+            throw new BridgeError(
+                'NOT_SUPPORTED', 'this Quenra Bridge host takes MIDI clips only: update it');
+        }
+        return connection;
+    }
+
+    // One upload's life: a place among the host's open uploads, the hash, UPLOAD in turn and
+    // paced like a PREPARE, then the chunks one at a time on the same connection. Whatever ends it
+    // early (a refusal, an abort, a newer generation, a throwing onProgress) lets go of the
+    // upload in the host unless the host has already ended it.
+    async upload(source, {clipId, generation, name, format, onProgress, signal}) {
+        const byteLength = source.size;
+        // uploadId and connection are set once the host holds the upload; preparedId once it
+        // holds the prepared clip instead.
+        const open = {
+            clipId,
+            generation,
+            uploadId: null,
+            preparedId: null,
+            connection: null,
+            superseded: false,
+        };
+        const replaced = () =>
+            new BridgeError('STALE', `a newer generation of ${clipId} replaced this upload`);
+        const stopIfEnded = () => {
+            signal?.throwIfAborted();
+            if (open.superseded) {
+                throw replaced();
+            }
+        };
+        await this.holdUpload(open);
+        try {
+            const {chunkMaxBytes} = await this.startUpload(source, open, stopIfEnded, {
+                clipId,
+                generation,
+                sha256: null,
+                byteLength,
+                suggestedName: name,
+                format,
+            });
+            if (!Number.isInteger(chunkMaxBytes) || chunkMaxBytes < 1) {
+                throw new BridgeError('INTERNAL', 'UPLOADING has no usable chunkMaxBytes');
+            }
+            for (let offset = 0;;) {
+                stopIfEnded();
+                const end = Math.min(offset + chunkMaxBytes, byteLength);
+                const dataBase64 = base64(await source.read(offset, end));
+                stopIfEnded();
+                const reply = await this.send(
+                    open.connection, 'UPLOAD_CHUNK', {uploadId: open.uploadId, offset, dataBase64},
+                    this.prepareTimeoutMs);
+                offset = end;
+                if (offset === byteLength) {
+                    const prepared = this.uploaded(open, reply);
+                    signal?.throwIfAborted();
+                    onProgress?.({received: offset, byteLength});
+                    return prepared;
+                }
+                onProgress?.({received: offset, byteLength});
+            }
+        } catch (error) {
+            const held = open.preparedId ?? open.uploadId;
+            const stale = open.superseded && !open.preparedId && error?.code !== 'DISCONNECTED';
+            if (held && !stale && !hostEnds.has(error?.code)) {
+                this.releaseQuietly(open.connection, held);
+            }
+            throw stale ? replaced() : error;
+        } finally {
+            this.endUpload(open);
+        }
+    }
+
+    // Hashes the clip, then sends UPLOAD in its turn and in the rate window; resolves with the
+    // UPLOADING reply once the host holds the upload.
+    async startUpload(source, open, stopIfEnded, fields) {
+        const {turn, done} = this.takeTurn();
+        let answer;
+        try {
+            stopIfEnded();
+            fields.sha256 = await sha256Hex(await source.read(0, source.size), this.crypto.subtle);
+            await turn;
+            stopIfEnded();
+            const connection = await this.audioConnection();
+            const place = await this.placeInWindow(0);  // one request and no clip bytes
+            answer = this.send(connection, 'UPLOAD', fields, this.timeoutMs);
+            // Taken as the reply arrives, before any later reply (a refusal of an older
+            // generation's chunk) is looked at.
+            answer.then((reply) => {
+                this.answered(place);
+                this.opened(open, connection, reply.uploadId);
+            }, () => this.answered(place));
+        } finally {
+            await done();
+        }
+        const reply = await answer;
+        stopIfEnded();
+        return reply;
+    }
+
+    // The host holds the upload now, and has ended the older generations' uploads of the clip.
+    opened(open, connection, uploadId) {
+        open.connection = connection;
+        open.uploadId = uploadId;
+        for (const other of this.uploads) {
+            if (other.clipId === open.clipId && other.generation < open.generation) {
+                other.superseded = true;
+            }
+        }
+    }
+
+    // The last chunk's reply: the prepared clip.
+    uploaded(open, reply) {
+        if (reply.type !== 'PREPARED') {
+            throw new BridgeError('INTERNAL', `the last chunk was answered ${reply.type}`, reply);
+        }
+        open.uploadId = null;
+        open.preparedId = reply.preparedId;
+        this.supersede(reply);
+        return reply;
+    }
+
+    releaseQuietly(connection, preparedId) {
+        this.send(connection, 'RELEASE', {preparedId}, this.timeoutMs).catch(() => {});
+    }
+
+    // Waits for one of the host's maxOpenUploads places, in call order, and holds it. A place
+    // given up goes straight to the next in line, so no later call can slip in between.
+    holdUpload(open) {
+        if (this.uploads.size < maxOpenUploads) {
+            this.uploads.add(open);
+            return Promise.resolve();
+        }
+        return new Promise((resolve) => this.waitingUploads.push({open, resolve}));
+    }
+
+    endUpload(open) {
+        if (this.uploads.delete(open)) {
+            const next = this.waitingUploads.shift();
+            if (next) {
+                this.uploads.add(next.open);
+                next.resolve();
+            }
+        }
     }
 
     // Takes a place for one PREPARE of `bytes` in the host's rate window, waiting until there is
     // one. The host stamps a PREPARE when it reads it, before its answer can arrive here; so a
     // PREPARE counted from its answer leaves this client's window after the host's does. One
     // refused or unanswered still counts: the host counts every one it read.
-    async roomForUpload(bytes) {
+    async placeInWindow(bytes) {
         for (;;) {
             const now = this.now();
-            this.uploads = this.uploads.filter((u) => u.at + rateWindowMs + rateMarginMs > now);
-            const used = this.uploads.reduce((sum, u) => sum + u.bytes, 0);
-            if (this.uploads.length < prepareBurst && used + bytes <= prepareBurstBytes) {
-                const upload = {bytes, at: Infinity, answered: null, answer: null};
-                upload.answered = new Promise((resolve) => {
-                    upload.answer = resolve;
+            this.counted = this.counted.filter((p) => p.at + rateWindowMs + rateMarginMs > now);
+            const used = this.counted.reduce((sum, p) => sum + p.bytes, 0);
+            if (this.counted.length < prepareBurst && used + bytes <= prepareBurstBytes) {
+                const place = {bytes, at: Infinity, answered: null, answer: null};
+                place.answered = new Promise((resolve) => {
+                    place.answer = resolve;
                 });
-                this.uploads.push(upload);
-                return upload;
+                this.counted.push(place);
+                return place;
             }
-            const first = Math.min(...this.uploads.map((u) => u.at));
+            const first = Math.min(...this.counted.map((p) => p.at));
             await (
                 first === Infinity ?
-                    Promise.race(this.uploads.map((u) => u.answered)) :
+                    Promise.race(this.counted.map((p) => p.answered)) :
                     new Promise((resolve) => {
                         setTimeout(resolve, first + rateWindowMs + rateMarginMs - now);
                     }));
         }
     }
 
-    answered(upload) {
-        upload.at = this.now();
-        upload.answer();
+    answered(place) {
+        place.at = this.now();
+        place.answer();
     }
 
     /**
@@ -381,7 +667,7 @@ export class BridgeClient {
      */
     async arm(prepared) {
         if (!Array.isArray(prepared)) {
-            return this.armed(await this.request('ARM', armedClip(prepared)));
+            return this.armRequest(armedClip(prepared));
         }
         const refusal = listRefusal(prepared);
         if (refusal) {
@@ -393,19 +679,33 @@ export class BridgeClient {
                 'NOT_SUPPORTED',
                 'this Quenra Bridge host arms one clip per drag: update it to drag several');
         }
-        return this.armed(await this.request('ARM', {clips: prepared.map(armedClip)}));
+        return this.armRequest({clips: prepared.map(armedClip)});
     }
 
-    // The host holds one armed drag: an ARM that arms another ended the one before without an
-    // event.
-    armed(reply) {
+    // The host holds one armed drag, and an ARM that names other clips ends the one before
+    // without an event, even when the new drag is then refused (BUSY, INTERNAL). So every answer
+    // to an ARM ends the outcomes of the drags before it, except the drag it renews (same token).
+    async armRequest(fields) {
+        let reply;
+        try {
+            reply = await this.request('ARM', fields);
+        } catch (error) {
+            if (error instanceof BridgeError && error.reply) {
+                this.endDragsBefore(null);
+            }
+            throw error;
+        }
+        this.endDragsBefore(reply.token);
+        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
+        return reply;
+    }
+
+    endDragsBefore(renewed) {
         for (const token of [...this.outcomes.keys()]) {
-            if (token !== reply.token) {
+            if (token !== renewed) {
                 this.settle(token, null);
             }
         }
-        reply.outcome = this.outcomeOf(reply.token, reply.clips ?? [reply]);
-        return reply;
     }
 
     // Ends, without an event, the armed drags that carry a clip the host has just let go of.
@@ -496,6 +796,7 @@ export class BridgeClient {
                 .then(
                     (hello) => {
                         this.hello = hello;
+                        connection.hello = hello;
                         return connection;
                     },
                     (error) => {
@@ -512,6 +813,9 @@ export class BridgeClient {
         this.counter += 1;
         const requestId = `q${this.counter}`;
         const message = {protocolVersion, session: connection.session, requestId, type, ...fields};
+        if (connection.error) {
+            return Promise.reject(connection.error);  // a connection that has ended
+        }
         return new Promise((resolve, reject) => {
             const timer = setTimeout(() => {
                 connection.pending.delete(requestId);
@@ -567,8 +871,9 @@ export class BridgeClient {
         }
         this.connection = null;
         this.hello = null;
-        this.uploads = [];  // the next host starts with an empty window
+        this.counted = [];  // the next host starts with an empty window
         const error = new BridgeError('DISCONNECTED', text);
+        connection.error = error;
         for (const pending of connection.pending.values()) {
             clearTimeout(pending.timer);
             pending.reject(error);

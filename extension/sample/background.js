@@ -1,8 +1,11 @@
 // The sample's service worker: owns the one BridgeClient and answers the pages that show the
 // arrangement, its own demo page (chrome.runtime.sendMessage) and ordinary web pages of the sites
 // that "externally_connectable" names in manifest.json (chrome.runtime.sendMessage with this
-// extension's ID). Both send the same three messages:
-//   {type: 'prepare', bytes, clip}  when the page has built or changed a part
+// extension's ID). Both send the same messages:
+//   {type: 'hello'}                 the helper's capabilities: does it take audio clips?
+//   {type: 'prepare', bytes, clip}  when the page has built or changed a MIDI part
+//   {type: 'prepareAudio', dataBase64, clip}
+//                                   the same for an audio part (a WAV file, in base64)
 //   {type: 'arm', clipIds}          on pointerdown (or hover) on a handle: one part, or several
 //                                   dragged together as one file each, in this order
 //   {type: 'outcome', token}        answered when that armed drag ends
@@ -29,20 +32,44 @@ function published(event) {
     return event.clips ?? [{preparedId: event.preparedId, generation: event.generation}];
 }
 
+// Runtime messages carry JSON: the pages send a MIDI part as an array of numbers, and the larger
+// audio part as base64.
+function fromBase64(text) {
+    if (typeof Uint8Array.fromBase64 === 'function') {
+        return Uint8Array.fromBase64(text);
+    }
+    return Uint8Array.from(atob(text), (character) => character.charCodeAt(0));
+}
+
+// Answers a prepare message with the PREPARED it leads to, kept as the part's latest.
+async function keep(prepare) {
+    try {
+        const reply = await prepare();
+        // A newer generation of a part replaces the older one in the host itself.
+        if ((prepared.get(reply.clipId)?.generation ?? 0) < reply.generation) {
+            prepared.set(reply.clipId, reply);
+        }
+        const {preparedId, fileName, generation} = reply;
+        return {ok: true, preparedId, fileName, generation};
+    } catch (error) {
+        return failure(error);
+    }
+}
+
 async function answer(message) {
-    if (message?.type === 'prepare') {
+    if (message?.type === 'hello') {
         try {
-            const bytes = Uint8Array.from(message.bytes);  // runtime messages carry JSON
-            const reply = await bridge.prepare(bytes, message.clip);
-            // A newer generation of a part replaces the older one in the host itself.
-            if ((prepared.get(reply.clipId)?.generation ?? 0) < reply.generation) {
-                prepared.set(reply.clipId, reply);
-            }
-            const {preparedId, fileName, generation} = reply;
-            return {ok: true, preparedId, fileName, generation};
+            return {ok: true, capabilities: (await bridge.connect()).capabilities};
         } catch (error) {
             return failure(error);
         }
+    }
+    if (message?.type === 'prepare') {
+        return keep(() => bridge.prepare(Uint8Array.from(message.bytes), message.clip));
+    }
+    if (message?.type === 'prepareAudio') {
+        // The format comes from the file's header; a page may name it in clip.format instead.
+        return keep(() => bridge.prepareAudio(fromBase64(message.dataBase64), message.clip));
     }
     if (message?.type === 'arm') {
         const clips = (message.clipIds ?? []).map((clipId) => prepared.get(clipId));

@@ -369,3 +369,25 @@ test(
             ['a newer generation of one', null]
         ]);
     });
+
+// What a promise has settled with once the microtasks queued so far have run, or 'pending'.
+function settledValue(promise) {
+    return Promise.race(
+        [promise, new Promise((resolve) => setImmediate(() => resolve('pending')))]);
+}
+
+test('a switch to other clips that the host refuses still ends the earlier outcome', async () => {
+    const {runtime, client: bridge} = client();
+    const first = bridge.arm(prepared);
+    const port = await runtime.port(0);
+    await port.greet();
+    port.answer(await port.next(), 'ARMED', {...prepared, token: 'D'.repeat(22), marker: 'm'});
+    const {outcome} = await first;
+
+    // The host ended the armed drag before it found the arm lease taken by another host.
+    const second = bridge.arm({...prepared, preparedId: 'e'.repeat(32)});
+    assert.equal(await settledValue(outcome), 'pending');
+    port.answer(await port.next(), 'ERROR', {code: 'BUSY'});
+    await assert.rejects(second, {code: 'BUSY'});
+    assert.equal(await settledValue(outcome), null);
+});

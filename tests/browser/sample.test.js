@@ -114,6 +114,9 @@ test('a web page prepares three parts and drops all three in one drag', async ()
     const handles = ['#drums', '#bass', '#chords'];
     const names = await Promise.all(handles.map((handle) => page.textContent(handle)));
     assert.deepEqual(names, ['Drums 1.mid', 'Bass 1.mid', 'Chords 1.mid']);
+    // This host takes no audio: the loop stays hidden, and "all" is the three MIDI parts.
+    assert.equal(await page.isHidden('#loop'), true);
+    assert.equal(await page.textContent('#all'), 'All three parts');
 
     // A drag that starts before its handle was armed carries nothing, and says so.
     assert.equal(await markerOnDrag(page, 'all'), '');
@@ -176,4 +179,119 @@ test('the extension\'s own demo page reaches the same worker without an ID', asy
     assert.equal(await page.textContent('#chords'), 'Chords 1.mid');
     assert.equal(
         await page.evaluate(() => getComputedStyle(document.getElementById('all')).cursor), 'grab');
+});
+
+test('the loop is a WAV file that Chromium decodes back to the rendered samples', async () => {
+    const page = await browser.context.newPage();
+    await page.goto(pageAddress('127.0.0.1'));
+    const loop = await page.evaluate(async () => {
+        const {renderLoopBuffer, wavFile} = await import('./audio-loop.js');
+        const rendered = await renderLoopBuffer(1);
+        const bytes = wavFile(rendered);
+        const context = new OfflineAudioContext(1, 1, 44100);
+        const decoded = await context.decodeAudioData(bytes.slice().buffer);
+        let difference = 0;
+        let peak = 0;
+        for (let channel = 0; channel < 2; channel++) {
+            const [from, to] = [rendered, decoded].map((b) => b.getChannelData(channel));
+            for (let frame = 0; frame < from.length; frame++) {
+                const sample = Math.max(-1, Math.min(1, from[frame]));
+                difference = Math.max(difference, Math.abs(sample - to[frame]));
+                peak = Math.max(peak, Math.abs(sample));
+            }
+        }
+        return {
+            size: bytes.length,
+            channels: decoded.numberOfChannels,
+            rate: decoded.sampleRate,
+            frames: decoded.length,
+            difference,
+            peak,
+        };
+    });
+    // Two bars at 120 beats per minute: 4 seconds of 16-bit stereo after a 44-byte header, each
+    // sample within two 16-bit steps of the rendered one (rounding, and 32767 for the top half).
+    const {difference, peak, ...shape} = loop;
+    assert.deepEqual(shape, {size: 44 + 176400 * 4, channels: 2, rate: 44100, frames: 176400});
+    assert.ok(difference <= 2 / 32768, `decoded within two 16-bit steps (${difference})`);
+    assert.ok(peak > 0.05, `the loop is not silent (peak ${peak})`);
+});
+
+// The page with a helper that takes audio, its extension scripted in the page: the arrangement
+// gets the loop as a fourth part, prepared as audio, and "all" drags all four.
+test('with a helper that takes audio, the loop is a fourth part and "all" drags four', async () => {
+    const page = await browser.context.newPage();
+    await page.goto(pageAddress('127.0.0.1'));
+    const seen = await page.evaluate(async () => {
+        const {connectArrangement, handleNames} = await import('./drag-box.js');
+        const {renderLoop} = await import('./audio-loop.js');
+        const messages = [];
+        let publish;
+        const send = async (message) => {
+            messages.push(message);
+            const {type, clip} = message;
+            if (type === 'hello') {
+                return {
+                    ok: true,
+                    capabilities: ['drag-takeover-1', 'multi-clip-drag-1', 'audio-clip-1']
+                };
+            }
+            if (type === 'prepare' || type === 'prepareAudio') {
+                return {ok: true, fileName: `${clip.name}.${type === 'prepare' ? 'mid' : 'wav'}`};
+            }
+            if (type === 'arm') {
+                return {ok: true, marker: 'marker', leaseMs: 10000, token: 'token'};
+            }
+            return new Promise((resolve) => {
+                publish = () => resolve({ok: true, event: 'PUBLISHED', published: [1, 2, 3, 4]});
+            });
+        };
+        const box = document.createElement('section');
+        const made = (id) => Object.assign(document.createElement('div'), {id: `box-${id}`});
+        const handles = Object.fromEntries(handleNames.map((name) => [name, made(name)]));
+        handles.loop.hidden = true;
+        const buildButton = document.createElement('button');
+        const status = document.createElement('p');
+        box.append(buildButton, status, ...Object.values(handles));
+        document.body.append(box);
+        connectArrangement({send, handles, buildButton, status});
+        const until = async (done, what) => {
+            for (const end = Date.now() + 10000; !done();) {
+                if (Date.now() > end) {
+                    throw new Error(
+                        `timed out waiting for ${what}; the page says ${status.textContent}`);
+                }
+                await new Promise((resolve) => setTimeout(resolve, 20));
+            }
+        };
+
+        buildButton.click();
+        await until(() => status.textContent === 'Ready: drag a part, or all four.', 'four parts');
+        const shown = {
+            loop: [handles.loop.hidden, handles.loop.textContent],
+            all: handles.all.textContent,
+        };
+        handles.all.dispatchEvent(new PointerEvent('pointerdown'));
+        await until(() => publish, 'the outcome of the armed drag');
+        publish();
+        await until(() => status.textContent.startsWith('Dropped'), 'the drop');
+        const audio = messages.find((message) => message.type === 'prepareAudio');
+        const expected = await renderLoop(1);
+        return {
+            shown,
+            types: messages.map((message) => message.type),
+            audioClip: audio.clip,
+            audioIsTheLoop: audio.dataBase64 === expected.toBase64(),
+            armed: messages.find((message) => message.type === 'arm').clipIds,
+            ending: status.textContent,
+        };
+    });
+    assert.deepEqual(seen, {
+        shown: {loop: [false, 'Loop 1.wav'], all: 'All four parts'},
+        types: ['hello', 'prepare', 'prepare', 'prepare', 'prepareAudio', 'arm', 'outcome'],
+        audioClip: {clipId: 'loop', generation: 1, name: 'Loop 1'},
+        audioIsTheLoop: true,
+        armed: ['drums', 'bass', 'chords', 'loop'],
+        ending: 'Dropped: the DAW received 4 files, one per part: 3 .mid and a .wav.',
+    });
 });

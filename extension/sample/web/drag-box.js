@@ -3,10 +3,13 @@
 // page gives a way to send a message to the extension and get its answer; everything else is
 // here: build the parts and PREPARE them, ARM a handle's clips on pointerdown (and on hover, so
 // a quick drag still finds its marker), put the marker on the drag in dragstart, and show how the
-// drag ended.
+// drag ended. Three parts are MIDI; a fourth, an audio loop rendered in the page, joins them when
+// the helper takes audio clips.
 //
 // The drag's data can only be set synchronously inside dragstart, and a round trip to the host
 // can't fit there: the marker has to be in hand before the drag starts.
+
+import {renderLoop} from './audio-loop.js';
 
 // A variable-length quantity, as Standard MIDI Files write delta times and lengths.
 function quantity(value) {
@@ -63,8 +66,14 @@ export function standardMidiFile(name, notes) {
     ]);
 }
 
-/** The parts of an arrangement, in the order a drag of all of them carries their files. */
+/** The MIDI parts of an arrangement, in the order a drag of all of them carries their files. */
 export const partNames = ['drums', 'bass', 'chords'];
+/** The audio part, last in a drag of all parts; only with a helper that takes audio clips. */
+export const loopName = 'loop';
+/** Every handle a page shows: one per part, and "all". */
+export const handleNames = [...partNames, loopName, 'all'];
+// What the helper's HELLO_OK names when it takes audio clips.
+const audioCapability = 'audio-clip-1';
 
 // Two bars of each part; every generation moves the harmony to another root.
 export function buildParts(generation) {
@@ -98,6 +107,7 @@ const refusals = {
     RATE_LIMITED: 'Too many clips at once; wait a moment.',
     CACHE_FULL: 'The helper\'s clip cache is full.',
     NOT_MIDI: 'A part is not a valid MIDI file.',
+    NOT_AUDIO: 'The loop is not a valid WAV file.',
     TOO_LARGE: 'A part is too large.',
     NOT_SUPPORTED: 'This Quenra Bridge drags one part at a time; update it to drag all three.',
     NOTHING_PREPARED: 'Build the arrangement first.',
@@ -105,7 +115,8 @@ const refusals = {
 
 function explain(reply) { return refusals[reply.code] ?? `${reply.code}: ${reply.message ?? ''}`; }
 
-function ending(reply) {
+// How a drag of these clips ended, in words.
+function ending(reply, clipIds) {
     if (reply.event !== 'PUBLISHED') {
         return {
             EXPIRED: 'The armed drag expired.',
@@ -115,20 +126,55 @@ function ending(reply) {
             reply.event;
     }
     const count = reply.published.length;
-    return count === 1 ? 'Dropped: the DAW received the .mid file.' :
-                         `Dropped: the DAW received ${count} .mid files, one per part.`;
+    if (count === 1) {
+        return `Dropped: the DAW received the ${clipIds[0] === loopName ? '.wav' : '.mid'} file.`;
+    }
+    return clipIds.includes(loopName) ?
+        `Dropped: the DAW received ${count} files, one per part: ${count - 1} .mid and a .wav.` :
+        `Dropped: the DAW received ${count} .mid files, one per part.`;
+}
+
+// Standard base64 for a runtime message, which carries JSON.
+function base64(bytes) {
+    if (typeof bytes.toBase64 === 'function') {
+        return bytes.toBase64();
+    }
+    let binary = '';
+    for (let start = 0; start < bytes.length; start += 0x8000) {
+        binary += String.fromCharCode(...bytes.subarray(start, start + 0x8000));
+    }
+    return btoa(binary);
+}
+
+// The messages that prepare one generation: the MIDI parts, and the loop when it is wanted.
+async function prepareMessages(generation, withLoop) {
+    const messages =
+        buildParts(generation).map((part) => ({
+                                       type: 'prepare',
+                                       bytes: Array.from(part.bytes),
+                                       clip: {clipId: part.clipId, generation, name: part.name},
+                                   }));
+    if (withLoop) {
+        messages.push({
+            type: 'prepareAudio',
+            dataBase64: base64(await renderLoop(generation)),
+            clip: {clipId: loopName, generation, name: `Loop ${generation}`},
+        });
+    }
+    return messages;
 }
 
 /**
  * @param {{send: (message: object) => Promise<object>, handles: Record<string, HTMLElement>,
- *     buildButton: HTMLElement, status: HTMLElement}} parts  handles: one per part name, and
- *     "all"
+ *     buildButton: HTMLElement, status: HTMLElement}} parts  handles: one per name of
+ *     handleNames
  */
 export function connectArrangement({send, handles, buildButton, status}) {
     let generation = 0;
     let ready = false;
-    let armed = null;   // {handle, text, until, token}: the armed drag's marker, its lease's end
-    let wanted = null;  // the handle the pointer is on
+    let withLoop = false;  // whether the helper takes the audio loop
+    let armed = null;      // {handle, text, until, token}: the armed drag's marker, its lease's end
+    let wanted = null;     // the handle the pointer is on
     let arming = false;
     const say = (text) => {
         status.textContent = text;
@@ -142,24 +188,32 @@ export function connectArrangement({send, handles, buildButton, status}) {
         armed = null;
         enable(false);
         say('Preparing the arrangement…');
-        // All three at once: the extension's client paces them to the helper's rate.
-        const parts = buildParts(generation);
-        const replies = await Promise.all(
-            parts.map((part) => send({
-                          type: 'prepare',
-                          bytes: Array.from(part.bytes),
-                          clip: {clipId: part.clipId, generation, name: part.name},
-                      })));
+        const hello = await send({type: 'hello'});
+        withLoop = hello.ok === true && (hello.capabilities ?? []).includes(audioCapability);
+        handles[loopName].hidden = !withLoop;
+        handles.all.textContent = withLoop ? 'All four parts' : 'All three parts';
+        // All at once: the extension's client paces them to the helper's rate.
+        const messages = await prepareMessages(generation, withLoop);
+        const replies = await Promise.all(messages.map(send));
         const failed = replies.find((reply) => !reply.ok);
         ready = !failed;
-        parts.forEach((part, index) => {
-            handles[part.clipId].textContent = replies[index].fileName ?? part.name;
+        messages.forEach(({clip}, index) => {
+            handles[clip.clipId].textContent = replies[index].fileName ?? clip.name;
         });
         enable(ready);
-        say(ready ? 'Ready: drag a part, or all three.' : `Could not prepare: ${explain(failed)}`);
+        say(ready ? `Ready: drag a part, or all ${withLoop ? 'four' : 'three'}.` :
+                    `Could not prepare: ${explain(failed)}`);
     });
 
-    async function watch(token) {
+    // The clips a handle drags: its own part, or every part shown.
+    function clipsOf(handle) {
+        if (handle !== 'all') {
+            return [handle];
+        }
+        return withLoop ? [...partNames, loopName] : partNames;
+    }
+
+    async function watch(token, clipIds) {
         const reply = await send({type: 'outcome', token});
         const current = armed?.token === token;
         if (current) {
@@ -167,7 +221,7 @@ export function connectArrangement({send, handles, buildButton, status}) {
         }
         // A drag ended by arming another handle is no news.
         if (current || !reply.ok || reply.event !== 'ENDED') {
-            say(reply.ok ? ending(reply) : explain(reply));
+            say(reply.ok ? ending(reply, clipIds) : explain(reply));
         }
     }
 
@@ -182,8 +236,8 @@ export function connectArrangement({send, handles, buildButton, status}) {
         arming = true;
         while (ready && !(armed?.handle === wanted && Date.now() < armed.until - 1000)) {
             const target = wanted;
-            const reply =
-                await send({type: 'arm', clipIds: target === 'all' ? partNames : [target]});
+            const clipIds = clipsOf(target);
+            const reply = await send({type: 'arm', clipIds});
             if (!reply.ok) {
                 armed = null;
                 say(`Could not arm the drag: ${explain(reply)}`);
@@ -197,7 +251,7 @@ export function connectArrangement({send, handles, buildButton, status}) {
                 token: reply.token
             };
             if (!renewed) {
-                watch(reply.token);
+                watch(reply.token, clipIds);
             }
         }
         arming = false;

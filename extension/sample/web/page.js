@@ -3,7 +3,7 @@
 // the extension's ID. The ID is the development build's unless the address gives another one
 // (?extension=ID), for an unpacked copy loaded without the development key.
 
-import {connectArrangement, partNames} from './drag-box.js';
+import {connectArrangement, handleNames} from './drag-box.js';
 
 const developmentExtensionId = 'dgldcbgpnkooljhfhcjpkojcdnfkepnb';
 const extensionId = new URLSearchParams(location.search).get('extension') ?? developmentExtensionId;
@@ -31,8 +31,7 @@ function send(message) {
 
 connectArrangement({
     send,
-    handles: Object.fromEntries(
-        [...partNames, 'all'].map((name) => [name, document.getElementById(name)])),
+    handles: Object.fromEntries(handleNames.map((name) => [name, document.getElementById(name)])),
     buildButton: document.getElementById('build'),
     status,
 });

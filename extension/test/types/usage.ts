@@ -1,7 +1,7 @@
 // A page script as an integrator writes it, compiled against quenra-bridge.d.ts: the client's
 // types and the DOM's drag events live side by side in one file.
 
-import {type Armed, type ArmedList, type BridgeDragEvent, BridgeClient, BridgeError, hostNameFor, type Prepared} from '../../quenra-bridge.js';
+import {type Armed, type ArmedList, audioCapability, type AudioFormat, type BridgeDragEvent, BridgeClient, BridgeError, hostNameFor, type Prepared, sniffAudioFormat, type UploadProgress} from '../../quenra-bridge.js';
 // @ts-expect-error the client exports no type named like one of the DOM's
 import type {DragEvent as Shadowing} from '../../quenra-bridge.js';
 
@@ -44,3 +44,25 @@ export function describe(error: unknown): string {
 }
 
 export type Unused = Shadowing;
+
+// An audio stem beside MIDI parts: progress while it uploads, a button that stops it.
+export async function dragWithStem(
+    stem: Blob, parts: Prepared[], stop: AbortSignal): Promise<ArmedList> {
+    const hello = await bridge.connect();
+    if (!hello.capabilities.includes(audioCapability)) {
+        throw new BridgeError('NOT_SUPPORTED', 'update Quenra Bridge');
+    }
+    const format: AudioFormat|null =
+        sniffAudioFormat(new Uint8Array(await stem.slice(0, 12).arrayBuffer()));
+    const audio = await bridge.prepareAudio(stem, {
+        clipId: 'stem-1',
+        generation: 1,
+        name: 'Vocals',
+        format: format ?? 'wav',
+        onProgress: ({received, byteLength}: UploadProgress) => console.log(received / byteLength),
+        signal: stop,
+    });
+    const fileFormat: AudioFormat|undefined = audio.format;
+    console.log(fileFormat);
+    return bridge.arm([...parts, audio]);
+}
