@@ -16,6 +16,8 @@ namespace quenra {
 namespace {
 
 constexpr std::string_view stagingPrefix = ".tmp-";
+// The file an upload's bytes gather in, inside its staging folder.
+constexpr std::string_view uploadFileName = ".upload";
 
 bool isEntryName(std::string_view name) {
     return Hex::isLower(name, 32);
@@ -212,9 +214,14 @@ std::optional<CacheUsage> Cache::scanUsage() const {
             if (staging) {
                 return;
             }
+            const auto record = readRecordAt(entries, name).record;
+            // A negative or absurd length from a tampered record must never make room.
+            if (record && record->format) {
+                usage.audioBytes = saturatingAdd(usage.audioBytes, record->byteLength);
+                return;
+            }
             usage.entries = saturatingAdd(usage.entries, 1);
-            if (const auto record = readRecordAt(entries, name).record) {
-                // A negative or absurd length from a tampered record must never make room.
+            if (record) {
                 usage.bytes = saturatingAdd(usage.bytes, record->byteLength);
             }
         });
@@ -290,6 +297,134 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
     } catch (const std::exception& failure) {
         Files::removeTree(staging);
         throw CacheFailure::io(failure.what());
+    }
+}
+
+Upload::Upload(Upload&& other) noexcept
+    : cache_(std::exchange(other.cache_, nullptr)),
+      staging_(std::move(other.staging_)),
+      folder_(std::move(other.folder_)),
+      file_(std::move(other.file_)),
+      byteLength_(other.byteLength_),
+      received_(other.received_) {}
+
+Upload& Upload::operator=(Upload&& other) noexcept {
+    if (this != &other) {
+        discard();
+        cache_ = std::exchange(other.cache_, nullptr);
+        staging_ = std::move(other.staging_);
+        folder_ = std::move(other.folder_);
+        file_ = std::move(other.file_);
+        byteLength_ = other.byteLength_;
+        received_ = other.received_;
+    }
+    return *this;
+}
+
+Upload::~Upload() {
+    discard();
+}
+
+void Upload::discard() noexcept {
+    if (cache_ == nullptr) {
+        return;
+    }
+    cache_->openUploadBytes_ -= byteLength_;
+    cache_ = nullptr;
+    file_.reset();
+    folder_.reset();
+    if (!staging_.empty()) {
+        Files::removeTree(staging_);
+    }
+}
+
+Upload Cache::beginUpload(std::int64_t byteLength) {
+    {
+        const Descriptor cacheLock = waitForCacheLock();
+        const std::optional<CacheUsage> usage = scanUsage();
+        if (!usage) {
+            throw CacheFailure::io("entries-unreadable");
+        }
+        const std::int64_t committed = saturatingAdd(usage->audioBytes, openUploadBytes_);
+        const std::optional<std::int64_t> free = Files::freeBytes(entriesDirectory_);
+        if (!free) {
+            throw CacheFailure::io("statvfs");
+        }
+        if (byteLength > limits_.audioCacheMaxBytes ||
+            committed > limits_.audioCacheMaxBytes - byteLength ||
+            *free < saturatingAdd(limits_.audioFreeBytes, byteLength)) {
+            throw CacheFailure::full();
+        }
+    }
+    Upload upload;
+    const std::string staging =
+        entriesDirectory_ + "/" + std::string(stagingPrefix) + random_->hex(8);
+    bool created = false;
+    try {
+        created = Files::createDirectory(staging);
+    } catch (const FileFailure&) {
+    }
+    if (!created) {
+        throw CacheFailure::io("mkdir");
+    }
+    upload.cache_ = this;
+    upload.staging_ = staging;
+    upload.byteLength_ = byteLength;
+    openUploadBytes_ += byteLength;
+    upload.folder_ = Files::openOwnDirectory(staging);
+    try {
+        upload.file_ = Files::createForWriting(staging + "/" + std::string(uploadFileName));
+    } catch (const FileFailure& failure) {
+        throw CacheFailure::io(failure.description());
+    }
+    if (!upload.folder_.isOpen()) {
+        throw CacheFailure::io("open");
+    }
+    return upload;
+}
+
+void Cache::append(Upload& upload, std::span<const std::uint8_t> bytes) {
+    Files::writeAll(upload.file_.get(), bytes);
+    upload.received_ += static_cast<std::int64_t>(bytes.size());
+    // A sweep judges a staging folder by its age: each chunk makes this one young again.
+    Files::touch(upload.folder_);
+}
+
+OwnedEntry Cache::store(Upload upload, const std::string& fileName, const std::string& sha256,
+                        const std::string& format) {
+    if (!isUsableFileName(fileName) || fileName == uploadFileName) {
+        throw CacheFailure::io("file-name");
+    }
+    try {
+        Files::flush(upload.file_);
+        upload.file_.reset();
+        const std::string& staging = upload.staging_;
+        const std::string clipPath = staging + "/" + fileName;
+        Files::renameExclusive(staging + "/" + std::string(uploadFileName), clipPath);
+        const std::optional<Files::Status> status = Files::statusOf(clipPath);
+        if (!status || status->kind != Files::Status::Kind::regularFile) {
+            throw CacheFailure::io("stat");
+        }
+        const FileIdentity identity{status->device, status->inode, status->size};
+        const Descriptor cacheLock = waitForCacheLock();
+        Descriptor ownerLock = takeOwnerLock(staging);
+        const std::string preparedId = random_->hex(16);
+        EntryRecord record =
+            preparedRecord(preparedId, fileName, upload.received_, sha256, clock_->wallNow());
+        record.format = format;
+        writeRecord(staging + "/entry.json", record);
+        Files::flushDirectory(staging);
+        const std::string directory = entriesDirectory_ + "/" + preparedId;
+        Files::renameExclusive(staging, directory);
+        Files::flushDirectory(entriesDirectory_);
+        // Stored: the folder is the entry's now, and its room is counted as stored audio.
+        upload.staging_.clear();
+        return OwnedEntry(preparedId, directory, directory + "/" + fileName, std::move(record),
+                          identity, std::move(ownerLock));
+    } catch (const CacheFailure&) {
+        throw;
+    } catch (const FileFailure& failure) {
+        throw CacheFailure::io(failure.description());
     }
 }
 

@@ -87,6 +87,37 @@ class RecordBatch {
     std::vector<Staged> staged_;
 };
 
+class Cache;
+
+// An audio clip arriving in chunks. Its bytes gather in one file of a staging folder of its own
+// under the entries folder, which a sweep takes once it has been left alone for
+// temporaryMaxAge (each chunk renews it); nothing exists under an entry id until Cache::store.
+// Destroying an upload that was not stored removes its folder and gives its room back.
+class Upload {
+  public:
+    Upload(Upload&& other) noexcept;
+    Upload& operator=(Upload&& other) noexcept;
+    Upload(const Upload&) = delete;
+    Upload& operator=(const Upload&) = delete;
+    ~Upload();
+
+    // The length announced, and the bytes written so far.
+    std::int64_t byteLength() const { return byteLength_; }
+    std::int64_t received() const { return received_; }
+
+  private:
+    friend class Cache;
+    Upload() = default;
+    void discard() noexcept;
+
+    Cache* cache_ = nullptr;
+    std::string staging_;
+    Descriptor folder_;
+    Descriptor file_;
+    std::int64_t byteLength_ = 0;
+    std::int64_t received_ = 0;
+};
+
 struct SweepReport {
     std::int64_t deleted = 0;
     std::int64_t kept = 0;
@@ -98,9 +129,12 @@ struct SweepReport {
     bool operator==(const SweepReport&) const = default;
 };
 
+// MIDI entries and their recorded bytes: what cacheMaxEntries and cacheMaxBytes bound.
+// audioBytes, the recorded bytes of audio entries, has a budget of its own.
 struct CacheUsage {
     std::int64_t entries = 0;
     std::int64_t bytes = 0;
+    std::int64_t audioBytes = 0;
 
     bool operator==(const CacheUsage&) const = default;
 };
@@ -167,6 +201,19 @@ class Cache {
                std::optional<double> retainUntil);
     void commit(RecordBatch& batch);
 
+    // Starts an upload of byteLength bytes of audio. Throws CacheFailure::full when the audio
+    // stored plus the open uploads' announced lengths would pass audioCacheMaxBytes, or the
+    // volume would keep less than audioFreeBytes free; CacheFailure::io when the staging folder
+    // cannot be made.
+    Upload beginUpload(std::int64_t byteLength);
+    // Writes the upload's next bytes, which the caller has checked fit its length. Throws the
+    // FileFailure of a write that failed; the upload is then of no further use.
+    void append(Upload& upload, std::span<const std::uint8_t> bytes);
+    // Makes a complete upload a new owned entry in the prepared state, as create makes one, its
+    // record naming the format. Throws CacheFailure; the upload is gone either way.
+    OwnedEntry store(Upload upload, const std::string& fileName, const std::string& sha256,
+                     const std::string& format);
+
     // The clip file is still the regular file, owned by us, that create wrote.
     bool isIntact(const OwnedEntry& entry) const;
 
@@ -183,6 +230,7 @@ class Cache {
     CacheUsage usage() const;
 
   private:
+    friend class Upload;
     Descriptor waitForCacheLock();
     // Nothing when the entries folder cannot be opened or listed.
     std::optional<CacheUsage> scanUsage() const;
@@ -195,6 +243,8 @@ class Cache {
     Limits limits_;
     BridgeClock* clock_;
     RandomSource* random_;
+    // The announced lengths of this process's open uploads.
+    std::int64_t openUploadBytes_ = 0;
 };
 
 }  // namespace quenra

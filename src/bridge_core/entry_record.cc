@@ -98,6 +98,9 @@ std::optional<std::string> EntryRecord::encode() const {
     if (retainUntil) {
         object["retainUntil"] = *retainUntil;
     }
+    if (format) {
+        object["format"] = *format;
+    }
     return JsonWriter::write(object);
 }
 
@@ -135,6 +138,12 @@ std::optional<EntryRecord> EntryRecord::decode(std::string_view json) {
         if (!record.retainUntil) {
             return std::nullopt;
         }
+    }
+    if (const boost::json::value* format = object.if_contains("format")) {
+        if (!format->is_string()) {
+            return std::nullopt;
+        }
+        record.format = std::string(format->get_string());
     }
     record.version = *version;
     record.preparedId = *preparedId;

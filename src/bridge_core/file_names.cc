@@ -3,6 +3,7 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -172,6 +173,12 @@ std::string FileNames::truncated(std::string_view text, std::size_t maxBytes) {
 }
 
 std::string FileNames::safeName(std::string_view suggested) {
+    static constexpr std::array<std::string_view, 2> midiExtensions{".midi", ".mid"};
+    return safeName(suggested, ".mid", midiExtensions);
+}
+
+std::string FileNames::safeName(std::string_view suggested, std::string_view appended,
+                                std::span<const std::string_view> recognised) {
     const std::string normal = composed(suggested);
 
     std::string_view lastPiece;
@@ -213,10 +220,11 @@ std::string FileNames::safeName(std::string_view suggested) {
     }
 
     trimEnd(base);
-    if (endsWithIgnoringCase(base, ".midi")) {
-        base.resize(base.size() - 5);
-    } else if (endsWithIgnoringCase(base, ".mid")) {
-        base.resize(base.size() - 4);
+    for (const std::string_view extension : recognised) {
+        if (endsWithIgnoringCase(base, extension)) {
+            base.resize(base.size() - extension.size());
+            break;
+        }
     }
     trimBoth(base);
     base = truncated(base, maxBaseBytes);
@@ -224,7 +232,7 @@ std::string FileNames::safeName(std::string_view suggested) {
     if (base.empty()) {
         base = fallbackBase;
     }
-    return base + ".mid";
+    return base + std::string(appended);
 }
 
 }  // namespace quenra

@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <utility>
 
 #include "platform/system_files.h"
@@ -253,6 +255,41 @@ void Files::Staged::discard() noexcept {
         file_.reset();
         ::unlinkat(directory_.get(), temporaryName_.c_str(), 0);
     }
+}
+
+Descriptor Files::createForWriting(const std::string& path) {
+    Descriptor file(
+        openRetrying(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.isOpen()) {
+        throw FileFailure("open", errno, path);
+    }
+    if (::fchmod(file.get(), 0600) != 0) {
+        const int code = errno;
+        ::unlink(path.c_str());
+        throw FileFailure("chmod", code, path);
+    }
+    return file;
+}
+
+void Files::flush(const Descriptor& descriptor) {
+    if (::fsync(descriptor.get()) != 0) {
+        throw FileFailure("fsync", errno);
+    }
+}
+
+void Files::touch(const Descriptor& descriptor) {
+    ::futimens(descriptor.get(), nullptr);
+}
+
+std::optional<std::int64_t> Files::freeBytes(const std::string& path) {
+    struct statvfs volume {};
+    if (::statvfs(path.c_str(), &volume) != 0) {
+        return std::nullopt;
+    }
+    const auto available = static_cast<unsigned long long>(volume.f_bavail) *
+                           static_cast<unsigned long long>(volume.f_frsize);
+    return static_cast<std::int64_t>(
+        std::min<unsigned long long>(available, std::numeric_limits<std::int64_t>::max()));
 }
 
 Files::Staged Files::stage(const std::string& path, ByteView bytes,

@@ -156,6 +156,17 @@ class Staged {
     std::string temporaryName_;
 };
 
+// A new file at path (exclusive, no-follow, exact mode 0600) opened for writing. Throws
+// ("open" or "chmod", errno).
+Descriptor createForWriting(const std::string& path);
+// Flushes what was written through descriptor to disk. Throws ("fsync", errno).
+void flush(const Descriptor& descriptor);
+// Sets the item's modification time to now; failures are ignored.
+void touch(const Descriptor& descriptor);
+// The bytes an unprivileged process may still write on the volume holding path; nothing when
+// the system cannot say.
+std::optional<std::int64_t> freeBytes(const std::string& path);
+
 // Writes bytes to a new file temporaryName (exact mode) beside path, keeping it open. On failure
 // nothing is left and the step's FileFailure is thrown.
 Staged stage(const std::string& path, ByteView bytes, const std::string& temporaryName,

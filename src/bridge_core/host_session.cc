@@ -101,6 +101,8 @@ std::string HostSession::handle(HostRequest& request) {
                 return release(releaseRequest.preparedId, requestId);
             },
             [&](const StatusRequest&) { return status(requestId); },
+            [&](const UploadRequest& uploadRequest) { return upload(uploadRequest, requestId); },
+            [&](UploadChunkRequest& chunk) { return uploadChunk(chunk, requestId); },
         },
         request.body);
 }
@@ -235,12 +237,8 @@ std::string HostSession::prepare(PrepareRequest& request, const std::string& req
         Log::note("cache-write-failed");
         return failure(ErrorCode::internal, requestId);
     }
-    supersedeOlderGenerations(request.clipId, request.generation);
-
     const std::string preparedId = entry->preparedId();
-    preparations_.insert_or_assign(
-        preparedId, Preparation{request.clipId, request.generation, request.sha256, entry});
-    Log::note("prepared");
+    addPreparation(request.clipId, request.generation, request.sha256, std::move(entry));
     return reply(MessageType::prepared, requestId,
                  {
                      {"preparedId", preparedId},
@@ -252,6 +250,15 @@ std::string HostSession::prepare(PrepareRequest& request, const std::string& req
                  });
 }
 
+void HostSession::addPreparation(const std::string& clipId, std::int64_t generation,
+                                 const std::string& sha256, std::shared_ptr<OwnedEntry> entry) {
+    supersedeOlderGenerations(clipId, generation);
+    const std::string preparedId = entry->preparedId();
+    preparations_.insert_or_assign(preparedId,
+                                   Preparation{clipId, generation, sha256, std::move(entry)});
+    Log::note("prepared");
+}
+
 std::string HostSession::cancel(const std::string& token, const std::string& requestId) {
     const bool wasActive = armed_ && armed_->token == token;
     if (wasActive) {
@@ -261,6 +268,8 @@ std::string HostSession::cancel(const std::string& token, const std::string& req
 }
 
 std::string HostSession::release(const std::string& preparedId, const std::string& requestId) {
+    // An open upload's id ends the upload, and its bytes go with it.
+    uploads_.erase(preparedId);
     const auto found = preparations_.find(preparedId);
     if (found != preparations_.end()) {
         Preparation preparation = std::move(found->second);
@@ -284,6 +293,7 @@ void HostSession::forget(Preparation& preparation) {
 
 void HostSession::shutdown() {
     thread_.check();
+    uploads_.clear();
     if (armed_) {
         endArm();
     }

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bridge_core/audio_file.h"
 #include "bridge_core/cache.h"
 #include "bridge_core/framing.h"
 #include "bridge_core/outgoing.h"
@@ -25,6 +26,7 @@
 #include "bridge_core/session_environment.h"
 #include "bridge_core/takeover.h"
 #include "bridge_core/thread_checker.h"
+#include "platform/sha256.h"
 
 namespace quenra {
 
@@ -35,6 +37,19 @@ struct Preparation {
     std::int64_t generation = 0;
     std::string sha256;
     std::shared_ptr<OwnedEntry> entry;
+};
+
+// An audio clip this connection is uploading: what its UPLOAD announced, and its bytes so far,
+// written to the cache's staging, hashed and checked as they come.
+struct OpenUpload {
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::string sha256;
+    std::string suggestedName;
+    AudioFormat format = AudioFormat::wav;
+    Upload file;
+    Sha256::Incremental digest;
+    AudioFileCheck check;
 };
 
 class HostSession final : public ServedSession {
@@ -70,6 +85,10 @@ class HostSession final : public ServedSession {
         thread_.check();
         return preparations_;
     }
+    const std::map<std::string, OpenUpload>& uploads() const {
+        thread_.check();
+        return uploads_;
+    }
     const ArmedDrag* armed() const {
         thread_.check();
         return armed_.get();
@@ -91,6 +110,18 @@ class HostSession final : public ServedSession {
     bool admitPrepare(std::int64_t bytes);
     // Forgets the clip's lower generations, ending a drag armed on one of them.
     void supersedeOlderGenerations(const std::string& clipId, std::int64_t generation);
+    // The audio half, in host_session_upload.cc.
+    std::string upload(const UploadRequest& request, const std::string& requestId);
+    std::string uploadChunk(UploadChunkRequest& request, const std::string& requestId);
+    std::string uploading(const std::string& requestId, const std::string& uploadId,
+                          const OpenUpload& open);
+    // The upload's last chunk arrived: its PREPARED, or the refusal that ends it.
+    std::string completeUpload(std::map<std::string, OpenUpload>::iterator found,
+                               const std::string& requestId);
+    // Makes a checked clip's entry this connection's preparation, superseding lower generations
+    // of the clip.
+    void addPreparation(const std::string& clipId, std::int64_t generation,
+                        const std::string& sha256, std::shared_ptr<OwnedEntry> entry);
     std::string cancel(const std::string& token, const std::string& requestId);
     std::string release(const std::string& preparedId, const std::string& requestId);
     void forget(Preparation& preparation);
@@ -143,6 +174,7 @@ class HostSession final : public ServedSession {
     Environment environment_;
     std::optional<SessionID> bound_;
     std::map<std::string, Preparation> preparations_;
+    std::map<std::string, OpenUpload> uploads_;
     std::unique_ptr<ArmedDrag> armed_;
     std::deque<std::string> recentRequestIds_;
     std::unordered_set<std::string> rememberedRequestIds_;

@@ -3,7 +3,8 @@
 namespace quenra {
 
 const std::vector<std::string>& Identity::capabilities() {
-    static const std::vector<std::string> list{"drag-takeover-1", "multi-clip-drag-1"};
+    static const std::vector<std::string> list{"drag-takeover-1", "multi-clip-drag-1",
+                                               "audio-clip-1"};
     return list;
 }
 

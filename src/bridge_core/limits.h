@@ -33,6 +33,15 @@ struct Limits {
     double rateWindow = 2.0;
     std::int64_t requestIdMemory = 256;
     double cacheLockWait = 2.0;
+    // Audio clips arrive in chunks (UPLOAD, then UPLOAD_CHUNK) and have their own room: their
+    // stored bytes plus the announced lengths of open uploads stay within audioCacheMaxBytes,
+    // and an upload must leave audioFreeBytes free on the cache's volume. The MIDI limits above
+    // count MIDI clips only.
+    std::int64_t maxAudioBytes = 1073741824;
+    std::int64_t chunkMaxBytes = 16777216;
+    std::int64_t maxOpenUploads = 4;
+    std::int64_t audioCacheMaxBytes = 4294967296;
+    std::int64_t audioFreeBytes = 1073741824;
 
     static const Limits& standard();
 

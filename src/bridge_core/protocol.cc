@@ -4,7 +4,7 @@ namespace quenra {
 
 namespace {
 
-constexpr std::array<std::string_view, 14> wireTexts{
+constexpr std::array<std::string_view, 15> wireTexts{
     "BAD_REQUEST",
     "UNSUPPORTED_VERSION",
     "NOT_READY",
@@ -19,6 +19,7 @@ constexpr std::array<std::string_view, 14> wireTexts{
     "RATE_LIMITED",
     "DUPLICATE_REQUEST",
     "INTERNAL",
+    "NOT_AUDIO",
 };
 
 }  // namespace

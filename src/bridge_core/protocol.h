@@ -32,11 +32,12 @@ enum class ErrorCode {
     rateLimited,
     duplicateRequest,
     internal,
+    notAudio,
 };
 
 namespace ErrorCodes {
 
-inline constexpr std::array<ErrorCode, 14> allCases{
+inline constexpr std::array<ErrorCode, 15> allCases{
     ErrorCode::badRequest,
     ErrorCode::unsupportedVersion,
     ErrorCode::notReady,
@@ -51,6 +52,7 @@ inline constexpr std::array<ErrorCode, 14> allCases{
     ErrorCode::rateLimited,
     ErrorCode::duplicateRequest,
     ErrorCode::internal,
+    ErrorCode::notAudio,
 };
 
 // "BAD_REQUEST", "UNSUPPORTED_VERSION", ...
@@ -68,12 +70,15 @@ inline constexpr std::string_view arm = "ARM";
 inline constexpr std::string_view cancel = "CANCEL";
 inline constexpr std::string_view release = "RELEASE";
 inline constexpr std::string_view status = "STATUS";
+inline constexpr std::string_view upload = "UPLOAD";
+inline constexpr std::string_view uploadChunk = "UPLOAD_CHUNK";
 
 inline constexpr std::string_view helloOK = "HELLO_OK";
 inline constexpr std::string_view prepared = "PREPARED";
 inline constexpr std::string_view armed = "ARMED";
 inline constexpr std::string_view cancelled = "CANCELLED";
 inline constexpr std::string_view released = "RELEASED";
+inline constexpr std::string_view uploading = "UPLOADING";
 inline constexpr std::string_view error = "ERROR";
 
 inline constexpr std::string_view published = "PUBLISHED";

@@ -106,6 +106,19 @@ std::string versionMember(const object& request, std::string_view key) {
     return checkedString(request, key, 16, RequestParser::isVersion);
 }
 
+// "suggestedName": at most maxNameLength UTF-16 units, not empty once trimmed, kept as sent.
+std::string suggestedName(const object& request) {
+    const auto name = stringMember(request, "suggestedName");
+    if (!name || RequestParser::utf16Length(*name) >
+                     static_cast<std::size_t>(Limits::standard().maxNameLength)) {
+        fail("suggestedName is missing or malformed");
+    }
+    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
+        fail("suggestedName is empty");
+    }
+    return std::string(*name);
+}
+
 PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& read) {
     const Limits& limits = Limits::standard();
     PrepareRequest prepare;
@@ -117,7 +130,7 @@ PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& 
     if (prepare.byteLength > limits.maxMidiBytes) {
         fail("the clip is over the limit", ErrorCode::tooLarge);
     }
-    const auto payload = stringMember(request, "midiBase64");
+    const auto payload = stringMember(request, RequestParser::midiPayloadKey);
     if (payload && read) {
         prepare.midiBase64 = std::move(*read);
     }
@@ -127,16 +140,41 @@ PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& 
         !prepare.midiBase64.isBase64()) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
-    const auto name = stringMember(request, "suggestedName");
-    if (!name ||
-        RequestParser::utf16Length(*name) > static_cast<std::size_t>(limits.maxNameLength)) {
-        fail("suggestedName is missing or malformed");
-    }
-    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
-        fail("suggestedName is empty");
-    }
-    prepare.suggestedName = std::string(*name);
+    prepare.suggestedName = suggestedName(request);
     return prepare;
+}
+
+constexpr std::array<std::string_view, 4> audioFormats{"wav", "aiff", "flac", "mp3"};
+
+UploadRequest readUpload(const object& request) {
+    UploadRequest upload;
+    upload.clipId = identifierMember(request, "clipId", 1, 64);
+    upload.generation = integer(request, "generation", 1, largestGeneration);
+    upload.sha256 = lowerHexMember(request, "sha256", 64);
+    upload.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    upload.suggestedName = suggestedName(request);
+    const auto format = stringMember(request, "format");
+    if (!format ||
+        std::find(audioFormats.begin(), audioFormats.end(), *format) == audioFormats.end()) {
+        fail("format must be wav, aiff, flac or mp3");
+    }
+    upload.format = std::string(*format);
+    // After every member: a malformed UPLOAD is a bad request whatever length it announces.
+    if (upload.byteLength > Limits::standard().maxAudioBytes) {
+        fail("the clip is over the limit", ErrorCode::tooLarge);
+    }
+    return upload;
+}
+
+UploadChunkRequest readUploadChunk(const object& request, std::optional<Base64Payload>& read) {
+    UploadChunkRequest chunk;
+    chunk.uploadId = lowerHexMember(request, "uploadId", 32);
+    chunk.offset = integer(request, "offset", 0, largestGeneration);
+    if (!stringMember(request, RequestParser::chunkPayloadKey) || !read) {
+        fail("dataBase64 must be a string");
+    }
+    chunk.dataBase64 = std::move(*read);
+    return chunk;
 }
 
 constexpr std::array<std::string_view, 4> armMembers{"preparedId", "clipId", "generation",
@@ -196,13 +234,26 @@ ArmListRequest readArmList(const object& request, const value& clips) {
     return arm;
 }
 
-RequestBody readBody(const object& request, std::optional<Base64Payload>& read) {
+// read is the payload the reader read under payloadKey; only the request that has its
+// payload under that key gets it.
+RequestBody readBody(const object& request, std::optional<Base64Payload>& read,
+                     std::string_view payloadKey) {
     const auto type = stringMember(request, "type");
+    std::optional<Base64Payload> none;
+    const auto payloadOf = [&](std::string_view key) -> std::optional<Base64Payload>& {
+        return payloadKey == key ? read : none;
+    };
     if (type == MessageType::hello) {
         return HelloRequest{versionMember(request, "extensionVersion")};
     }
     if (type == MessageType::prepare) {
-        return readPrepare(request, read);
+        return readPrepare(request, payloadOf(RequestParser::midiPayloadKey));
+    }
+    if (type == MessageType::upload) {
+        return readUpload(request);
+    }
+    if (type == MessageType::uploadChunk) {
+        return readUploadChunk(request, payloadOf(RequestParser::chunkPayloadKey));
     }
     if (type == MessageType::arm) {
         if (const value* clips = request.if_contains("clips")) {
@@ -238,7 +289,8 @@ bool isJavaScriptWhitespace(char32_t scalar) {
 }  // namespace
 
 HostRequest RequestParser::parse(const boost::json::value& parsed,
-                                 std::optional<Base64Payload> payload) {
+                                 std::optional<Base64Payload> payload,
+                                 std::string_view payloadKey) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -256,7 +308,7 @@ HostRequest RequestParser::parse(const boost::json::value& parsed,
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request, payload);
+    result.body = readBody(request, payload, payloadKey);
     return result;
 }
 

@@ -79,9 +79,31 @@ struct StatusRequest {
     bool operator==(const StatusRequest&) const = default;
 };
 
-// hello, prepare, arm, cancel, release, status, and arm with a "clips" list.
-using RequestBody = std::variant<HelloRequest, PrepareRequest, ArmRequest, CancelRequest,
-                                 ReleaseRequest, StatusRequest, ArmListRequest>;
+// An audio clip announced: its bytes follow in UPLOAD_CHUNKs. Each member is read as PREPARE
+// reads it; byteLength may be up to maxAudioBytes.
+struct UploadRequest {
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::int64_t byteLength = 0;
+    std::string sha256;
+    std::string suggestedName;
+    std::string format;  // "wav", "aiff", "flac" or "mp3"
+    bool operator==(const UploadRequest&) const = default;
+};
+
+// The next bytes of an open upload. Whether the data is base64, and of what length, the
+// session judges once it has found the upload.
+struct UploadChunkRequest {
+    std::string uploadId;  // 32 lowercase hex digits
+    std::int64_t offset = 0;
+    Base64Payload dataBase64;
+    bool operator==(const UploadChunkRequest&) const = default;
+};
+
+// hello, prepare, arm, cancel, release, status, arm with a "clips" list, upload and its chunks.
+using RequestBody =
+    std::variant<HelloRequest, PrepareRequest, ArmRequest, CancelRequest, ReleaseRequest,
+                 StatusRequest, ArmListRequest, UploadRequest, UploadChunkRequest>;
 
 struct HostRequest {
     std::string requestId;
@@ -93,9 +115,16 @@ struct HostRequest {
 
 namespace RequestParser {
 
-// The checks over the JSON that RequestReader built. A top-level "midiBase64" string holds
-// only a stand-in there: payload is what the reader read of it (nothing when it read none).
-HostRequest parse(const boost::json::value& value, std::optional<Base64Payload> payload);
+// The top-level members whose strings RequestReader reads straight into a Base64Payload: a
+// PREPARE's clip and an UPLOAD_CHUNK's data.
+inline constexpr std::string_view midiPayloadKey = "midiBase64";
+inline constexpr std::string_view chunkPayloadKey = "dataBase64";
+
+// The checks over the JSON that RequestReader built. A top-level payload string holds only a
+// stand-in there: payload is what the reader read of the last one, under payloadKey (nothing
+// when it read none).
+HostRequest parse(const boost::json::value& value, std::optional<Base64Payload> payload,
+                  std::string_view payloadKey = midiPayloadKey);
 
 struct Salvage {
     std::optional<std::string> requestId;

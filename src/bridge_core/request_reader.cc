@@ -1,5 +1,6 @@
 #include "bridge_core/request_reader.h"
 
+#include <array>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
 #include <new>
@@ -13,13 +14,17 @@ namespace {
 
 namespace json = boost::json;
 
-constexpr std::string_view payloadKey = "midiBase64";
+// The keys whose top-level strings are payloads; a later payload replaces an earlier one of
+// either key, so a frame never holds more than one.
+constexpr std::array<std::string_view, 2> payloadKeys{RequestParser::midiPayloadKey,
+                                                      RequestParser::chunkPayloadKey};
 
 // Takes Boost.JSON's parse events as its own whole-text parser does, into the same value
 // stack, so that duplicate keys, escapes and numbers come out alike (of a duplicate key, the
 // last member wins). The members of a top-level object are built one at a time and kept in an
 // object of their own, so that those read before a refusal can still be salvaged. The string
-// of the top-level "midiBase64" goes to a Base64Payload::Reader, and the value gets an empty
+// of a top-level payload ("midiBase64", "dataBase64") goes to a Base64Payload::Reader, and the
+// value gets an empty
 // string in its place; everything else is counted against the limits outside the payload.
 class Handler {
   public:
@@ -77,7 +82,13 @@ class Handler {
         if (!countBytes(total, error)) {
             return false;
         }
-        payloadNext_ = keyMatches_ && total == payloadKey.size();
+        payloadNext_ = false;
+        for (std::size_t index = 0; index < payloadKeys.size(); ++index) {
+            if (keyMatches_[index] && total == payloadKeys[index].size()) {
+                payloadNext_ = true;
+                nextKey_ = index;
+            }
+        }
         if (isTopMember()) {
             keyPiece(part, total);
             stack_.reset();
@@ -105,6 +116,7 @@ class Handler {
         }
         readPayload(part);
         payload_ = std::move(*reading_).finish();
+        payloadKey_ = payloadKeys[nextKey_];
         reading_.reset();
         stack_.push_string({});
         return scalarDone();
@@ -160,6 +172,8 @@ class Handler {
     // The members of a top-level object read whole so far, for the salvage of a refusal.
     json::value membersRead() const { return topIsObject_ ? json::value(members_) : nullptr; }
     std::optional<Base64Payload> takePayload() { return std::exchange(payload_, std::nullopt); }
+    // The key of the payload takePayload gives.
+    std::string_view payloadKey() const { return payloadKey_; }
     // The parse stopped because the frame holds too much outside its payload.
     bool isOverLimits() const { return overLimits_; }
 
@@ -224,21 +238,24 @@ class Handler {
         key_.append(part);
     }
 
-    // Whether the key read so far, of which part is the latest piece, is the top level's
-    // "midiBase64". Keys arrive unescaped, so an escaped spelling matches too, as it does in
-    // the value.
+    // Whether the key read so far, of which part is the latest piece, is one of the top
+    // level's payload keys. Keys arrive unescaped, so an escaped spelling matches too, as it
+    // does in the value.
     void matchKey(json::string_view part, std::size_t total) {
         const std::size_t offset = total - part.size();
-        if (offset == 0) {
-            keyMatches_ = depth_ == 1;
+        for (std::size_t index = 0; index < payloadKeys.size(); ++index) {
+            const std::string_view key = payloadKeys[index];
+            if (offset == 0) {
+                keyMatches_[index] = depth_ == 1;
+            }
+            keyMatches_[index] = keyMatches_[index] && total <= key.size() &&
+                                 key.substr(offset, part.size()) == std::string_view(part);
         }
-        keyMatches_ = keyMatches_ && total <= payloadKey.size() &&
-                      payloadKey.substr(offset, part.size()) == std::string_view(part);
     }
 
     void readPayload(json::string_view part) {
         if (!reading_) {
-            // A later "midiBase64" replaces an earlier one, as it does in the value. The text
+            // A later payload replaces an earlier one, as a later key does in the value. The text
             // fits in the frame, so its bytes take at most three quarters of the frame.
             payload_.reset();
             reading_.emplace(frameBytes_ / 4 * 3);
@@ -256,9 +273,11 @@ class Handler {
     bool topIsObject_ = false;
     // 1 inside the top-level object (or array), more inside the values nested in it.
     std::size_t depth_ = 0;
-    bool keyMatches_ = false;
-    // The value about to be read is that of the top-level "midiBase64".
+    std::array<bool, payloadKeys.size()> keyMatches_{};
+    // The value about to be read is that of a top-level payload key, payloadKeys[nextKey_].
     bool payloadNext_ = false;
+    std::size_t nextKey_ = 0;
+    std::string_view payloadKey_ = RequestParser::midiPayloadKey;
     // Counted outside the payload; bytes_ never passes maxBytes_.
     std::size_t values_ = 0;
     std::size_t bytes_ = 0;
@@ -333,7 +352,8 @@ ReadRequest RequestReader::read(Parser& state) {
     }
     const json::value value = handler.release();
     try {
-        return RequestParser::parse(value, handler.takePayload());
+        const std::string_view key = handler.payloadKey();
+        return RequestParser::parse(value, handler.takePayload(), key);
     } catch (const ProtocolFailure& failed) {
         return RefusedRequest{failed, RequestParser::salvage(value)};
     } catch (const std::bad_alloc&) {

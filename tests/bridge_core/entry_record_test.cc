@@ -31,6 +31,13 @@ TEST(EntryRecord, EncodesCompactlyWithSortedKeysAndNoRetainUntilWhenNone) {
               std::string::npos);
     retained.retainUntil = 1.0 / 0.0;
     EXPECT_FALSE(retained.encode());
+    // An audio clip's record names its format in its sorted place; a MIDI record never does.
+    EntryRecord audio = sample();
+    audio.format = "wav";
+    EXPECT_NE(audio.encode()->find("\"fileName\":\"Song/\u00e9.mid\",\"format\":\"wav\","
+                                   "\"preparedId\""),
+              std::string::npos);
+    EXPECT_EQ(EntryRecord::decode(*audio.encode()), audio);
 }
 
 TEST(EntryRecord, RoundTripsEveryStateAndWholeSecondTimes) {
@@ -72,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"version is not checked", "{" + base + ",\"version\":7}", true},
         DecodeCase{"null retainUntil", "{" + base + ",\"version\":1,\"retainUntil\":null}", true},
         DecodeCase{"unknown keys ignored", "{" + base + ",\"version\":1,\"extra\":[1]}", true},
+        DecodeCase{"an audio format", "{" + base + ",\"version\":1,\"format\":\"flac\"}", true},
+        DecodeCase{"format not a string", "{" + base + ",\"version\":1,\"format\":1}", false},
         DecodeCase{"negative length is a valid integer",
                    "{\"byteLength\":-5," + base.substr(15) + ",\"version\":1}", true},
         DecodeCase{"version missing", "{" + base + "}", false},

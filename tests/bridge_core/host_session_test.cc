@@ -186,7 +186,7 @@ TEST(HostSessionReplies, HelloAndStatusHaveTheirExactBytes) {
     EXPECT_THAT(
         harness.sendRaw(boost::json::serialize(hello)),
         ElementsAre(
-            R"({"capabilities":["drag-takeover-1","multi-clip-drag-1"],"helperVersion":"0.1.0","platform":{"arch":"arm64","os":"macOS","version":"15.1.0"},"protocolVersion":"1.0","requestId":"req-1","session":{"epoch":7,"id":"browserSession01xyz"},"type":"HELLO_OK"})"));
+            R"({"capabilities":["drag-takeover-1","multi-clip-drag-1","audio-clip-1"],"helperVersion":"0.1.0","platform":{"arch":"arm64","os":"macOS","version":"15.1.0"},"protocolVersion":"1.0","requestId":"req-1","session":{"epoch":7,"id":"browserSession01xyz"},"type":"HELLO_OK"})"));
 
     harness.prepare("clip-a", 1, makeClip());
     EXPECT_THAT(

@@ -36,7 +36,7 @@ TEST(Identity, ConstantsAreTheWireValues) {
     EXPECT_EQ(Identity::protocolVersion, "1.0");
     EXPECT_EQ(Identity::protocolMajor, 1);
     EXPECT_EQ(Identity::capabilities(),
-              (std::vector<std::string>{"drag-takeover-1", "multi-clip-drag-1"}));
+              (std::vector<std::string>{"drag-takeover-1", "multi-clip-drag-1", "audio-clip-1"}));
     EXPECT_EQ(Identity::releaseHostName, "tech.ostrell.quenra.bridge");
     EXPECT_EQ(Identity::developmentHostName, "tech.ostrell.quenra.bridge_dev");
 }

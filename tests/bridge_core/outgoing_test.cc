@@ -9,7 +9,7 @@ namespace {
 
 const SessionID bound{"browserSession_0123", 7};
 
-TEST(ErrorCode, FourteenCasesInOrderWithTheirWireTexts) {
+TEST(ErrorCode, FifteenCasesInOrderWithTheirWireTexts) {
     const std::vector<std::string_view> texts = {"BAD_REQUEST",
                                                  "UNSUPPORTED_VERSION",
                                                  "NOT_READY",
@@ -23,10 +23,11 @@ TEST(ErrorCode, FourteenCasesInOrderWithTheirWireTexts) {
                                                  "CACHE_FULL",
                                                  "RATE_LIMITED",
                                                  "DUPLICATE_REQUEST",
-                                                 "INTERNAL"};
-    ASSERT_EQ(ErrorCodes::allCases.size(), 14u);
+                                                 "INTERNAL",
+                                                 "NOT_AUDIO"};
+    ASSERT_EQ(ErrorCodes::allCases.size(), 15u);
     EXPECT_EQ(ErrorCodes::allCases.front(), ErrorCode::badRequest);
-    EXPECT_EQ(ErrorCodes::allCases.back(), ErrorCode::internal);
+    EXPECT_EQ(ErrorCodes::allCases.back(), ErrorCode::notAudio);
     for (std::size_t index = 0; index < texts.size(); ++index) {
         const ErrorCode code = ErrorCodes::allCases[index];
         EXPECT_EQ(static_cast<std::size_t>(code), index);

@@ -70,7 +70,7 @@ test('HELLO is answered HELLO_OK with the envelope; a request before it is NOT_R
         answer,
         reply(main, hello, 'HELLO_OK', {
             helperVersion: '0.1.0',
-            capabilities: ['drag-takeover-1', 'multi-clip-drag-1'],
+            capabilities: ['drag-takeover-1', 'multi-clip-drag-1', 'audio-clip-1'],
             platform: {
                 os: 'Linux',
                 version: answer.platform?.version,

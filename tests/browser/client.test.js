@@ -92,7 +92,7 @@ test('the first call says HELLO with a valid session and the host answers HELLO_
     assert.equal(hello.type, 'HELLO_OK');
     assert.deepEqual(hello.session, session);
     assert.equal(hello.helperVersion, '0.1.0');
-    assert.deepEqual(hello.capabilities, ['drag-takeover-1', 'multi-clip-drag-1']);
+    assert.deepEqual(hello.capabilities, ['drag-takeover-1', 'multi-clip-drag-1', 'audio-clip-1']);
     assert.deepEqual(status.session, session);
     assert.equal(freshRuns(known).length, 1);
 });
