@@ -209,7 +209,8 @@ bool HostProcess::pump(milliseconds timeout) {
 std::optional<std::string> HostProcess::readFrame(milliseconds timeout) {
     Clock::time_point deadline = Clock::now() + timeout;
     while (frames_.empty()) {
-        if (Clock::now() >= deadline || !pump(milliseconds(remainingMilliseconds(deadline)))) {
+        // Looks at least once, so that a zero timeout takes what has already arrived.
+        if (!pump(milliseconds(remainingMilliseconds(deadline))) || Clock::now() >= deadline) {
             if (frames_.empty())
                 return std::nullopt;
         }

@@ -67,7 +67,8 @@ class HostProcess {
     // Stops reading the child's standard output, so its next write fails with EPIPE.
     void closeOutput();
 
-    // The next frame's payload, waiting at most timeout; nothing on timeout or end of output.
+    // The next frame's payload, waiting at most timeout (at 0, only what has arrived); nothing
+    // on timeout or end of output.
     // A frame the host should never send (empty, or over 64 MiB) throws std::runtime_error.
     std::optional<std::string> readFrame(milliseconds timeout = milliseconds(5000));
     // True when the child's standard output ends within timeout with no further byte.

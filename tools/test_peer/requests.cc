@@ -21,6 +21,20 @@ boost::json::object envelope(const Session& session, std::string_view requestId,
     };
 }
 
+// What PREPARE and UPLOAD both say of a clip.
+boost::json::object clipRequest(const Session& session, std::string_view requestId,
+                                std::string_view type, std::string_view clipId,
+                                std::int64_t generation, std::string_view sha256,
+                                std::int64_t byteLength, std::string_view suggestedName) {
+    boost::json::object request = envelope(session, requestId, type);
+    request.insert({{"clipId", clipId},
+                    {"generation", generation},
+                    {"sha256", sha256},
+                    {"byteLength", byteLength},
+                    {"suggestedName", suggestedName}});
+    return request;
+}
+
 std::string written(const boost::json::object& request) {
     return JsonWriter::write(request).value();
 }
@@ -40,13 +54,10 @@ std::string status(const Session& session, std::string_view requestId) {
 std::string prepare(const Session& session, std::string_view requestId, std::string_view clipId,
                     std::int64_t generation, std::span<const std::uint8_t> midi,
                     std::string_view suggestedName) {
-    boost::json::object request = envelope(session, requestId, "PREPARE");
-    request["clipId"] = clipId;
-    request["generation"] = generation;
-    request["byteLength"] = static_cast<std::int64_t>(midi.size());
-    request["sha256"] = Hashing::sha256Hex(midi);
+    boost::json::object request =
+        clipRequest(session, requestId, "PREPARE", clipId, generation, Hashing::sha256Hex(midi),
+                    static_cast<std::int64_t>(midi.size()), suggestedName);
     request["midiBase64"] = Base64::encode(midi.data(), midi.size());
-    request["suggestedName"] = suggestedName;
     return written(request);
 }
 
@@ -71,6 +82,25 @@ std::string armList(const Session& session, std::string_view requestId,
                         {"sha256", clip.sha256}});
     }
     request["clips"] = std::move(list);
+    return written(request);
+}
+
+std::string upload(const Session& session, std::string_view requestId, std::string_view clipId,
+                   std::int64_t generation, std::string_view sha256, std::int64_t byteLength,
+                   std::string_view suggestedName, std::string_view format) {
+    boost::json::object request = clipRequest(session, requestId, "UPLOAD", clipId, generation,
+                                              sha256, byteLength, suggestedName);
+    request["format"] = format;
+    return written(request);
+}
+
+std::string uploadChunk(const Session& session, std::string_view requestId,
+                        std::string_view uploadId, std::int64_t offset,
+                        std::span<const std::uint8_t> bytes) {
+    boost::json::object request = envelope(session, requestId, "UPLOAD_CHUNK");
+    request.insert({{"uploadId", uploadId},
+                    {"offset", offset},
+                    {"dataBase64", Base64::encode(bytes.data(), bytes.size())}});
     return written(request);
 }
 

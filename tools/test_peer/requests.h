@@ -35,6 +35,15 @@ struct ListedClip {
 // ARM of 2 to 16 clips, their files in this order.
 std::string armList(const Session& session, std::string_view requestId,
                     const std::vector<ListedClip>& clips);
+// UPLOAD of an audio clip of byteLength bytes whose SHA-256 is sha256 (lowercase hex), in the
+// format named ("wav", "aiff", "flac", "mp3").
+std::string upload(const Session& session, std::string_view requestId, std::string_view clipId,
+                   std::int64_t generation, std::string_view sha256, std::int64_t byteLength,
+                   std::string_view suggestedName, std::string_view format);
+// UPLOAD_CHUNK of bytes, the upload's bytes from offset on.
+std::string uploadChunk(const Session& session, std::string_view requestId,
+                        std::string_view uploadId, std::int64_t offset,
+                        std::span<const std::uint8_t> bytes);
 std::string cancel(const Session& session, std::string_view requestId, std::string_view token);
 std::string release(const Session& session, std::string_view requestId,
                     std::string_view preparedId);
