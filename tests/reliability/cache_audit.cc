@@ -28,6 +28,11 @@ bool isCompleteEntry(const std::string& directory, EntryRecord* record) {
     return true;
 }
 
+bool ownerLockIsFree(const std::string& directory) {
+    const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
+    return lock.isOpen() && Files::tryLockExclusive(lock);
+}
+
 CacheAudit CacheAudit::of(const std::string& root) {
     CacheAudit audit;
     const std::string entries = root + "/entries";

@@ -27,4 +27,7 @@ struct CacheAudit {
 // Whether an entry directory is complete, as above.
 bool isCompleteEntry(const std::string& directory, EntryRecord* record = nullptr);
 
+// Whether no process owns the entry in directory: its owner lock can be taken.
+bool ownerLockIsFree(const std::string& directory);
+
 }  // namespace quenra::testing

@@ -17,10 +17,10 @@
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
 #include "bridge_core/limits.h"
+#include "reliability/bound_host.h"
 #include "reliability/cache_audit.h"
 #include "support/deterministic_random.h"
 #include "support/manual_clock.h"
-#include "support/temporary_directory.h"
 #include "test_peer/host_process.h"
 #include "test_peer/midi_clip.h"
 #include "test_peer/requests.h"
@@ -32,31 +32,7 @@ namespace Requests = TestPeer::Requests;
 using Clock = std::chrono::steady_clock;
 using TestPeer::HostProcess;
 
-const std::string origin = "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/";
-
-class HostKillTest : public ::testing::Test {
-  protected:
-    HostProcess startBound() {
-        HostProcess host = HostProcess::spawn(TestPeer::defaultHostPath(), {origin}, environment_);
-        host.send(Requests::hello(session_, "hello"));
-        const auto reply = host.readFrame();
-        if (!reply || Requests::text(Requests::parse(*reply), "type") != "HELLO_OK") {
-            throw std::runtime_error("the host did not answer HELLO");
-        }
-        return host;
-    }
-
-    std::string root() const { return home_.join(".cache/tech.ostrell.quenra.bridge"); }
-
-    TemporaryDirectory home_;
-    std::vector<std::string> environment_ = TestPeer::isolatedEnvironment(home_.path());
-    Requests::Session session_{"host-kill-session-0001", 1};
-};
-
-bool ownerLockIsFree(const std::string& directory) {
-    const Descriptor lock = Files::openLockFile(directory + "/owner.lock", false);
-    return lock.isOpen() && Files::tryLockExclusive(lock);
-}
+using HostKillTest = BoundHostTest;
 
 TEST_F(HostKillTest, KillsAtRandomPointsOfPrepareLeaveOnlyWholeUnownedEntries) {
     // Two sizes: the large clip's decode, hash and write dominate, the small one spends
