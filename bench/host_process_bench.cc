@@ -33,58 +33,41 @@
 //
 // IdleWakeups: how often an idle host's main thread wakes in one second (the goal is none).
 #include <benchmark/benchmark.h>
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/inotify.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
+#include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
-#include <boost/json/parse.hpp>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_host.h"
 #include "bridge_core/base64.h"
-#include "bridge_core/files.h"
-#include "bridge_core/framing.h"
 #include "bridge_core/hashing.h"
-#include "bridge_core/json_writer.h"
-#include "bridge_core/subprocess.h"
-#include "support/temporary_directory.h"
-#include "system_services/linux/drag_board.h"
 
 namespace quenra {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::BoardDrags;
+using bench::Clock;
+using bench::Ending;
+using bench::fail;
+using bench::framed;
+using bench::hello;
+using bench::Home;
+using bench::Host;
+using bench::hostProgram;
+using bench::median;
+using bench::Program;
+using bench::request;
+using bench::seconds;
 
-const char* const origin = "chrome-extension://kembcdlbgbcnnchcnbdhbmbhbejnedjf/";
-const std::string hostPath = std::string(QUENRA_BUNDLE_EXECUTABLES) + "/quenra-native-host";
 const std::string floorPath = QUENRA_PREPARE_FLOOR;
-
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-double seconds(Clock::duration span) {
-    return std::chrono::duration<double>(span).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // A valid one-track file of exactly size bytes.
 std::vector<std::uint8_t> clipOfSize(std::size_t size) {
@@ -100,138 +83,9 @@ std::vector<std::uint8_t> clipOfSize(std::size_t size) {
     return clip;
 }
 
-std::string request(const char* type, const char* requestId, boost::json::object body = {}) {
-    body["protocolVersion"] = "1.0";
-    body["requestId"] = requestId;
-    body["session"] = boost::json::object{{"id", "bench-session-000001"}, {"epoch", 1}};
-    body["type"] = type;
-    return JsonWriter::write(body).value();
-}
-
-ByteBuffer framed(const std::string& payload) {
-    return FrameEncoder::frame(payload);
-}
-
-// A home of its own for the benchmark's hosts and its floor files.
-struct Home {
-    Home() { ::mkdir((path + "/run").c_str(), 0700); }
-
-    // Commits what earlier iterations left pending (a host's exit removes its entry, the
-    // floor removes its copy), so that neither timed part pays for the other's metadata in
-    // its first flush.
-    void settle() const {
-        const Descriptor directory = Files::openOwnDirectory(path);
-        if (!directory.isOpen())
-            fail("open " + path);
-        ::syncfs(directory.get());
-    }
-
-    testing::TemporaryDirectory temporary;
-    std::string path = temporary.path();
-};
-
-// What a run starts: the host, or the floor.
-struct Program {
-    std::string path;
-    std::vector<std::string> arguments;
-};
-
-Program hostProgram() {
-    return {hostPath, {origin}};
-}
-
 Program floorProgram(const Home& home) {
     return {floorPath, {home.path}};
 }
-
-// How a process ended, and what it used on the way (wait4's account).
-struct Ending {
-    int status = -1;
-    rusage usage{};
-};
-
-// One process over pipes, as Chrome starts a host.
-class Host {
-  public:
-    explicit Host(const Home& home, const Program& program = hostProgram()) {
-        Files::Pipe input = Files::openPipe();
-        Files::Pipe output = Files::openPipe();
-        // The host's log lines would only clutter the figures: standard error is left out.
-        pid_ = Subprocess::start(
-            program.path, program.arguments,
-            std::vector<std::string>{"HOME=" + home.path, "XDG_RUNTIME_DIR=" + home.path + "/run"},
-            {.input = input.reading.get(), .output = output.writing.get()});
-        input_ = std::move(input.writing);
-        output_ = std::move(output.reading);
-    }
-    ~Host() {
-        if (pid_ > 0)
-            (void)end();
-    }
-
-    void send(const ByteBuffer& frame) { Files::writeAll(input_.get(), frame); }
-
-    boost::json::object next() {
-        while (frames_.empty()) {
-            std::uint8_t chunk[65536];
-            ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                throw std::runtime_error("the host ended its output");
-            for (auto& item : decoder_.append(std::span(chunk, static_cast<std::size_t>(count)))) {
-                frames_.push_back(std::string(item.body.begin(), item.body.end()));
-            }
-        }
-        std::string frame = frames_.front();
-        frames_.erase(frames_.begin());
-        return boost::json::parse(frame).as_object();
-    }
-
-    boost::json::object exchange(const std::string& payload, const char* expectedType) {
-        send(framed(payload));
-        boost::json::object reply = next();
-        if (reply.at("type").as_string() != expectedType) {
-            throw std::runtime_error("expected " + std::string(expectedType) + ", got " +
-                                     JsonWriter::write(reply).value());
-        }
-        return reply;
-    }
-
-    // Ends the input, as the browser does when it lets the host go, and waits for the exit.
-    Ending end() {
-        input_.reset();
-        Ending ending;
-        while (::wait4(pid_, &ending.status, 0, &ending.usage) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return ending;
-    }
-
-    // Resident memory now, and its peak so far, bytes.
-    std::int64_t resident() const { return statusField("VmRSS:") * 1024; }
-    std::int64_t peakResident() const { return statusField("VmHWM:") * 1024; }
-    std::int64_t mainThreadWakeups() const {
-        return statusField("voluntary_ctxt_switches:", "/task/" + std::to_string(pid_));
-    }
-
-  private:
-    std::int64_t statusField(const std::string& name, const std::string& task = "") const {
-        std::ifstream status("/proc/" + std::to_string(pid_) + task + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.starts_with(name))
-                return std::stoll(line.substr(name.size()));
-        }
-        throw std::runtime_error("no " + name + " for the host");
-    }
-
-    int pid_ = -1;
-    Descriptor input_;
-    Descriptor output_;
-    FrameDecoder decoder_;
-    std::vector<std::string> frames_;
-};
 
 std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
     return request("PREPARE", "prepare-1",
@@ -243,8 +97,6 @@ std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
                     {"suggestedName", "Bench Clip"}});
 }
 
-const std::string hello = request("HELLO", "hello-1", {{"extensionVersion", "1.0"}});
-
 // One process's PREPARE, timed.
 struct Run {
     double start = 0;          // spawn to HELLO's reply
@@ -254,10 +106,6 @@ struct Run {
     double faults = 0;         // page faults, the whole process
     double peak = 0;           // resident bytes at most
 };
-
-double seconds(const timeval& time) {
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-}
 
 // Starts program, greets it untimed, sends frame and ends it.
 Run runOnce(const Home& home, const Program& program, const ByteBuffer& frame) {
@@ -404,27 +252,14 @@ BENCHMARK(PrepareOnOneProcessor)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// A browser drag on the Linux board: the button goes down, then Chrome's type and the marker
-// are declared in one change.
-void beginDrag(FileDragBoard& board, FileMouseButtons& mouse, const std::string& marker) {
-    mouse.setLeftButtonDown(true);
-    board.update([&](DragBoardState& state) {
-        state.declareTypes({PasteboardType::chromiumDrag, PasteboardType::plainText});
-        state.setString(PasteboardType::plainText, marker);
-    });
-}
-
-// count clips of about 4 KiB prepared on the host, each one's part of an ARM. Eight PREPAREs
-// fill the host's rate window, so the ninth waits for the next one.
+// count clips of about 4 KiB prepared on the host, each one's part of an ARM.
 boost::json::array prepareClips(Host& host, int count) {
     boost::json::array clips;
     for (int index = 0; index < count; ++index) {
-        if (index > 0 && index % 8 == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-        }
+        bench::paceClip(index);
         const std::vector<std::uint8_t> clip = clipOfSize(4096 + static_cast<std::size_t>(index));
         const std::string number = std::to_string(index + 1);
-        const boost::json::object prepared =
+        clips.push_back(bench::listed(
             host.exchange(request("PREPARE", ("prepare-" + number).c_str(),
                                   {{"clipId", "bench-clip-" + number},
                                    {"generation", 1},
@@ -432,87 +267,24 @@ boost::json::array prepareClips(Host& host, int count) {
                                    {"sha256", Hashing::sha256Hex(clip)},
                                    {"midiBase64", Base64::encode(clip)},
                                    {"suggestedName", "Bench Clip " + number}}),
-                          "PREPARED");
-        clips.push_back({{"preparedId", prepared.at("preparedId")},
-                         {"clipId", prepared.at("clipId")},
-                         {"generation", 1},
-                         {"sha256", prepared.at("sha256")}});
+                          "PREPARED")));
     }
     return clips;
 }
 
-// The median of the one-clip run, which the several-clip run of the same process is set
+// The medians of the one-clip run, which the several-clip run of the same process is set
 // against.
-double oneClipMedianSeconds = 0;
-double oneClipArmSeconds = 0;
+BoardDrags::Times oneClip;
 
 void Takeover(benchmark::State& state) {
     Home home;
     Host host(home);
     host.exchange(hello, "HELLO_OK");
     const boost::json::array clips = prepareClips(host, static_cast<int>(state.range(0)));
-    // One clip is armed as the one-clip form, several as a "clips" list.
-    const boost::json::object arm =
-        clips.size() == 1 ? clips.at(0).as_object() : boost::json::object{{"clips", clips}};
-
-    // The board the host opened: the same folder rule, the same environment.
-    ::setenv("XDG_RUNTIME_DIR", (home.path + "/run").c_str(), 1);
-    auto folder = DragBoardFolder::openSystem();
-    FileDragBoard board(folder);
-    FileMouseButtons mouse(folder);
-    int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (notify < 0 || ::inotify_add_watch(notify, folder->path().c_str(), IN_MOVED_TO) < 0) {
-        fail("inotify");
-    }
-    std::mt19937 random(11);
-    std::vector<double> latencies;
-    std::vector<double> arms;
-    int armed = 0;
-    for (auto _ : state) {
-        std::string requestId = "arm-" + std::to_string(++armed);
-        const Clock::time_point asked = Clock::now();
-        boost::json::object reply = host.exchange(request("ARM", requestId.c_str(), arm), "ARMED");
-        arms.push_back(seconds(Clock::now() - asked));
-        std::string marker(reply.at("marker").as_string());
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 5000));
-
-        beginDrag(board, mouse, marker);
-        std::int64_t dragCount = board.changeCount();
-        Clock::time_point changed = Clock::now();
-        // Sleeps on the folder between looks, so the benchmark takes no processor from the
-        // host it measures; the claim's rename of the count file wakes it.
-        while (board.changeCount() == dragCount) {
-            pollfd watch{notify, POLLIN, 0};
-            if (::poll(&watch, 1, 50) > 0) {
-                char events[4096];
-                (void)::read(notify, events, sizeof events);
-            }
-        }
-        double latency = seconds(Clock::now() - changed);
-        state.SetIterationTime(latency);
-        latencies.push_back(latency);
-        if (host.next().at("type").as_string() != "PUBLISHED") {
-            state.SkipWithError("no PUBLISHED");
-            break;
-        }
-    }
-    ::close(notify);
-    if (latencies.empty()) {
-        return;
-    }
-    std::sort(latencies.begin(), latencies.end());
-    std::sort(arms.begin(), arms.end());
-    const double middle = latencies[latencies.size() / 2];
-    const double armMiddle = arms[arms.size() / 2];
-    state.counters["median_ms"] = middle * 1000;
-    state.counters["p90_ms"] = latencies[latencies.size() * 9 / 10] * 1000;
-    state.counters["arm_ms"] = armMiddle * 1000;
     if (clips.size() == 1) {
-        oneClipMedianSeconds = middle;
-        oneClipArmSeconds = armMiddle;
-    } else if (oneClipMedianSeconds > 0) {
-        state.counters["over_one_clip_ms"] = (middle - oneClipMedianSeconds) * 1000;
-        state.counters["arm_ratio"] = armMiddle / oneClipArmSeconds;
+        oneClip = bench::timeTakeovers(state, home, host, bench::armOf(clips));
+    } else {
+        bench::timeTakeovers(state, home, host, bench::armOf(clips), &oneClip);
     }
 }
 // The clip count: one, then the most one drag carries, in the same run.
