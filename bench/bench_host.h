@@ -19,7 +19,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -194,6 +196,84 @@ class Host {
     Descriptor output_;
     FrameDecoder decoder_;
     std::vector<std::string> frames_;
+};
+
+// One run of a program: started, greeted with HELLO untimed, then the requests measured.
+struct Run {
+    double start = 0;          // spawn to HELLO's reply
+    double requests = 0;       // the first measured request written until the last reply is read
+    double process = 0;        // spawn to exit
+    double processorTime = 0;  // user and system, the whole process
+    double faults = 0;         // page faults, the whole process
+    double peak = 0;           // resident bytes at most
+};
+
+// Starts program, greets it, runs requests on it timed and ends it; throws unless the program
+// exits with status 0.
+inline Run runOnce(const Home& home, const Program& program,
+                   const std::function<void(Host&)>& requests) {
+    home.settle();
+    Run run;
+    const Clock::time_point spawned = Clock::now();
+    Host process(home, program);
+    process.exchange(hello, "HELLO_OK");
+    const Clock::time_point sent = Clock::now();
+    run.start = seconds(sent - spawned);
+    requests(process);
+    run.requests = seconds(Clock::now() - sent);
+    // Read here: wait4's peak would count the benchmark's own pages, which the child shared
+    // until it started the program.
+    run.peak = static_cast<double>(process.peakResident());
+    const Ending ending = process.end();
+    run.process = seconds(Clock::now() - spawned);
+    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0)
+        throw std::runtime_error(program.path + " did not exit with status 0");
+    run.processorTime = seconds(ending.usage.ru_utime) + seconds(ending.usage.ru_stime);
+    run.faults = static_cast<double>(ending.usage.ru_minflt + ending.usage.ru_majflt);
+    return run;
+}
+
+// The host and a floor run once each per iteration, alternating which goes first, so that
+// neither always runs just after the other's exit; an iteration's time is the host's requests.
+// The floor's entry (folder/floor-entry) is removed after each of its runs.
+class HostAndFloor {
+  public:
+    // False when a run failed; the state then says why.
+    bool run(benchmark::State& state, const Home& home, const Program& floor,
+             const std::function<void(Host&)>& requests) {
+        for (auto _ : state) {
+            const bool hostFirst = hosts_.size() % 2 == 0;
+            try {
+                if (hostFirst)
+                    hosts_.push_back(runOnce(home, hostProgram(), requests));
+                floors_.push_back(runOnce(home, floor, requests));
+                std::filesystem::remove_all(home.path + "/floor-entry");
+                if (!hostFirst)
+                    hosts_.push_back(runOnce(home, hostProgram(), requests));
+            } catch (const std::exception& failed) {
+                state.SkipWithError(failed.what());
+                return false;
+            }
+            state.SetIterationTime(hosts_.back().requests);
+        }
+        return !hosts_.empty();
+    }
+
+    // Medians of the host's runs, of the floor's, and their quotient.
+    double host(double Run::*field) const { return medianOf(hosts_, field); }
+    double floor(double Run::*field) const { return medianOf(floors_, field); }
+    double ratio(double Run::*field) const { return host(field) / floor(field); }
+
+  private:
+    static double medianOf(const std::vector<Run>& runs, double Run::*field) {
+        std::vector<double> values;
+        for (const Run& run : runs)
+            values.push_back(run.*field);
+        return median(values);
+    }
+
+    std::vector<Run> hosts_;
+    std::vector<Run> floors_;
 };
 
 // The host's rate window takes eight PREPAREs and UPLOADs; the ninth waits for the next one.

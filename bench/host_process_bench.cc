@@ -34,14 +34,11 @@
 // IdleWakeups: how often an idle host's main thread wakes in one second (the goal is none).
 #include <benchmark/benchmark.h>
 #include <sched.h>
-#include <sys/wait.h>
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <chrono>
-#include <filesystem>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,18 +51,15 @@ namespace quenra {
 namespace {
 
 using bench::BoardDrags;
-using bench::Clock;
-using bench::Ending;
 using bench::fail;
 using bench::framed;
 using bench::hello;
 using bench::Home;
 using bench::Host;
-using bench::hostProgram;
 using bench::median;
 using bench::Program;
 using bench::request;
-using bench::seconds;
+using bench::Run;
 
 const std::string floorPath = QUENRA_PREPARE_FLOOR;
 
@@ -97,92 +91,30 @@ std::string prepareRequest(const std::vector<std::uint8_t>& clip) {
                     {"suggestedName", "Bench Clip"}});
 }
 
-// One process's PREPARE, timed.
-struct Run {
-    double start = 0;          // spawn to HELLO's reply
-    double prepare = 0;        // the frame written until its reply is read
-    double process = 0;        // spawn to exit
-    double processorTime = 0;  // user and system, the whole process
-    double faults = 0;         // page faults, the whole process
-    double peak = 0;           // resident bytes at most
-};
-
-// Starts program, greets it untimed, sends frame and ends it.
-Run runOnce(const Home& home, const Program& program, const ByteBuffer& frame) {
-    home.settle();
-    Run run;
-    const Clock::time_point spawned = Clock::now();
-    Host process(home, program);
-    process.exchange(hello, "HELLO_OK");
-    const Clock::time_point sent = Clock::now();
-    run.start = seconds(sent - spawned);
-    process.send(frame);
-    const boost::json::object reply = process.next();
-    run.prepare = seconds(Clock::now() - sent);
-    if (reply.at("type").as_string() != "PREPARED")
-        throw std::runtime_error(JsonWriter::write(reply).value());
-    // Read here: wait4's peak would count the benchmark's own pages, which the child shared
-    // until it started the program.
-    run.peak = static_cast<double>(process.peakResident());
-    const Ending ending = process.end();
-    run.process = seconds(Clock::now() - spawned);
-    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0)
-        throw std::runtime_error(program.path + " did not exit with status 0");
-    run.processorTime = seconds(ending.usage.ru_utime) + seconds(ending.usage.ru_stime);
-    run.faults = static_cast<double>(ending.usage.ru_minflt + ending.usage.ru_majflt);
-    return run;
-}
-
-double medianOf(const std::vector<Run>& runs, double Run::*field) {
-    std::vector<double> values;
-    for (const Run& run : runs)
-        values.push_back(run.*field);
-    return median(values);
-}
-
 void Prepare(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     Home home;
     const std::vector<std::uint8_t> clip = clipOfSize(size);
     const ByteBuffer frame = framed(prepareRequest(clip));
-    std::vector<Run> hosts, floors;
-    const auto runHost = [&] { hosts.push_back(runOnce(home, hostProgram(), frame)); };
-    const auto runFloor = [&] {
-        floors.push_back(runOnce(home, floorProgram(home), frame));
-        std::filesystem::remove_all(home.path + "/floor-entry");
-    };
-    for (auto _ : state) {
-        // Alternated, so that neither always runs just after the other's exit.
-        const bool hostFirst = hosts.size() % 2 == 0;
-        try {
-            if (hostFirst)
-                runHost();
-            runFloor();
-            if (!hostFirst)
-                runHost();
-        } catch (const std::exception& failed) {
-            state.SkipWithError(failed.what());
-            return;
-        }
-        state.SetIterationTime(hosts.back().prepare);
+    bench::HostAndFloor runs;
+    if (!runs.run(state, home, floorProgram(home),
+                  [&](Host& process) { process.exchange(frame, "PREPARED"); })) {
+        return;
     }
-    const auto ratio = [&](double Run::*field) {
-        return medianOf(hosts, field) / medianOf(floors, field);
-    };
     const double frameBytes = static_cast<double>(frame.size());
-    state.counters["host_ms"] = medianOf(hosts, &Run::prepare) * 1000;
-    state.counters["floor_ms"] = medianOf(floors, &Run::prepare) * 1000;
-    state.counters["prepare_ratio"] = ratio(&Run::prepare);
-    state.counters["host_process_ms"] = medianOf(hosts, &Run::process) * 1000;
-    state.counters["floor_process_ms"] = medianOf(floors, &Run::process) * 1000;
-    state.counters["process_ratio"] = ratio(&Run::process);
-    state.counters["start_ms"] = medianOf(hosts, &Run::start) * 1000;
-    state.counters["floor_start_ms"] = medianOf(floors, &Run::start) * 1000;
-    state.counters["cpu_ratio"] = ratio(&Run::processorTime);
-    state.counters["host_faults"] = medianOf(hosts, &Run::faults);
-    state.counters["floor_faults"] = medianOf(floors, &Run::faults);
-    state.counters["peak_rss_per_frame"] = medianOf(hosts, &Run::peak) / frameBytes;
-    state.counters["floor_peak_per_frame"] = medianOf(floors, &Run::peak) / frameBytes;
+    state.counters["host_ms"] = runs.host(&Run::requests) * 1000;
+    state.counters["floor_ms"] = runs.floor(&Run::requests) * 1000;
+    state.counters["prepare_ratio"] = runs.ratio(&Run::requests);
+    state.counters["host_process_ms"] = runs.host(&Run::process) * 1000;
+    state.counters["floor_process_ms"] = runs.floor(&Run::process) * 1000;
+    state.counters["process_ratio"] = runs.ratio(&Run::process);
+    state.counters["start_ms"] = runs.host(&Run::start) * 1000;
+    state.counters["floor_start_ms"] = runs.floor(&Run::start) * 1000;
+    state.counters["cpu_ratio"] = runs.ratio(&Run::processorTime);
+    state.counters["host_faults"] = runs.host(&Run::faults);
+    state.counters["floor_faults"] = runs.floor(&Run::faults);
+    state.counters["peak_rss_per_frame"] = runs.host(&Run::peak) / frameBytes;
+    state.counters["floor_peak_per_frame"] = runs.floor(&Run::peak) / frameBytes;
 }
 
 void IdleResident(benchmark::State& state) {
