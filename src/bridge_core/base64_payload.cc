@@ -63,7 +63,8 @@ class Base64Payload::Reader::Hasher {
     std::thread thread_;
 };
 
-Base64Payload::Reader::Reader(std::size_t largestBytes) : largestBytes_(largestBytes) {}
+Base64Payload::Reader::Reader(std::size_t largestBytes, bool hashes)
+    : largestBytes_(largestBytes), hashes_(hashes) {}
 
 Base64Payload::Reader::~Reader() = default;
 
@@ -94,6 +95,9 @@ void Base64Payload::Reader::append(std::string_view piece) {
         hasher_->publish(bytes_.size());
         return;
     }
+    if (!hashes_) {
+        return;
+    }
     // Hashed while the piece's bytes are still in the cache.
     digest_.update(bytes_.bytes().subspan(before));
     // A thread is worth it only for a clip this large that has room to go on growing in place.
@@ -121,13 +125,14 @@ Base64Payload Base64Payload::Reader::finish() && {
         hasher_->publish(bytes_.size());
         hasher_->finish();
         hasher_.reset();
-    } else {
+    } else if (hashes_) {
         digest_.update(bytes_.bytes().subspan(before));
     }
     if (!last) {
         return Base64Payload(decoder_.length(), isBase64, false, {}, {});
     }
-    return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_), digest_.final());
+    return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_),
+                         hashes_ ? digest_.final() : Sha256::Digest{});
 }
 
 Base64Payload::Base64Payload() : Base64Payload(Reader().finish()) {}

@@ -27,8 +27,9 @@ class Base64Payload {
         // largestBytes is what the clip can come to (a bound, not a promise): once it passes
         // growAtOnce, room for that much is made at once, which costs address space only until
         // it is written, so a large clip is neither copied nor held twice while it grows, and
-        // a short one never takes more than it needs.
-        explicit Reader(std::size_t largestBytes = 0);
+        // a short one never takes more than it needs. A reader made with hashes false only
+        // decodes: a chunk of an upload is hashed by the upload, with the rest of its clip.
+        explicit Reader(std::size_t largestBytes = 0, bool hashes = true);
         ~Reader();
         Reader(const Reader&) = delete;
         Reader& operator=(const Reader&) = delete;
@@ -48,6 +49,7 @@ class Base64Payload {
         void makeRoom(std::size_t more);
 
         std::size_t largestBytes_;
+        bool hashes_;
         Base64::Decoder decoder_;
         ClipBuffer bytes_;
         Sha256::Incremental digest_;
@@ -64,7 +66,8 @@ class Base64Payload {
     bool isBase64() const { return isBase64_; }
     // Canonical base64, as Base64::decode takes it.
     bool decodes() const { return decodes_; }
-    // The decoded clip and its digest; empty and all zero unless it decodes.
+    // The decoded clip and its digest; empty and all zero unless it decodes, and the digest
+    // all zero when its reader did not hash.
     ByteView bytes() const { return bytes_.bytes(); }
     const Sha256::Digest& sha256() const { return sha256_; }
     // Hands the decoded clip over and keeps none of it.

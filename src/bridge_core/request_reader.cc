@@ -256,9 +256,11 @@ class Handler {
     void readPayload(json::string_view part) {
         if (!reading_) {
             // A later payload replaces an earlier one, as a later key does in the value. The text
-            // fits in the frame, so its bytes take at most three quarters of the frame.
+            // fits in the frame, so its bytes take at most three quarters of the frame. Only a
+            // PREPARE's clip is hashed here: an upload hashes its chunks itself, in order.
             payload_.reset();
-            reading_.emplace(frameBytes_ / 4 * 3);
+            reading_.emplace(frameBytes_ / 4 * 3,
+                             payloadKeys[nextKey_] == RequestParser::midiPayloadKey);
         }
         reading_->append(part);
     }
