@@ -27,7 +27,8 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 }  // namespace
 
-HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
+HostSession::HostSession(Environment environment)
+    : environment_(std::move(environment)), library_(environment_.audioLibrary) {}
 
 std::vector<std::string> HostSession::receive(ReadRequest read) {
     thread_.check();
@@ -284,6 +285,7 @@ std::string HostSession::release(const std::string& preparedId, const std::strin
 
 void HostSession::forget(Preparation& preparation) {
     OwnedEntry& entry = *preparation.entry;
+    publishedLibraryFiles_.erase(entry.preparedId());
     if (EntryLifecycle::onRelease(entry.record().state) == EntryLifecycle::Release::remove) {
         environment_.cache.deleteEntry(entry);
     } else {
