@@ -118,10 +118,11 @@ class HostSession final : public ServedSession {
     // The upload's last chunk arrived: its PREPARED, or the refusal that ends it.
     std::string completeUpload(std::map<std::string, OpenUpload>::iterator found,
                                const std::string& requestId);
-    // Makes a checked clip's entry this connection's preparation, superseding lower generations
-    // of the clip.
-    void addPreparation(const std::string& clipId, std::int64_t generation,
-                        const std::string& sha256, std::shared_ptr<OwnedEntry> entry);
+    // Makes a checked clip's new entry this connection's preparation, superseding lower
+    // generations of the clip: its PREPARED.
+    std::string prepared(Preparation preparation, const std::string& requestId);
+    // The answer to a create or upload the cache refused: CACHE_FULL, else INTERNAL.
+    std::string cacheFailure(const CacheFailure& failed, const std::string& requestId);
     std::string cancel(const std::string& token, const std::string& requestId);
     std::string release(const std::string& preparedId, const std::string& requestId);
     void forget(Preparation& preparation);
