@@ -1,10 +1,12 @@
 // A whole host session driven by a fuzzed script: raw and framed bytes, well-formed requests
 // with fuzzed fields (names, generations, hashes, ids), drags on an in-memory board, clock
-// jumps, sweeps and another process's arm lock, over a real cache in a temporary folder.
+// jumps, sweeps, another process's arm lock and audio clips uploaded in chunks (good, cut,
+// mislabelled), over a real cache and audio library in a temporary folder.
 // Whatever happens: every item gets at most one reply and every reply and event is a valid
 // envelope; a healthy cache never causes INTERNAL; BUSY comes only while someone else holds the
 // arm lock; the cache limits hold; an owned entry is never removed and no staging directory
-// stays; and after shutdown no prepared entry, lock or temporary is left.
+// stays; only a whole upload of the right hash and format is prepared; and after shutdown no
+// prepared entry, lock, temporary or unpublished library file is left.
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +111,43 @@ std::vector<std::uint8_t> clipWith(std::uint8_t notes, std::uint8_t first) {
     return file;
 }
 
+// A WAV of frames stereo 16-bit frames: valid, and different for different counts.
+std::vector<std::uint8_t> wavWith(std::uint8_t frames) {
+    const std::uint32_t dataBytes = 4u * (1u + frames % 64u);
+    const auto little = [](std::vector<std::uint8_t>& out, std::uint32_t value, int count) {
+        for (int index = 0; index < count; ++index) {
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * index)));
+        }
+    };
+    std::vector<std::uint8_t> file = {'R', 'I', 'F', 'F'};
+    little(file, 36 + dataBytes, 4);
+    file.insert(file.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    little(file, 16, 4);
+    little(file, 1, 2);
+    little(file, 2, 2);
+    little(file, 44100, 4);
+    little(file, 44100 * 4, 4);
+    little(file, 4, 2);
+    little(file, 16, 2);
+    file.insert(file.end(), {'d', 'a', 't', 'a'});
+    little(file, dataBytes, 4);
+    for (std::uint32_t index = 0; index < dataBytes; ++index) {
+        file.push_back(static_cast<std::uint8_t>(index * 37 + frames));
+    }
+    return file;
+}
+
+// An upload this run opened, its bytes, and whether they are what its UPLOAD announced.
+struct OpenAudio {
+    std::string uploadId;
+    std::string clipId;
+    std::int64_t generation = 0;
+    std::vector<std::uint8_t> bytes;
+    std::string sha256;
+    std::int64_t received = 0;
+    bool sound = false;
+};
+
 struct Known {
     std::string preparedId;
     std::string clipId;
@@ -128,13 +167,17 @@ class Run {
         : limits_(limits),
           root_(scratchRoot + "/cache"),
           cache_(root_, limits_, clock_, random_),
+          library_(scratchRoot + "/music/Quenra Bridge"),
           session_(SessionEnvironment{cache_, board_, mouse_, clock_, random_, limits_,
-                                      Platform{"15.1.0", "arm64", "macOS"}}) {}
+                                      Platform{"15.1.0", "arm64", "macOS"}, library_}) {}
 
-    ~Run() { Files::removeTree(root_); }
+    ~Run() {
+        Files::removeTree(root_);
+        Files::removeTree(scratchRoot + "/music");
+    }
 
     void step(Script& script) {
-        const std::uint8_t action = script.next() % 13;
+        const std::uint8_t action = script.next() % 15;
         switch (action) {
             case 0: {
                 const auto body = script.take(script.next());
@@ -202,12 +245,18 @@ class Run {
                          {},
                          limits_.corruptFrameBytes + 1});
                 break;
+            case 13:
+                upload(script);
+                break;
+            case 14:
+                chunk(script);
+                break;
         }
         // Only a PREPARE adds to the cache and only a sweep may meet staging of others; after
         // any other step usage can only have shrunk, so the directory scans (most of a step's
         // cost) are spared there.
         checkSession();
-        if (action == 3 || action == 10) {
+        if (action == 3 || action == 10 || action == 13 || action == 14) {
             checkCache();
         }
     }
@@ -232,6 +281,9 @@ class Run {
         }
         const auto arm = ArmLease::acquire(cache_.armLockURL());
         require(arm.has_value(), "the arm lock is free after shutdown");
+        const auto placed = Files::namesAt(Files::openOwnDirectory(library_).get());
+        require(!placed || placed->size() <= published_,
+                "only published library files outlive their session");
     }
 
   private:
@@ -333,6 +385,102 @@ class Run {
         }
     }
 
+    void upload(Script& script) {
+        const std::uint8_t flags = script.next();
+        OpenAudio audio;
+        audio.clipId = "audio-" + std::to_string(flags % 3);
+        audio.generation = 1 + script.next() % 4;
+        audio.bytes = wavWith(script.next());
+        audio.sha256 = Hashing::sha256Hex(audio.bytes);
+        std::string format = "wav";
+        std::string sha256 = audio.sha256;
+        std::int64_t byteLength = static_cast<std::int64_t>(audio.bytes.size());
+        if (flags & 0x08) {
+            sha256[0] = sha256[0] == '0' ? '1' : '0';
+        }
+        if (flags & 0x10) {
+            format = (flags & 0x20) ? "aiff" : "WAV";
+        }
+        if (flags & 0x40) {
+            byteLength -= 1 + (flags & 3);
+            audio.bytes.resize(static_cast<std::size_t>(byteLength));
+            sha256 = Hashing::sha256Hex(audio.bytes);
+        }
+        audio.sound = (flags & 0x58) == 0;
+        const std::string name = nameFrom(script);
+        send(request("UPLOAD", script), [&](boost::json::object& body) {
+            body["clipId"] = audio.clipId;
+            body["generation"] = audio.generation;
+            body["sha256"] = sha256;
+            body["byteLength"] = byteLength;
+            body["suggestedName"] = name;
+            body["format"] = format;
+        });
+        if (last_.at("type").as_string() == "UPLOADING") {
+            require(format != "WAV", "a format is its exact lower-case name");
+            audio.uploadId = std::string(last_.at("uploadId").as_string());
+            audios_.push_back(std::move(audio));
+            if (audios_.size() > 6) {
+                audios_.erase(audios_.begin());
+            }
+        }
+    }
+
+    void chunk(Script& script) {
+        if (audios_.empty()) {
+            return;
+        }
+        const std::uint8_t pick = script.next();
+        const std::uint8_t flags = script.next();
+        OpenAudio& audio = audios_[pick % audios_.size()];
+        const auto remaining = static_cast<std::size_t>(
+            static_cast<std::int64_t>(audio.bytes.size()) - audio.received);
+        const std::size_t count = std::min<std::size_t>(remaining, 1 + script.next());
+        std::vector<std::uint8_t> piece(
+            audio.bytes.begin() + static_cast<std::ptrdiff_t>(audio.received),
+            audio.bytes.begin() + static_cast<std::ptrdiff_t>(audio.received) +
+                static_cast<std::ptrdiff_t>(count));
+        std::int64_t offset = audio.received;
+        std::string data = Base64::encode(piece);
+        if (flags & 0x01) {
+            offset += 1;
+        }
+        if (flags & 0x02) {
+            data = flags & 0x04 ? "" : "*" + data;
+        }
+        const bool right = (flags & 0x03) == 0 && !piece.empty();
+        send(request("UPLOAD_CHUNK", script), [&](boost::json::object& body) {
+            body["uploadId"] = audio.uploadId;
+            body["offset"] = offset;
+            body["dataBase64"] = data;
+        });
+        const std::string type(last_.at("type").as_string());
+        if (type == "UPLOADING") {
+            require(right, "only a right chunk is taken");
+            audio.received += static_cast<std::int64_t>(count);
+            require(last_.at("received").as_int64() == audio.received, "received counts bytes");
+        } else if (type == "PREPARED") {
+            require(right && audio.sound, "only a whole, sound upload is prepared");
+            const std::string fileName(last_.at("fileName").as_string());
+            const std::string directory =
+                cache_.entriesDirectory() + "/" + std::string(last_.at("preparedId").as_string());
+            const auto stored = Files::readSmall(directory + "/" + fileName, 1 << 16);
+            require(stored && *stored == audio.bytes, "the clip is stored whole");
+            known_.push_back({std::string(last_.at("preparedId").as_string()), audio.clipId,
+                              audio.generation, audio.sha256});
+            audio.received = -1;
+        } else {
+            const std::string code(last_.at("code").as_string());
+            if (code == "HASH_MISMATCH" || code == "NOT_AUDIO") {
+                require(right && !audio.sound, "a sound upload is never refused at its end");
+                audio.received = -1;
+            } else if (code == "UNKNOWN_PREPARED") {
+                audio.received = -1;
+            }
+        }
+        std::erase_if(audios_, [](const OpenAudio& open) { return open.received < 0; });
+    }
+
     void arm(Script& script) {
         if (known_.empty()) {
             return;
@@ -405,6 +553,7 @@ class Run {
         for (const auto& payload : events) {
             const auto event = check(payload, false);
             const auto& type = event.at("type").as_string();
+            published_ += type == "PUBLISHED" ? 16 : 0;
             require(type == "PUBLISHED" || type == "DRAG_FAILED" || type == "EXPIRED",
                     "a poll sends only drag outcomes");
             require(!session_.isWatching(), "an outcome ends the drag");
@@ -427,9 +576,12 @@ class Run {
         const CacheUsage usage = cache_.usage();
         require(usage.entries <= limits_.cacheMaxEntries && usage.bytes <= limits_.cacheMaxBytes,
                 "the cache stays within its limits");
+        std::size_t staging = 0;
         for (const std::string& name : testing::namesIn(cache_.entriesDirectory())) {
-            require(name.rfind(".tmp-", 0) != 0, "a failed or finished create leaves no staging");
+            staging += name.rfind(".tmp-", 0) == 0 ? 1 : 0;
         }
+        require(staging == session_.uploads().size(),
+                "staging only for open uploads: a failed or finished create or upload leaves none");
     }
 
     void checkSession() {
@@ -449,12 +601,16 @@ class Run {
     testing::SettableMouse mouse_;
     std::string root_;
     Cache cache_;
+    std::string library_;
     HostSession session_;
     // Raw bytes are framed with a small limit: a frame under the standard one would reserve up
     // to 24 MiB per input, and the session meets the same items either way.
     FrameDecoder decoder_{smallFrames()};
     std::optional<ArmLease> otherProcess_;
     std::vector<Known> known_;
+    std::vector<OpenAudio> audios_;
+    // A bound on the library files publications may have left.
+    std::size_t published_ = 0;
     std::string token_;
     std::string marker_;
     boost::json::object last_;
@@ -466,6 +622,9 @@ Limits limitsFor(std::uint8_t selector) {
     limits.cacheMaxEntries = 1 + (selector & 3);
     limits.cacheMaxBytes = (selector & 4) ? 200 : limits.cacheMaxBytes;
     limits.requestIdMemory = (selector & 8) ? 3 : limits.requestIdMemory;
+    // Room for audio by its own budget alone, whatever the scratch volume has free.
+    limits.audioFreeBytes = 0;
+    limits.audioCacheMaxBytes = (selector & 16) ? 300 : limits.audioCacheMaxBytes;
     return limits;
 }
 

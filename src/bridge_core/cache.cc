@@ -267,16 +267,7 @@ OwnedEntry Cache::createWhileLocked(std::span<const std::uint8_t> midi, const st
     }
 
     const std::string preparedId = random_->hex(16);
-    const std::string staging =
-        entriesDirectory_ + "/" + std::string(stagingPrefix) + random_->hex(8);
-    bool created = false;
-    try {
-        created = Files::createDirectory(staging);
-    } catch (const FileFailure&) {
-    }
-    if (!created) {
-        throw CacheFailure::io("mkdir");
-    }
+    const std::string staging = makeStagingDirectory();
     // From here a failure removes the staging directory; a crash leaves it to a later sweep,
     // and nothing ever appears under an entry id until the final rename.
     try {
@@ -357,16 +348,7 @@ Upload Cache::beginUpload(std::int64_t byteLength) {
         }
     }
     Upload upload;
-    const std::string staging =
-        entriesDirectory_ + "/" + std::string(stagingPrefix) + random_->hex(8);
-    bool created = false;
-    try {
-        created = Files::createDirectory(staging);
-    } catch (const FileFailure&) {
-    }
-    if (!created) {
-        throw CacheFailure::io("mkdir");
-    }
+    const std::string staging = makeStagingDirectory();
     upload.cache_ = this;
     upload.staging_ = staging;
     upload.byteLength_ = byteLength;
@@ -426,6 +408,20 @@ OwnedEntry Cache::store(Upload upload, const std::string& fileName, const std::s
     } catch (const FileFailure& failure) {
         throw CacheFailure::io(failure.description());
     }
+}
+
+std::string Cache::makeStagingDirectory() {
+    const std::string staging =
+        entriesDirectory_ + "/" + std::string(stagingPrefix) + random_->hex(8);
+    bool created = false;
+    try {
+        created = Files::createDirectory(staging);
+    } catch (const FileFailure&) {
+    }
+    if (!created) {
+        throw CacheFailure::io("mkdir");
+    }
+    return staging;
 }
 
 void Cache::update(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil) {

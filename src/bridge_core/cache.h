@@ -235,6 +235,8 @@ class Cache {
     // Nothing when the entries folder cannot be opened or listed.
     std::optional<CacheUsage> scanUsage() const;
     SweepReport sweepWhileLocked();
+    // A new private staging directory under the entries folder. Throws CacheFailure::io.
+    std::string makeStagingDirectory();
     OwnedEntry createWhileLocked(std::span<const std::uint8_t> midi, const std::string& fileName,
                                  const std::string& sha256);
 

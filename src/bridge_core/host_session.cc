@@ -27,7 +27,8 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 }  // namespace
 
-HostSession::HostSession(Environment environment) : environment_(std::move(environment)) {}
+HostSession::HostSession(Environment environment)
+    : environment_(std::move(environment)), library_(environment_.audioLibrary) {}
 
 std::vector<std::string> HostSession::receive(ReadRequest read) {
     thread_.check();
@@ -225,38 +226,40 @@ std::string HostSession::prepare(PrepareRequest& request, const std::string& req
     const ClipBuffer midi = request.midiBase64.takeBytes();
     const std::string fileName = FileNames::safeName(request.suggestedName);
 
-    std::shared_ptr<OwnedEntry> entry;
     try {
-        entry = std::make_shared<OwnedEntry>(
-            environment_.cache.create(midi.bytes(), fileName, request.sha256));
+        return prepared(Preparation{request.clipId, request.generation, request.sha256,
+                                    std::make_shared<OwnedEntry>(environment_.cache.create(
+                                        midi.bytes(), fileName, request.sha256))},
+                        requestId);
     } catch (const CacheFailure& failed) {
-        if (failed.kind() == CacheFailure::Kind::full) {
-            Log::note("cache-full");
-            return failure(ErrorCode::cacheFull, requestId);
-        }
-        Log::note("cache-write-failed");
-        return failure(ErrorCode::internal, requestId);
+        return cacheFailure(failed, requestId);
     }
-    const std::string preparedId = entry->preparedId();
-    addPreparation(request.clipId, request.generation, request.sha256, std::move(entry));
-    return reply(MessageType::prepared, requestId,
-                 {
-                     {"preparedId", preparedId},
-                     {"clipId", request.clipId},
-                     {"generation", request.generation},
-                     {"sha256", request.sha256},
-                     {"byteLength", static_cast<std::int64_t>(midi.size())},
-                     {"fileName", fileName},
-                 });
 }
 
-void HostSession::addPreparation(const std::string& clipId, std::int64_t generation,
-                                 const std::string& sha256, std::shared_ptr<OwnedEntry> entry) {
-    supersedeOlderGenerations(clipId, generation);
-    const std::string preparedId = entry->preparedId();
-    preparations_.insert_or_assign(preparedId,
-                                   Preparation{clipId, generation, sha256, std::move(entry)});
+std::string HostSession::cacheFailure(const CacheFailure& failed, const std::string& requestId) {
+    if (failed.kind() == CacheFailure::Kind::full) {
+        Log::note("cache-full");
+        return failure(ErrorCode::cacheFull, requestId);
+    }
+    Log::note("cache-write-failed");
+    return failure(ErrorCode::internal, requestId);
+}
+
+std::string HostSession::prepared(Preparation preparation, const std::string& requestId) {
+    supersedeOlderGenerations(preparation.clipId, preparation.generation);
+    const EntryRecord& record = preparation.entry->record();
+    Outgoing::Message body{
+        {"preparedId", record.preparedId},      {"clipId", preparation.clipId},
+        {"generation", preparation.generation}, {"sha256", preparation.sha256},
+        {"byteLength", record.byteLength},      {"fileName", record.fileName},
+    };
+    if (record.format) {
+        body["format"] = *record.format;
+    }
+    const std::string preparedId = record.preparedId;
+    preparations_.insert_or_assign(preparedId, std::move(preparation));
     Log::note("prepared");
+    return reply(MessageType::prepared, requestId, std::move(body));
 }
 
 std::string HostSession::cancel(const std::string& token, const std::string& requestId) {
@@ -284,6 +287,7 @@ std::string HostSession::release(const std::string& preparedId, const std::strin
 
 void HostSession::forget(Preparation& preparation) {
     OwnedEntry& entry = *preparation.entry;
+    publishedLibraryFiles_.erase(entry.preparedId());
     if (EntryLifecycle::onRelease(entry.record().state) == EntryLifecycle::Release::remove) {
         environment_.cache.deleteEntry(entry);
     } else {

@@ -118,10 +118,11 @@ class HostSession final : public ServedSession {
     // The upload's last chunk arrived: its PREPARED, or the refusal that ends it.
     std::string completeUpload(std::map<std::string, OpenUpload>::iterator found,
                                const std::string& requestId);
-    // Makes a checked clip's entry this connection's preparation, superseding lower generations
-    // of the clip.
-    void addPreparation(const std::string& clipId, std::int64_t generation,
-                        const std::string& sha256, std::shared_ptr<OwnedEntry> entry);
+    // Makes a checked clip's new entry this connection's preparation, superseding lower
+    // generations of the clip: its PREPARED.
+    std::string prepared(Preparation preparation, const std::string& requestId);
+    // The answer to a create or upload the cache refused: CACHE_FULL, else INTERNAL.
+    std::string cacheFailure(const CacheFailure& failed, const std::string& requestId);
     std::string cancel(const std::string& token, const std::string& requestId);
     std::string release(const std::string& preparedId, const std::string& requestId);
     void forget(Preparation& preparation);
@@ -134,6 +135,12 @@ class HostSession final : public ServedSession {
     // preparation (unknownPrepared) or another generation or content (stale).
     std::optional<ErrorCode> findClips(std::span<const ArmRequest> requested,
                                        std::vector<ArmedClip>& clips) const;
+    // Makes each audio clip's file ready in the library (the one an earlier drag of it
+    // published, when that is still there); false, with nothing new left behind, when one
+    // cannot be made.
+    bool placeLibraryFiles(std::vector<ArmedClip>& clips);
+    // Removes the library files a drag made, which ends unpublished.
+    static void removeNewLibraryFiles(const std::vector<ArmedClip>& clips);
     // Stages every clip's armed record, noting each one's state before; false when one cannot
     // be written (the batch then takes back what it holds).
     bool stageArmed(std::vector<ArmedClip>& clips, RecordBatch& records);
@@ -175,6 +182,10 @@ class HostSession final : public ServedSession {
     std::optional<SessionID> bound_;
     std::map<std::string, Preparation> preparations_;
     std::map<std::string, OpenUpload> uploads_;
+    AudioLibrary library_;
+    // The library file a drag of the prepared audio clip published: a later drag of the same
+    // clip offers it again rather than a copy of it.
+    std::map<std::string, LibraryFile> publishedLibraryFiles_;
     std::unique_ptr<ArmedDrag> armed_;
     std::deque<std::string> recentRequestIds_;
     std::unordered_set<std::string> rememberedRequestIds_;

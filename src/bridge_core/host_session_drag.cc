@@ -83,6 +83,10 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
         Log::note("record-arm-failed");
         return failure(ErrorCode::internal, requestId);
     }
+    if (!placeLibraryFiles(clips)) {
+        Log::note("library-unavailable");
+        return failure(ErrorCode::internal, requestId);
+    }
 
     std::string token = environment_.random.base64URL(16);
     std::string marker = Takeover::marker(session.id, token);
@@ -94,6 +98,39 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
     Log::note("armed");
     armed_ = std::move(drag);
     return reply;
+}
+
+bool HostSession::placeLibraryFiles(std::vector<ArmedClip>& clips) {
+    try {
+        for (ArmedClip& clip : clips) {
+            if (!clip.entry->record().format) {
+                continue;
+            }
+            const auto published = publishedLibraryFiles_.find(clip.entry->preparedId());
+            if (published != publishedLibraryFiles_.end() &&
+                AudioLibrary::isIntact(published->second)) {
+                clip.libraryFile = published->second;
+                continue;
+            }
+            clip.libraryFile = library_.place(*clip.entry);
+            clip.libraryFileIsNew = true;
+        }
+        return true;
+    } catch (const FileFailure&) {
+        removeNewLibraryFiles(clips);
+        return false;
+    } catch (const std::bad_alloc&) {
+        removeNewLibraryFiles(clips);
+        throw;
+    }
+}
+
+void HostSession::removeNewLibraryFiles(const std::vector<ArmedClip>& clips) {
+    for (const ArmedClip& clip : clips) {
+        if (clip.libraryFile && clip.libraryFileIsNew) {
+            AudioLibrary::remove(*clip.libraryFile);
+        }
+    }
 }
 
 bool HostSession::stageArmed(std::vector<ArmedClip>& clips, RecordBatch& records) {
@@ -176,6 +213,7 @@ std::vector<std::string> HostSession::tick() {
 }
 
 std::vector<std::string> HostSession::dragFailed(std::unique_ptr<ArmedDrag> drag, ErrorCode code) {
+    removeNewLibraryFiles(drag->clips);
     Log::note("drag-failed");
     return {event(MessageType::dragFailed,
                   {{"token", drag->token}, {"code", ErrorCodes::wireText(code)}})};
@@ -189,6 +227,7 @@ std::unique_ptr<ArmedDrag> HostSession::finishArm() {
 
 ArmLease HostSession::disarm() {
     const std::unique_ptr<ArmedDrag> drag = std::move(armed_);
+    removeNewLibraryFiles(drag->clips);
     // Records still staged never moved, and go with the drag.
     if (drag->records.empty()) {
         std::vector<RecordChange> changes;
@@ -213,6 +252,12 @@ std::string HostSession::published(std::unique_ptr<ArmedDrag> drag) {
         changes.push_back({clip.entry.get(), EntryState::published, retainUntil});
     }
     rewriteRecords(changes, "record-publication-failed");
+    // The user's files now: a later drag of the clip offers the same one.
+    for (const ArmedClip& clip : drag->clips) {
+        if (clip.libraryFile) {
+            publishedLibraryFiles_.insert_or_assign(clip.entry->preparedId(), *clip.libraryFile);
+        }
+    }
     boost::json::array clips;
     for (const ArmedClip& clip : drag->clips) {
         clips.push_back(boost::json::object{{"preparedId", clip.entry->preparedId()},

@@ -55,12 +55,7 @@ std::string HostSession::upload(const UploadRequest& request, const std::string&
     try {
         file.emplace(environment_.cache.beginUpload(request.byteLength));
     } catch (const CacheFailure& failed) {
-        if (failed.kind() == CacheFailure::Kind::full) {
-            Log::note("cache-full");
-            return failure(ErrorCode::cacheFull, requestId);
-        }
-        Log::note("cache-write-failed");
-        return failure(ErrorCode::internal, requestId);
+        return cacheFailure(failed, requestId);
     }
     // A newer generation of the clip ends the uploads of older ones, as a PREPARE would.
     std::erase_if(uploads_, [&](const auto& open) {
@@ -154,28 +149,15 @@ std::string HostSession::completeUpload(std::map<std::string, OpenUpload>::itera
     const AudioName name = audioName(open.format);
     const std::string fileName = FileNames::safeName(open.suggestedName, name.appended,
                                                      std::span(name.recognised.data(), name.count));
-    const std::int64_t byteLength = open.file.byteLength();
-    std::shared_ptr<OwnedEntry> entry;
     try {
-        entry = std::make_shared<OwnedEntry>(
-            environment_.cache.store(std::move(open.file), fileName, open.sha256,
-                                     std::string(AudioFile::wireName(open.format))));
-    } catch (const CacheFailure&) {
-        Log::note("cache-write-failed");
-        return failure(ErrorCode::internal, requestId);
+        return prepared(Preparation{open.clipId, open.generation, open.sha256,
+                                    std::make_shared<OwnedEntry>(environment_.cache.store(
+                                        std::move(open.file), fileName, open.sha256,
+                                        std::string(AudioFile::wireName(open.format))))},
+                        requestId);
+    } catch (const CacheFailure& failed) {
+        return cacheFailure(failed, requestId);
     }
-    const std::string preparedId = entry->preparedId();
-    addPreparation(open.clipId, open.generation, open.sha256, std::move(entry));
-    return reply(MessageType::prepared, requestId,
-                 {
-                     {"preparedId", preparedId},
-                     {"clipId", open.clipId},
-                     {"generation", open.generation},
-                     {"sha256", open.sha256},
-                     {"byteLength", byteLength},
-                     {"fileName", fileName},
-                     {"format", AudioFile::wireName(open.format)},
-                 });
 }
 
 }  // namespace quenra

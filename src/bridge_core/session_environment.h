@@ -2,6 +2,8 @@
 // pasteboard, mouse, clocks and random source; tests fill it with substitutes.
 #pragma once
 
+#include <string>
+
 #include "bridge_core/cache.h"
 #include "bridge_core/limits.h"
 #include "bridge_core/services.h"
@@ -18,6 +20,9 @@ struct SessionEnvironment {
     RandomSource& random;
     Limits limits;
     Platform platform;
+    // The audio library folder (<music folder>/Quenra Bridge); empty when the platform knows no
+    // music folder, and then no audio clip can be armed.
+    std::string audioLibrary{};
 };
 
 }  // namespace quenra

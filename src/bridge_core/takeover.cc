@@ -78,10 +78,12 @@ PollOutcome Takeover::poll(ArmedDrag& drag, const SessionEnvironment& environmen
 
     std::vector<std::string> paths;
     for (const ArmedClip& clip : drag.clips) {
-        if (!environment.cache.isIntact(*clip.entry)) {
+        const bool intact = clip.libraryFile ? AudioLibrary::isIntact(*clip.libraryFile)
+                                             : environment.cache.isIntact(*clip.entry);
+        if (!intact) {
             return PollOutcome::failed(ErrorCode::internal);
         }
-        paths.push_back(clip.entry->fileURL());
+        paths.push_back(clip.libraryFile ? clip.libraryFile->path : clip.entry->fileURL());
     }
     const ClaimResult result = board.claim(paths);
     drag.ownWrites.insert(result.declaredChangeCount);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge_core/arm_lease.h"
+#include "bridge_core/audio_library.h"
 #include "bridge_core/cache.h"
 #include "bridge_core/protocol.h"
 #include "bridge_core/session_environment.h"
@@ -25,6 +26,10 @@ struct ArmedClip {
     std::string clipId;
     std::int64_t generation = 0;
     EntryState stateBeforeArm = EntryState::prepared;
+    // An audio clip's file in the user's library, which the drag offers instead of the cached
+    // one; new when this drag made it (and so removes it if it ends unpublished).
+    std::optional<LibraryFile> libraryFile = std::nullopt;
+    bool libraryFileIsNew = false;
 };
 
 class ArmedDrag {

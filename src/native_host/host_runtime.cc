@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "bridge_core/audio_library.h"
 #include "bridge_core/cache.h"
 #include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
@@ -19,6 +20,7 @@
 #include "native_host/input_reader.h"
 #include "native_host/output.h"
 #include "platform/platform.h"
+#include "platform/system_locations.h"
 #include "system_services/system_clock.h"
 #include "system_services/system_drag_board.h"
 #include "system_services/system_mouse_buttons.h"
@@ -69,9 +71,11 @@ void start() {
         endBeforeSession("drag-board-unavailable");
     }
 
-    process.session.emplace(SessionEnvironment{*process.cache, *process.board, *process.mouse,
-                                               process.clock, process.random, limits,
-                                               Platform::current()});
+    const std::optional<std::string> music = SystemLocations::userMusicDirectory();
+    process.session.emplace(SessionEnvironment{
+        *process.cache, *process.board, *process.mouse, process.clock, process.random, limits,
+        Platform::current(),
+        music ? *music + "/" + std::string(AudioLibrary::folderName) : std::string()});
     process.connection.emplace(
         process.loop, *process.session,
         Connection::Exits{

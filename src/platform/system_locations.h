@@ -13,6 +13,12 @@ namespace quenra::SystemLocations {
 // $HOME is absolute, else the passwd home + "/.cache"). Nothing when no home can be found.
 std::optional<std::string> userCachesDirectory();
 
+// The user's music folder, which holds the audio library (Linux: XDG_MUSIC_DIR of
+// $XDG_CONFIG_HOME/user-dirs.dirs, else ~/.config/user-dirs.dirs, when it names an absolute
+// path or one under $HOME, else home + "/Music"; macOS: ~/Music). Nothing when no home can be
+// found.
+std::optional<std::string> userMusicDirectory();
+
 // The user's home directory ($HOME when absolute, else the passwd entry's home).
 std::optional<std::string> homeDirectory();
 

@@ -57,6 +57,11 @@ struct DragFixture {
         harness.random.script(std::vector<std::uint8_t>(16, 0xfb));
         return harness.arm(prepared);
     }
+    // armWithToken, then the first poll, which puts the armed record in place.
+    void armAndPlaceTheRecord() {
+        armWithToken();
+        EXPECT_TRUE(harness.session.tick().empty());
+    }
 
     std::string marker() const { return harness.session.armed()->marker; }
 
@@ -146,8 +151,7 @@ TEST(HostSessionArm, ArmingTheSamePreparationAgainKeepsTheTokenAndPushesTheDeadl
 TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
-    fixture.armWithToken();
-    EXPECT_TRUE(harness.session.tick().empty());
+    fixture.armAndPlaceTheRecord();
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     const boost::json::object armed = harness.arm(other);
     EXPECT_NE(armed.at("token"), boost::json::value(tokenText));
@@ -161,8 +165,7 @@ TEST(HostSessionArm, ArmingAnotherClipEndsTheFirstSilently) {
 TEST(HostSessionArm, ASwitchMovesTheLeaseAndOneThatFailsLeavesNothingArmed) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
-    fixture.armWithToken();
-    EXPECT_TRUE(harness.session.tick().empty());
+    fixture.armAndPlaceTheRecord();
     const boost::json::object other = harness.prepare("clip-b", 1, makeClip(2));
     // Nothing can take the lock file afresh any more: only the held lease can serve the switch.
     const std::string lock = harness.cache.armLockURL();
@@ -392,8 +395,7 @@ TEST(HostSessionTick, AnArmedRecordThatCannotBePlacedFailsTheDragBeforeAnyClaim)
 TEST(HostSessionTick, ADisarmWhoseRecordCannotBeWrittenStillEndsTheDrag) {
     DragFixture fixture;
     SessionHarness& harness = fixture.harness;
-    fixture.armWithToken();
-    EXPECT_TRUE(harness.session.tick().empty());
+    fixture.armAndPlaceTheRecord();
     failNextRecordWrite(harness, fixture.preparedId);
     boost::json::object cancel = harness.request("CANCEL");
     cancel["token"] = tokenText;

@@ -2,6 +2,7 @@
 // the completing chunk answered as a PREPARE is; what an ended upload leaves on disk (nothing).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <boost/json/serialize.hpp>
 #include <filesystem>
@@ -70,6 +71,10 @@ struct UploadFixture {
     SessionHarness harness;
 };
 
+std::string idOf(const boost::json::object& prepared) {
+    return std::string(prepared.at("preparedId").as_string());
+}
+
 std::string codeOf(const boost::json::object& reply) {
     return reply.contains("code") ? std::string(reply.at("code").as_string())
                                   : std::string(reply.at("type").as_string());
@@ -129,7 +134,63 @@ TEST(HostSessionUpload, TwoChunksMakeAPreparedAudioClipThatArmsWithMidiParts) {
     harness.board.beginChromeDrag(std::string(armed.at("marker").as_string()));
     ASSERT_EQ(harness.session.tick().size(), 1u);
     ASSERT_EQ(harness.board.claimedPaths.size(), 2u);
-    EXPECT_EQ(harness.board.claimedPaths.front(), file);
+    // The audio clip is dropped from the user's library, the MIDI one from the cache.
+    const std::string library = harness.folder.join("Music/Quenra Bridge");
+    EXPECT_EQ(harness.board.claimedPaths.front(), library + "/Drum Loop.wav");
+    EXPECT_EQ(harness.board.claimedPaths.back(),
+              harness.session.preparations().at(idOf(midi)).entry->fileURL());
+    EXPECT_EQ(testing::readFileText(library + "/Drum Loop.wav"),
+              std::string(bytes.begin(), bytes.end()));
+}
+
+// The library file: made at ARM under a name no file has yet, gone again when the drag ends
+// unpublished, the user's for good once published, and offered again by a later drag.
+TEST(HostSessionUpload, TheLibraryFileIsMadeAtArmAndKeptOnlyOncePublished) {
+    UploadFixture fixture;
+    SessionHarness& harness = fixture.harness;
+    const std::string library = harness.folder.join("Music/Quenra Bridge");
+    std::filesystem::create_directories(library);
+    testing::writeFileText(library + "/Drum Loop.wav", "the user's own");
+    const ByteBuffer bytes = wav(20);
+    const std::string uploadId = fixture.begin(bytes);
+    const boost::json::object prepared = fixture.chunk(uploadId, bytes, 0, bytes.size());
+    const std::string taken = library + "/Drum Loop 2.wav";
+    const auto mode = [](const std::string& path) {
+        return static_cast<unsigned>(std::filesystem::status(path).permissions());
+    };
+
+    struct Umask {
+        mode_t before = ::umask(0077);
+        ~Umask() { ::umask(before); }
+    } strict;
+    boost::json::object armed = harness.arm(prepared);
+    EXPECT_EQ(testing::readFileText(library + "/Drum Loop.wav"), "the user's own");
+    EXPECT_EQ(testing::readFileText(taken), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(mode(taken), 0644u);
+    boost::json::object cancel = harness.request("CANCEL");
+    cancel["token"] = armed.at("token");
+    EXPECT_EQ(harness.send(cancel).at("wasActive"), true);
+    EXPECT_FALSE(std::filesystem::exists(taken));
+
+    std::filesystem::remove_all(library);
+    armed = harness.arm(prepared);
+    EXPECT_EQ(mode(library), 0755u);
+    harness.board.beginChromeDrag(std::string(armed.at("marker").as_string()));
+    ASSERT_EQ(harness.session.tick().size(), 1u);
+    const std::string placed = library + "/Drum Loop.wav";
+    ASSERT_EQ(harness.board.claimedPaths, std::vector<std::string>{placed});
+    // Dragged again, the same file; ended unpublished, it stays, being the user's already.
+    armed = harness.arm(prepared);
+    harness.board.beginChromeDrag(std::string(armed.at("marker").as_string()));
+    ASSERT_EQ(harness.session.tick().size(), 1u);
+    EXPECT_EQ(harness.board.claimedPaths, (std::vector<std::string>{placed, placed}));
+    armed = harness.arm(prepared);
+    harness.session.shutdown();
+    harness.clock.advanceWall(10 * 86400.0);
+    harness.cache.sweep();
+    EXPECT_TRUE(fixture.entries().empty());
+    EXPECT_EQ(testing::readFileText(placed), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(testing::namesIn(library).size(), 1u);
 }
 
 // Each refusal in its order, and what it leaves: the upload as it was, so that a right chunk

@@ -34,6 +34,19 @@ ReadRequest readFrame(const std::string& text) {
     return reader.finish();
 }
 
+// The one reply to request, read whole first, when the failing-th allocation of its handling
+// fails.
+boost::json::object replyFailingAt(testing::SessionHarness& harness,
+                                   const boost::json::object& request, std::uint64_t failing) {
+    ReadRequest read = readFrame(boost::json::serialize(request));
+    faults::failNth(failing);
+    const std::vector<std::string> replies = harness.session.receive(std::move(read));
+    faults::clear();
+    EXPECT_EQ(replies.size(), 1u);
+    return replies.empty() ? boost::json::object{}
+                           : boost::json::parse(replies.front()).as_object();
+}
+
 TEST(OutOfMemory, AFrameReadGivesItsRequestOrAnInternalRefusalWhicheverAllocationFails) {
     // A clip large enough to be hashed on a thread of its own beside its decoding.
     const std::size_t clipBytes = 3 << 19;
@@ -71,12 +84,7 @@ TEST(OutOfMemory, ARequestWhoseAnswerRunsOutIsAnsweredInternalWithItsId) {
     for (std::uint64_t failing = 1;; ++failing) {
         SCOPED_TRACE(failing);
         const boost::json::object request = harness.request("STATUS");
-        ReadRequest read = readFrame(boost::json::serialize(request));
-        faults::failNth(failing);
-        const std::vector<std::string> replies = harness.session.receive(std::move(read));
-        faults::clear();
-        ASSERT_EQ(replies.size(), 1u);
-        const boost::json::object reply = boost::json::parse(replies[0]).as_object();
+        const boost::json::object reply = replyFailingAt(harness, request, failing);
         EXPECT_EQ(reply.at("requestId"), request.at("requestId"));
         EXPECT_EQ(reply.at("session"), request.at("session"));
         if (faults::failed() == 0) {
@@ -111,12 +119,7 @@ TEST(OutOfMemory, AnArmThatRunsOutLeavesNoRecordArmed) {
         SCOPED_TRACE(failing);
         boost::json::object request = harness.request("ARM");
         request["clips"] = clips;
-        ReadRequest read = readFrame(boost::json::serialize(request));
-        faults::failNth(failing);
-        const std::vector<std::string> replies = harness.session.receive(std::move(read));
-        faults::clear();
-        ASSERT_EQ(replies.size(), 1u);
-        const boost::json::object reply = boost::json::parse(replies[0]).as_object();
+        const boost::json::object reply = replyFailingAt(harness, request, failing);
         if (reply.at("type") == "ARMED") {
             EXPECT_GT(failing, 1u);
             EXPECT_TRUE(harness.session.tick().empty());

@@ -35,6 +35,7 @@ SessionHarness::SessionHarness(const Limits& limits, const Platform& platform)
           .random = random,
           .limits = limits,
           .platform = platform,
+          .audioLibrary = folder.join("Music/Quenra Bridge"),
       }) {}
 
 std::vector<std::string> SessionHarness::sendRaw(const std::string& frameBody) {

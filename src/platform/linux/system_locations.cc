@@ -1,9 +1,11 @@
 // Locations on the Linux stand-in, following the XDG rules where Linux has them.
 #include "platform/system_locations.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -49,7 +51,79 @@ std::optional<std::string> languageTag(std::string_view locale) {
     return tag;
 }
 
+// The value of XDG_MUSIC_DIR in a user-dirs.dirs text (shell assignments of double-quoted
+// values, with backslash escapes): an absolute path, or "$HOME" followed by one. Nothing when
+// the line is missing or names anything else.
+std::optional<std::string> musicDirectoryIn(std::string_view text, const std::string& home) {
+    std::optional<std::string> found;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        constexpr std::string_view key = "XDG_MUSIC_DIR=\"";
+        if (!line.starts_with(key)) {
+            continue;
+        }
+        line.remove_prefix(key.size());
+        std::string value;
+        bool closed = false;
+        for (std::size_t index = 0; index < line.size(); ++index) {
+            if (line[index] == '\\' && index + 1 < line.size()) {
+                value.push_back(line[++index]);
+            } else if (line[index] == '"') {
+                closed = true;
+                break;
+            } else {
+                value.push_back(line[index]);
+            }
+        }
+        if (!closed) {
+            found.reset();
+            continue;
+        }
+        if (value.starts_with("$HOME/") || value == "$HOME") {
+            found = home + value.substr(5);
+        } else if (value.starts_with("/")) {
+            found = value;
+        } else {
+            found.reset();
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+std::optional<std::string> SystemLocations::userMusicDirectory() {
+    const auto home = homeDirectory();
+    if (!home) {
+        return std::nullopt;
+    }
+    const auto config = absoluteVariable("XDG_CONFIG_HOME").value_or(*home + "/.config");
+    // A settings file of a few lines; what is past 64 KiB is not read.
+    std::string text(65536, '\0');
+    std::size_t length = 0;
+    const int file =
+        ::open((config + "/user-dirs.dirs").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (file >= 0) {
+        ssize_t count = 0;
+        while (length < text.size() &&
+               ((count = ::read(file, text.data() + length, text.size() - length)) > 0 ||
+                (count < 0 && errno == EINTR))) {
+            length += count > 0 ? static_cast<std::size_t>(count) : 0;
+        }
+        ::close(file);
+    }
+    text.resize(length);
+    if (auto music = musicDirectoryIn(text, *home)) {
+        return music;
+    }
+    return *home + "/Music";
+}
 
 std::optional<std::string> SystemLocations::homeDirectory() {
     if (auto home = absoluteVariable("HOME")) {

@@ -29,6 +29,14 @@ std::optional<std::string> SystemLocations::userCachesDirectory() {
     }
 }
 
+std::optional<std::string> SystemLocations::userMusicDirectory() {
+    @autoreleasepool {
+        NSArray<NSString*>* music =
+            NSSearchPathForDirectoriesInDomains(NSMusicDirectory, NSUserDomainMask, YES);
+        return pathOf([music firstObject]);
+    }
+}
+
 std::optional<std::string> SystemLocations::homeDirectory() {
     @autoreleasepool {
         return pathOf(NSHomeDirectory());

@@ -87,18 +87,7 @@ TEST_F(CacheProcesses, ACreatorKilledAtAnySystemCallLeavesNothingOrACompleteEntr
     int sawEntry = 0;
     for (int killAt = 1; killAt <= stops; ++killAt) {
         ChildProcess child = startTracedCreator(root);
-        // The number of calls can vary from run to run (allocators map memory when they
-        // like); a child that finishes before its stop simply completed its create.
-        bool finished = false;
-        for (int stop = 0; stop < killAt && !finished; ++stop) {
-            finished = !resumeToNextSyscallStop(child);
-        }
-        if (finished) {
-            EXPECT_EQ(child.wait(), 0);
-        } else {
-            child.kill(SIGKILL);
-            EXPECT_EQ(child.wait(), 128 + SIGKILL);
-        }
+        const bool finished = testing::killAtSyscallStop(child, killAt);
 
         int staging = 0;
         for (const std::string& name : testing::namesIn(observer.entriesDirectory())) {
@@ -179,16 +168,7 @@ TEST_F(CacheProcesses, ARecordBatchKilledAtAnySystemCallLeavesEveryRecordWhole) 
     for (int killAt = 1; killAt <= stops; ++killAt) {
         SCOPED_TRACE("kill at stop " + std::to_string(killAt));
         ChildProcess child = startBatch();
-        bool finished = false;
-        for (int stop = 0; stop < killAt && !finished; ++stop) {
-            finished = !resumeToNextSyscallStop(child);
-        }
-        if (finished) {
-            EXPECT_EQ(child.wait(), 0);
-        } else {
-            child.kill(SIGKILL);
-            EXPECT_EQ(child.wait(), 128 + SIGKILL);
-        }
+        const bool finished = testing::killAtSyscallStop(child, killAt);
         const std::vector<std::string> names = testing::namesIn(observer.entriesDirectory());
         EXPECT_EQ(names.size(), static_cast<std::size_t>(entries));
         for (const std::string& name : names) {

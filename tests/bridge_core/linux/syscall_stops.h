@@ -3,6 +3,7 @@
 // system-call stops are Linux's.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
@@ -36,6 +37,24 @@ inline bool resumeToNextSyscallStop(ChildProcess& child) {
         }
         signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
     }
+}
+
+// Resumes the child to its killAt-th system-call stop and kills it there. The number of calls
+// can vary from run to run (allocators map memory when they like): a child that ends before
+// that stop simply completed its work, and then true is returned. Either way it is reaped, with
+// the status that says which.
+inline bool killAtSyscallStop(ChildProcess& child, int killAt) {
+    bool finished = false;
+    for (int stop = 0; stop < killAt && !finished; ++stop) {
+        finished = !resumeToNextSyscallStop(child);
+    }
+    if (finished) {
+        EXPECT_EQ(child.wait(), 0);
+    } else {
+        child.kill(SIGKILL);
+        EXPECT_EQ(child.wait(), 128 + SIGKILL);
+    }
+    return finished;
 }
 
 // A traced child that runs prepare, stops itself, then runs traced and _exits with its result:

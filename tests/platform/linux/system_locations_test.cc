@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <string>
+#include <vector>
+
+#include "support/temporary_directory.h"
 
 namespace quenra {
 namespace {
@@ -54,6 +59,43 @@ TEST(SystemLocations, CachesFollowTheXdgRule) {
         EXPECT_EQ(home->front(), '/');
         EXPECT_EQ(SystemLocations::userCachesDirectory(), *home + "/.cache");
     }
+}
+
+TEST(SystemLocations, MusicIsTheXdgMusicFolderElseMusicInTheHome) {
+    const testing::TemporaryDirectory folder;
+    const std::string home = folder.join("home");
+    const std::string config = folder.join("config");
+    std::filesystem::create_directories(config);
+    struct Case {
+        const char* what;
+        const char* file;  // nothing: no user-dirs.dirs at all
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"no file", nullptr, home + "/Music"},
+        {"under the home", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_MUSIC_DIR=\"$HOME/Musik\"\n",
+         home + "/Musik"},
+        {"absolute, escaped", "# comment\nXDG_MUSIC_DIR=\"/media/big \\\"disk\\\"/m\"\n",
+         "/media/big \"disk\"/m"},
+        {"relative", "XDG_MUSIC_DIR=\"Music here\"\n", home + "/Music"},
+        {"unterminated", "XDG_MUSIC_DIR=\"/m\n", home + "/Music"},
+        {"the last line wins", "XDG_MUSIC_DIR=\"/a\"\nXDG_MUSIC_DIR=\"/b\"\n", "/b"},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.what);
+        std::filesystem::remove(config + "/user-dirs.dirs");
+        if (item.file != nullptr) {
+            testing::writeFileText(config + "/user-dirs.dirs", item.file);
+        }
+        ScopedEnvironment environment(
+            {{"HOME", home.c_str()}, {"XDG_CONFIG_HOME", config.c_str()}});
+        EXPECT_EQ(SystemLocations::userMusicDirectory(), item.expected);
+    }
+    // Without XDG_CONFIG_HOME the file is the one in the home's .config.
+    std::filesystem::create_directories(home + "/.config");
+    testing::writeFileText(home + "/.config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/M\"\n");
+    ScopedEnvironment environment({{"HOME", home.c_str()}, {"XDG_CONFIG_HOME", nullptr}});
+    EXPECT_EQ(SystemLocations::userMusicDirectory(), home + "/M");
 }
 
 TEST(SystemLocations, PreferredLanguagesReadTheLocaleVariablesInOrder) {
