@@ -13,12 +13,16 @@ import {after, before, test} from 'node:test';
 
 import {dragSim} from './lib/bridge.js';
 import {Browser, testExtensionId, testExtensionKey, testOrigin} from './lib/browser.js';
-import {releaseHostName, Sandbox, sourceRoot} from './lib/sandbox.js';
+import {bridgeWrapperName, releaseHostName, Sandbox, sourceRoot, waitFor} from './lib/sandbox.js';
 
 const sandbox = new Sandbox('sample');
 const sampleSource = path.join(sourceRoot, 'extension', 'sample');
 const sampleCopy = path.join(sandbox.root, 'sample-extension');
 const servers = new Map();  // address → HTTP server of the web folder
+// The hosts' music folder, named in the sandbox's user-dirs.dirs as the XDG rules have it, and
+// the audio library in it.
+const musicFolder = path.join(sandbox.home, 'Sound Files');
+const library = path.join(musicFolder, 'Quenra Bridge');
 let browser;
 
 // The sample as a developer loads it, with the test key in place of the development key: its
@@ -81,6 +85,10 @@ function statusOf(page, expected) {
 
 before(async () => {
     sandbox.registerBridgeHost(releaseHostName, [testOrigin]);
+    fs.mkdirSync(path.join(sandbox.home, '.config'));
+    fs.writeFileSync(
+        path.join(sandbox.home, '.config', 'user-dirs.dirs'),
+        '# written by the browser suite\nXDG_MUSIC_DIR="$HOME/Sound Files"\n');
     copySample();
     await serveWebFolder();
     browser = await Browser.launch(sandbox, {extension: sampleCopy});
@@ -295,3 +303,88 @@ test('with a helper that takes audio, the loop is a fourth part and "all" drags 
         ending: 'Dropped: the DAW received 4 files, one per part: 3 .mid and a .wav.',
     });
 });
+
+// The sample's own page with the product's client, as an extension page that renders audio
+// uses it: a loop long enough for two chunks, uploaded with progress, dragged with the three MIDI
+// parts; the audio file the drop target gets is the one in the library, and it stays there
+// after the host has gone.
+test(
+    'a rendered loop of two chunks is uploaded with progress and dropped from the library',
+    async () => {
+        const chunkMaxBytes = 16777216;
+        const knownRuns = new Set(sandbox.hostRuns(bridgeWrapperName).map((run) => run.pid));
+        const page = await browser.context.newPage();
+        await page.goto(`${testOrigin}demo.html`);
+        const made = await page.evaluate(async (hostName) => {
+            const {BridgeClient} = await import('./quenra-bridge.js');
+            const {renderLoop} = await import('./web/audio-loop.js');
+            const {buildParts} = await import('./web/drag-box.js');
+            // 48 bars of 16-bit stereo at 44.1 kHz: 16 934 400 bytes of samples.
+            const wav = await renderLoop(1, {bars: 48});
+            const parts = buildParts(1);
+            const client = new BridgeClient({hostName});
+            const clips = [];
+            for (const {clipId, name, bytes} of parts) {
+                clips.push(await client.prepare(bytes, {clipId, generation: 1, name}));
+            }
+            const progress = [];
+            const audio = await client.prepareAudio(wav, {
+                clipId: 'loop',
+                generation: 1,
+                name: 'Loop 1',
+                onProgress: (step) => progress.push(step),
+            });
+            clips.push(audio);
+            const {outcome, ...armed} = await client.arm(clips);
+            globalThis.audioDrag = {client, outcome};
+            return {
+                files: [...parts.map((part) => part.bytes), wav].map((bytes) => bytes.toBase64()),
+                clips,
+                progress,
+                armed,
+            };
+        }, releaseHostName);
+        const files = made.files.map((text) => Buffer.from(text, 'base64'));
+        const wavBytes = files[3].length;
+        assert.ok(wavBytes > chunkMaxBytes && wavBytes < 2 * chunkMaxBytes, `${wavBytes} bytes`);
+        assert.deepEqual(made.progress, [
+            {received: chunkMaxBytes, byteLength: wavBytes},
+            {received: wavBytes, byteLength: wavBytes},
+        ]);
+        const audio = made.clips[3];
+        assert.deepEqual(
+            [audio.format, audio.fileName, audio.byteLength], ['wav', 'Loop 1.wav', wavBytes]);
+        assert.deepEqual(
+            made.armed.clips.map((clip) => clip.clipId), ['drums', 'bass', 'chords', 'loop']);
+
+        dragSim(sandbox, 'begin', made.armed.marker);
+        const event = await page.evaluate(() => globalThis.audioDrag.outcome);
+        assert.equal(event.type, 'PUBLISHED');
+        assert.deepEqual(
+            event.clips, made.clips.map(({preparedId, generation}) => ({preparedId, generation})));
+        // The MIDI parts from the cache, the loop from the library; each file the page's bytes.
+        const board = JSON.parse(dragSim(sandbox, 'show'));
+        dragSim(sandbox, 'button', 'up');
+        const dropped = board.fileURLs.map((url) => fileURLToPath(url));
+        assert.deepEqual(board.filenames, dropped);
+        assert.deepEqual(dropped, [
+            ...made.clips.slice(0, 3).map(
+                (clip) => path.join(sandbox.entriesDirectory, clip.preparedId, clip.fileName)),
+            path.join(library, 'Loop 1.wav'),
+        ]);
+        dropped.forEach(
+            (file, index) => assert.ok(fs.readFileSync(file).equals(files[index]), file));
+        assert.equal(fs.statSync(library).mode & 0o777, 0o755);
+        assert.equal(fs.statSync(dropped[3]).mode & 0o777, 0o644);
+
+        // The host goes when its page lets it go; the published loop stays where the DAW found it.
+        await page.evaluate(() => globalThis.audioDrag.client.close());
+        const [run] = await waitFor(() => {
+            const fresh = sandbox.hostRuns(bridgeWrapperName).filter((r) => !knownRuns.has(r.pid));
+            return fresh.length === 1 && fresh[0].exit !== null && fresh;
+        }, 5000, () => JSON.stringify(sandbox.hostRuns(bridgeWrapperName)));
+        assert.equal(run.exit, 0, run.stderr);
+        assert.deepEqual(fs.readdirSync(library), ['Loop 1.wav']);
+        assert.ok(fs.readFileSync(dropped[3]).equals(files[3]), 'the loop after the host exited');
+        await page.close();
+    });
