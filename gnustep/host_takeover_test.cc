@@ -1,10 +1,13 @@
 // The GNUstep build's host, started as Chrome starts it, taking a drag over on GNUstep's shared
 // drag pasteboard: the browser's drag and the drop target are other processes.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <boost/json/array.hpp>
 #include <boost/json/serialize.hpp>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -14,20 +17,13 @@
 
 #include "bridge_core/services.h"
 #include "gnustep/pasteboard_fixture.h"
+#include "support/audio_samples.h"
 #include "system_services/linux/file_url.h"
 
 namespace quenra::testing {
 namespace {
 
 using std::chrono::seconds;
-
-// A takeover's notes and nothing else: GNUstep reports an object autoreleased outside any pool,
-// or an exception, on standard error.
-const std::string onlyTheHostsNotes =
-    "quenra-native-host: hello\n"
-    "quenra-native-host: prepared\n"
-    "quenra-native-host: armed\n"
-    "quenra-native-host: published\n";
 
 // Resident memory of a process in KiB, from the kernel's status file.
 std::int64_t residentKiB(pid_t pid) {
@@ -49,6 +45,19 @@ struct Takeover {
 
 class GNUstepHost : public PasteboardTest {
   protected:
+    // The host ends once its input does, with status 0, having written its notes and nothing
+    // else: GNUstep reports an object autoreleased outside any pool, or an exception, on
+    // standard error.
+    void expectEndWithNotes(HostProcess& host, const std::vector<std::string>& notes) {
+        host.closeInput();
+        EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
+        std::string expected;
+        for (const std::string& note : notes) {
+            expected += "quenra-native-host: " + note + "\n";
+        }
+        EXPECT_EQ(host.standardError(), expected);
+    }
+
     // The mouse goes down and the browser starts a drag with the marker armed gave. The host
     // must publish under armed's token, having written the pasteboard once, right after the
     // browser: file URLs and file names, and no text.
@@ -88,9 +97,7 @@ TEST_F(GNUstepHost, TakesTheBrowsersDragOverAndHandsTheDropTargetTheCachedClip) 
     EXPECT_EQ(path, gnustepCacheRoot() + "/entries/" + clip.preparedId + "/" + clip.fileName);
     EXPECT_EQ(readFileText(path), std::string(midi.begin(), midi.end()));
 
-    host.closeInput();
-    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
-    EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
+    expectEndWithNotes(host, {"hello", "prepared", "armed", "published"});
 }
 
 TEST_F(GNUstepHost, TakesTheBrowsersDragOverWithThreeClipsOneFileEach) {
@@ -132,15 +139,66 @@ TEST_F(GNUstepHost, TakesTheBrowsersDragOverWithThreeClipsOneFileEach) {
         EXPECT_EQ(readFileText(path), std::string(midi.begin(), midi.end()));
     }
 
-    host.closeInput();
-    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
-    EXPECT_EQ(host.standardError(),
-              "quenra-native-host: hello\n"
-              "quenra-native-host: prepared\n"
-              "quenra-native-host: prepared\n"
-              "quenra-native-host: prepared\n"
-              "quenra-native-host: armed\n"
-              "quenra-native-host: published\n");
+    expectEndWithNotes(host, {"hello", "prepared", "prepared", "prepared", "armed", "published"});
+}
+
+// The file an audio takeover makes in the user's library, and the folders it makes on the way,
+// removed when this goes.
+class LibraryLeftovers {
+  public:
+    LibraryLeftovers(const std::filesystem::path& music, const std::filesystem::path& file)
+        : file_(file) {
+        for (const std::filesystem::path& folder : {music, file.parent_path()}) {
+            if (!made_.empty() || !std::filesystem::exists(folder)) {
+                made_.push_back(folder);
+            }
+        }
+    }
+    ~LibraryLeftovers() {
+        std::error_code ignored;
+        std::filesystem::remove(file_, ignored);
+        for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
+            std::filesystem::remove(*folder, ignored);
+        }
+    }
+    LibraryLeftovers(const LibraryLeftovers&) = delete;
+    LibraryLeftovers& operator=(const LibraryLeftovers&) = delete;
+
+  private:
+    std::filesystem::path file_;
+    std::vector<std::filesystem::path> made_;
+};
+
+// GNUstep puts the user's music folder in the home of the passwd entry, whatever HOME says, and
+// no configuration names it elsewhere: this test's library is the real one of the user who runs
+// it. It takes a name no one else has and removes what it made.
+TEST_F(GNUstepHost, TakesTheBrowsersDragOverWithAnAudioClipFromTheLibrary) {
+    const passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    const std::filesystem::path music = std::filesystem::path(user->pw_dir) / "Music";
+    const std::string name =
+        "GNUstep takeover " + std::filesystem::path(home.path()).filename().string();
+    const std::string path = (music / "Quenra Bridge" / (name + ".wav")).string();
+    const LibraryLeftovers leftovers(music, path);
+
+    HostProcess host = startHost();
+    hello(host);
+    const std::vector<std::uint8_t> wav = AudioSamples::wavFile({}, 3000);
+    const PreparedClip clip = uploadWav(host, "upload-1", wav, 8192, name);
+    const boost::json::object armed = arm(host, "arm-1", clip);
+    ASSERT_EQ(Requests::text(armed, "type"), "ARMED");
+
+    const auto [published, seen] = takeOver(host, armed);
+    EXPECT_EQ(Requests::text(published, "preparedId"), clip.preparedId);
+    // The drop target is handed the library's file, not the cached one.
+    EXPECT_EQ(seen.at("filenames"), (boost::json::array{boost::json::string(path)}));
+    ASSERT_TRUE(seen.at("fileURL").is_string());
+    EXPECT_EQ(FileURL::toPath(seen.at("fileURL").as_string()), path);
+    EXPECT_EQ(readFileText(path), std::string(wav.begin(), wav.end()));
+
+    expectEndWithNotes(host, {"hello", "uploading", "prepared", "armed", "published"});
+    // Published: the file is the user's, and outlives the host.
+    EXPECT_EQ(readFileText(path), std::string(wav.begin(), wav.end()));
 }
 
 TEST_F(GNUstepHost, AnArmedHostPollsTheServerWithSteadyMemory) {
@@ -164,9 +222,7 @@ TEST_F(GNUstepHost, AnArmedHostPollsTheServerWithSteadyMemory) {
     dragSim({"button", "down"});
     browserDrag(Requests::text(armed, "marker"));
     EXPECT_EQ(Requests::text(next(host, milliseconds(2000)), "type"), "PUBLISHED");
-    host.closeInput();
-    EXPECT_EQ(host.wait(), ExitStatus::exitedWith(0));
-    EXPECT_EQ(host.standardError(), onlyTheHostsNotes);
+    expectEndWithNotes(host, {"hello", "prepared", "armed", "published"});
 }
 
 TEST_F(GNUstepHost, TheSelfTestOpensAndLetsGoOfTheDragPasteboardCleanly) {

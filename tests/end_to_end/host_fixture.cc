@@ -1,5 +1,6 @@
 #include "end_to_end/host_fixture.h"
 
+#include <algorithm>
 #include <boost/json/serialize.hpp>
 #include <stdexcept>
 
@@ -50,6 +51,28 @@ PreparedClip HostTest::prepare(HostProcess& host, const std::string& requestId, 
         exchange(host, Requests::prepare(session, requestId, clipId, 1, midi, "Clip"));
     EXPECT_EQ(Requests::text(reply, "type"), "PREPARED") << boost::json::serialize(reply);
     return PreparedClip{Requests::text(reply, "preparedId"), clipId, 1, Hashing::sha256Hex(midi),
+                        Requests::text(reply, "fileName")};
+}
+
+PreparedClip HostTest::uploadWav(HostProcess& host, const std::string& requestId,
+                                 const std::vector<std::uint8_t>& wav, std::size_t chunkBytes,
+                                 const std::string& suggestedName) {
+    const std::string clipId = "loop";
+    const std::string sha256 = Hashing::sha256Hex(wav);
+    boost::json::object reply = exchange(
+        host, Requests::upload(session, requestId, clipId, 1, sha256,
+                               static_cast<std::int64_t>(wav.size()), suggestedName, "wav"));
+    const std::string uploadId = Requests::text(reply, "uploadId");
+    for (std::size_t offset = 0; offset < wav.size(); offset += chunkBytes) {
+        EXPECT_EQ(Requests::text(reply, "type"), "UPLOADING") << boost::json::serialize(reply);
+        const std::size_t count = std::min(chunkBytes, wav.size() - offset);
+        reply =
+            exchange(host, Requests::uploadChunk(session, requestId + "-" + std::to_string(offset),
+                                                 uploadId, static_cast<std::int64_t>(offset),
+                                                 std::span(wav).subspan(offset, count)));
+    }
+    EXPECT_EQ(Requests::text(reply, "type"), "PREPARED") << boost::json::serialize(reply);
+    return PreparedClip{Requests::text(reply, "preparedId"), clipId, 1, sha256,
                         Requests::text(reply, "fileName")};
 }
 

@@ -49,6 +49,11 @@ class HostTest : public ::testing::Test {
     // A generated clip prepared and answered PREPARED.
     PreparedClip prepare(HostProcess& host, const std::string& requestId, std::size_t size = 512,
                          const std::string& clipId = "clip-a");
+    // A WAV uploaded in chunks of chunkBytes with the name suggested, each chunk answered
+    // UPLOADING until the last is answered PREPARED.
+    PreparedClip uploadWav(HostProcess& host, const std::string& requestId,
+                           const std::vector<std::uint8_t>& wav, std::size_t chunkBytes,
+                           const std::string& suggestedName = "Loop");
     // ARM of a prepared clip; the reply, whatever it is.
     boost::json::object arm(HostProcess& host, const std::string& requestId,
                             const PreparedClip& clip);
