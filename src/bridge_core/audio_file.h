@@ -47,7 +47,6 @@ class AudioFileCheck {
     std::uint64_t fed_ = 0;
     std::string_view brokenRule_;
     AudioWalk::Step step_;
-    std::uint64_t pieceAt_ = 0;
     std::size_t held_ = 0;
     std::array<std::uint8_t, AudioWalk::maxRead> piece_{};
 };
