@@ -143,6 +143,19 @@ inline ByteBuffer commonBody(std::uint16_t channels, std::uint32_t frames, std::
     return body;
 }
 
+// An AIFF COMT body: each comment a time stamp, a marker id, its counted text and a pad byte
+// after an odd text.
+inline ByteBuffer commentsBody(const std::vector<std::string_view>& texts) {
+    ByteBuffer body = big(texts.size(), 2);
+    for (const std::string_view comment : texts) {
+        body = join({body, big(0xE73F9697, 4), big(0, 2), big(comment.size(), 2), text(comment)});
+        if (comment.size() % 2 == 1) {
+            body.push_back(0);
+        }
+    }
+    return body;
+}
+
 inline ByteBuffer soundBody(std::uint32_t offset, std::size_t soundBytes) {
     return join({big(offset, 4), big(0, 4), ByteBuffer(offset, 0), pattern(soundBytes)});
 }
@@ -182,6 +195,25 @@ struct FlacStream {
 inline ByteBuffer metadataBlock(std::uint8_t type, const ByteBuffer& body, bool last) {
     return join({ByteBuffer{static_cast<std::uint8_t>(type | (last ? 0x80 : 0))},
                  big(body.size(), 3), body});
+}
+
+// A VORBIS_COMMENT body: the vendor string, the count, each comment with its length, all
+// lengths little-endian.
+inline ByteBuffer vorbisComment(std::string_view vendor,
+                                const std::vector<std::string_view>& comments) {
+    ByteBuffer body = join({little(vendor.size(), 4), text(vendor), little(comments.size(), 4)});
+    for (const std::string_view comment : comments) {
+        body = join({body, little(comment.size(), 4), text(comment)});
+    }
+    return body;
+}
+
+// A PICTURE body: front cover, MIME type, description, size and depth, and the data.
+inline ByteBuffer pictureBody(std::string_view mime, std::string_view description,
+                              const ByteBuffer& data) {
+    return join({big(3, 4), big(mime.size(), 4), text(mime), big(description.size(), 4),
+                 text(description), big(1, 4), big(1, 4), big(24, 4), big(0, 4),
+                 big(data.size(), 4), data});
 }
 
 inline ByteBuffer streamInfoBody(const FlacStream& stream) {
