@@ -1,6 +1,12 @@
 // WAV (RIFF, little-endian) and AIFF (IFF, big-endian): a container header, then chunks that
-// tile the rest of the file. Only the format chunk's fields and the sound chunk's offset are
-// read; every other chunk is passed over by its size.
+// tile the rest of the file. The format chunk's fields, the sound chunk's offset and AIFF's
+// comments are read; every other chunk is passed over by its size.
+//
+// The container's own size field must agree with the file. Writers differ only about the pad
+// byte of an odd last chunk: sox counts it in a RIFF size but not in a FORM size, wavefile
+// neither writes nor counts it. A size past the end is what a writer leaves when it streams
+// without knowing the length (sox to a pipe writes 0x7F000000 and more), and such a file
+// cannot be told from one that was cut short, so it is refused.
 #include <algorithm>
 #include <cstring>
 

@@ -12,7 +12,8 @@
 
 namespace quenra::AudioWalk {
 
-inline constexpr std::uint32_t maxRead = 160;
+// The longest piece any walker reads: FLAC's "fLaC" and STREAMINFO block, 42 bytes.
+inline constexpr std::uint32_t maxRead = 64;
 
 // The range of sample rates accepted in every format: 1 Hz up to the most a FLAC stream can state.
 inline constexpr std::uint64_t maxSampleRate = 1048575;
@@ -25,8 +26,6 @@ struct Step {
     std::uint32_t read = 0;
     bool scan = false;
     std::string_view broken;
-
-    bool isEnd() const { return read == 0 && !scan && broken.empty(); }
 };
 
 inline Step refuse(std::string_view rule) {

@@ -253,9 +253,10 @@ struct FlacFrame {
     std::uint16_t constant = 0x1234;  // the value of every sample
     bool reservedBit = false;
     std::uint8_t headerCrcFlip = 0;
+    bool verbatim = false;  // 16-bit samples stored as they are, as noise needs, instead
 };
 
-// A frame of 16-bit constant subframes, one per channel, with its CRC-8 and CRC-16.
+// A frame of 16-bit constant or verbatim subframes, one per channel, with its CRC-8 and CRC-16.
 inline ByteBuffer flacFrame(const FlacFrame& frame) {
     std::uint8_t blockCode = 7;
     ByteBuffer blockBytes = big(frame.blockSize - 1, 2);
@@ -275,7 +276,11 @@ inline ByteBuffer flacFrame(const FlacFrame& frame) {
     const int channels = frame.channelCode < 8 ? frame.channelCode + 1 : 2;
     ByteBuffer bytes = header;
     for (int channel = 0; channel < channels; ++channel) {
-        bytes = join({bytes, ByteBuffer{0x00}, big(frame.constant, 2)});
+        if (frame.verbatim) {
+            bytes = join({bytes, ByteBuffer{0x02}, pattern(2 * frame.blockSize, channel + 1)});
+        } else {
+            bytes = join({bytes, ByteBuffer{0x00}, big(frame.constant, 2)});
+        }
     }
     return join({bytes, big(crcOf(bytes, 16, 0x8005), 2)});
 }
@@ -287,14 +292,16 @@ inline ByteBuffer flacFile(const FlacStream& stream, const std::vector<ByteBuffe
 }
 
 // A FLAC file of frameCount full blocks and a last one of lastBlock samples.
-inline ByteBuffer flacFileOf(std::size_t frameCount, std::uint32_t lastBlock) {
+inline ByteBuffer flacFileOf(std::size_t frameCount, std::uint32_t lastBlock,
+                             bool verbatim = false) {
     FlacStream stream;
     stream.totalSamples = frameCount * 4096 + lastBlock;
     std::vector<ByteBuffer> frames;
     for (std::size_t number = 0; number <= frameCount; ++number) {
         frames.push_back(flacFrame({.number = number,
                                     .blockSize = number == frameCount ? lastBlock : 4096,
-                                    .constant = static_cast<std::uint16_t>(number * 977)}));
+                                    .constant = static_cast<std::uint16_t>(number * 977),
+                                    .verbatim = verbatim}));
     }
     return flacFile(stream, frames);
 }
