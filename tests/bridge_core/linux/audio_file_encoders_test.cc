@@ -189,20 +189,22 @@ class AudioEncoders : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder_ = new testing::TemporaryDirectory();
-        ASSERT_EQ(run(folder_->path(), sources), 0);
+        ASSERT_EQ(run(folder_->path(), std::string("(") + sources + ") 2>/dev/null"), 0);
     }
     static void TearDownTestSuite() {
         delete folder_;
         folder_ = nullptr;
     }
 
-    // The file the encoder writes, made afresh.
+    // The file the encoder writes, made afresh; what the encoder printed is shown when it fails.
     static ByteBuffer encode(const Encoded& file) {
-        std::string command = std::string("rm -f OUT && ") + file.command;
+        std::string command = std::string("rm -f OUT && (") + file.command + ") 2>encoder.log";
         for (std::size_t at; (at = command.find("OUT")) != std::string::npos;) {
             command.replace(at, 3, file.file);
         }
-        EXPECT_EQ(run(folder_->path(), command), 0) << command;
+        EXPECT_EQ(run(folder_->path(), command), 0)
+            << command << "\n"
+            << testing::readFileText(folder_->join("encoder.log"));
         return readBytes(folder_->join(file.file));
     }
 
