@@ -33,7 +33,8 @@ class AudioFileCheck {
     AudioFileCheck(AudioFormat format, std::uint64_t byteLength);
 
     void feed(ByteView bytes);
-    // The verdict on the bytes fed so far, which must be byteLength in all.
+    // The verdict on the bytes fed; more or fewer than byteLength in all break
+    // "file-longer-than-announced" or "file-shorter-than-announced", whatever they hold.
     AudioVerdict finish();
 
   private:
