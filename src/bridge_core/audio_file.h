@@ -33,7 +33,8 @@ class AudioFileCheck {
     AudioFileCheck(AudioFormat format, std::uint64_t byteLength);
 
     void feed(ByteView bytes);
-    // The verdict on the bytes fed so far, which must be byteLength in all.
+    // The verdict on the bytes fed; more or fewer than byteLength in all break
+    // "file-longer-than-announced" or "file-shorter-than-announced", whatever they hold.
     AudioVerdict finish();
 
   private:
@@ -47,7 +48,6 @@ class AudioFileCheck {
     std::uint64_t fed_ = 0;
     std::string_view brokenRule_;
     AudioWalk::Step step_;
-    std::uint64_t pieceAt_ = 0;
     std::size_t held_ = 0;
     std::array<std::uint8_t, AudioWalk::maxRead> piece_{};
 };

@@ -1,6 +1,12 @@
 // WAV (RIFF, little-endian) and AIFF (IFF, big-endian): a container header, then chunks that
-// tile the rest of the file. Only the format chunk's fields and the sound chunk's offset are
-// read; every other chunk is passed over by its size.
+// tile the rest of the file. The format chunk's fields, the sound chunk's offset and AIFF's
+// comments are read; every other chunk is passed over by its size.
+//
+// The container's own size field must agree with the file. Writers differ only about the pad
+// byte of an odd last chunk: sox counts it in a RIFF size but not in a FORM size, wavefile
+// neither writes nor counts it. A size past the end is what a writer leaves when it streams
+// without knowing the length (sox to a pipe writes 0x7F000000 and more), and such a file
+// cannot be told from one that was cut short, so it is refused.
 #include <algorithm>
 #include <cstring>
 
@@ -62,6 +68,11 @@ ChunkList::Header ChunkList::header(ByteView piece) const {
     return header;
 }
 
+bool ChunkList::hasPrintableId(const Header& header) {
+    return std::all_of(header.id.begin(), header.id.end(),
+                       [](std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
+}
+
 std::uint64_t ChunkList::afterChunk(const Header& header) {
     lastEnd_ = header.bodyAt + header.size;
     lastOdd_ = header.size % 2 == 1;
@@ -99,6 +110,9 @@ Step Wav::nextChunk(std::uint64_t offset) {
 }
 
 Step Wav::chunk(const Header& header) {
+    if (!hasPrintableId(header)) {
+        return refuse("wav-chunk-id");
+    }
     if (!fits(header)) {
         return refuse("wav-chunk-past-end");
     }
@@ -212,6 +226,11 @@ Step Aiff::next(ByteView piece) {
             return common(piece);
         case Reading::sound:
             return sound(piece);
+        case Reading::commentCount:
+            commentsLeft_ = number16(piece, 0);
+            return nextComment(cursor_);
+        case Reading::comment:
+            return comment(piece);
     }
     return refuse("aiff-not-form");
 }
@@ -222,6 +241,9 @@ Step Aiff::nextChunk(std::uint64_t offset) {
 }
 
 Step Aiff::chunk(const Header& header) {
+    if (!hasPrintableId(header)) {
+        return refuse("aiff-chunk-id");
+    }
     if (!fits(header)) {
         return refuse("aiff-chunk-past-end");
     }
@@ -251,7 +273,41 @@ Step Aiff::chunk(const Header& header) {
         reading_ = Reading::sound;
         return readAt(header.bodyAt, 8);
     }
+    if (hasId(header.id, "COMT")) {
+        if (header.size < 2) {
+            return refuse("aiff-comments");
+        }
+        commentsEnd_ = header.bodyAt + header.size;
+        reading_ = Reading::commentCount;
+        return readAt(header.bodyAt, 2);
+    }
     return nextChunk(nextChunkAt_);
+}
+
+// COMT holds a count of comments, each a time stamp, a marker id, and a counted text padded to
+// an even length; readers walk them, so they must stay inside the chunk.
+Step Aiff::nextComment(std::uint64_t offset) {
+    if (commentsLeft_ == 0) {
+        return nextChunk(nextChunkAt_);
+    }
+    if (commentsEnd_ - offset < 8) {
+        return refuse("aiff-comments");
+    }
+    reading_ = Reading::comment;
+    return readAt(offset, 8);
+}
+
+Step Aiff::comment(ByteView header) {
+    const std::uint32_t textBytes = number16(header, 6);
+    if (textBytes > commentsEnd_ - cursor_) {
+        return refuse("aiff-comments");
+    }
+    --commentsLeft_;
+    std::uint64_t end = cursor_ + textBytes;
+    if (textBytes % 2 == 1 && end < commentsEnd_) {
+        ++end;
+    }
+    return nextComment(end);
 }
 
 // Whether the 80-bit extended number at offset is a sample rate of 1 Hz up to maxSampleRate:
@@ -271,9 +327,10 @@ Step Aiff::common(ByteView body) {
     std::uint32_t sampleBytes = (bits + 7) / 8;
     bool bitsFit = bits >= 1 && bits <= 32;
     if (compressed_) {
-        if (hasId(body, 18, "fl32")) {
+        // Both spellings of the float types are in use: Apple's and libsndfile's.
+        if (hasId(body, 18, "fl32") || hasId(body, 18, "FL32")) {
             bitsFit = bits == 32;
-        } else if (hasId(body, 18, "fl64")) {
+        } else if (hasId(body, 18, "fl64") || hasId(body, 18, "FL64")) {
             bitsFit = bits == 64;
             sampleBytes = 8;
         } else if (!hasId(body, 18, "NONE") && !hasId(body, 18, "sowt")) {

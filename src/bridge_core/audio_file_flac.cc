@@ -19,6 +19,9 @@ namespace {
 
 constexpr std::size_t longestFrameHeader = 16;
 
+// flac writes up to 32 bits a sample, but libsndfile and many audio programs read at most 24.
+constexpr std::uint32_t maxBitsPerSample = 24;
+
 // CRC-16 (polynomial 0x8005, most significant bit first, starting at zero), eight bytes a step:
 // crcTables[k][b] is the CRC of the byte b followed by k zero bytes.
 constexpr auto crcTables = [] {
@@ -65,6 +68,11 @@ std::uint8_t crc8(const std::uint8_t* bytes, std::size_t count) {
         }
     }
     return static_cast<std::uint8_t>(crc);
+}
+
+std::uint32_t little32(ByteView bytes) {
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
 }
 
 std::uint32_t bigEndian(ByteView bytes, std::size_t offset, std::size_t count) {
@@ -178,7 +186,32 @@ ParsedHeader readFrameHeader(const std::uint8_t* bytes, std::size_t available,
 }  // namespace
 
 Step Flac::next(ByteView piece) {
-    return framesAt_ == 0 ? streamInfo(piece) : metadataBlock(piece);
+    switch (reading_) {
+        case Reading::streamInfo:
+            return streamInfo(piece);
+        case Reading::blockHeader:
+            return metadataBlock(piece);
+        case Reading::vendorLength:
+            return fieldThen(little32(piece), Reading::commentCount, 4, "flac-vorbis-comment");
+        case Reading::commentCount:
+            fieldsLeft_ = little32(piece);
+            return fieldsLeft_ == 0
+                       ? afterBlock()
+                       : fieldThen(0, Reading::commentLength, 4, "flac-vorbis-comment");
+        case Reading::commentLength:
+            // Each comment is at least its four-byte length, so the count is bounded too.
+            --fieldsLeft_;
+            return fieldThen(little32(piece), Reading::commentLength, fieldsLeft_ == 0 ? 0 : 4,
+                             "flac-vorbis-comment");
+        case Reading::pictureMime:
+            return fieldThen(bigEndian(piece, 4, 4), Reading::pictureDescription, 4,
+                             "flac-picture");
+        case Reading::pictureDescription:
+            return fieldThen(bigEndian(piece, 0, 4), Reading::pictureData, 20, "flac-picture");
+        case Reading::pictureData:
+            return fieldThen(bigEndian(piece, 16, 4), Reading::blockHeader, 0, "flac-picture");
+    }
+    return refuse("flac-no-streaminfo");
 }
 
 // "fLaC", the header of a 34-byte STREAMINFO block, and the block.
@@ -207,24 +240,29 @@ Step Flac::streamInfo(ByteView piece) {
     if (info_.sampleRate == 0) {
         return refuse("flac-sample-rate");
     }
-    if (info_.bitsPerSample < 4) {
+    if (info_.bitsPerSample < 4 || info_.bitsPerSample > maxBitsPerSample) {
         return refuse("flac-bits-per-sample");
     }
-    framesAt_ = 42;
-    return afterBlock((piece[4] & 0x80) != 0);
+    blockEnd_ = 42;
+    lastBlock_ = (piece[4] & 0x80) != 0;
+    return afterBlock();
 }
 
-Step Flac::afterBlock(bool last) {
-    if (last) {
+Step Flac::afterBlock() {
+    framesAt_ = blockEnd_;
+    if (lastBlock_) {
         return framesAt_ == length_ ? refuse("flac-no-frames") : scanFrom(framesAt_);
     }
     if (remainingFrom(framesAt_) < 4) {
         return refuse("flac-metadata-past-end");
     }
+    reading_ = Reading::blockHeader;
     return readAt(framesAt_, 4);
 }
 
-// A metadata block header: the last-block flag, the type, and the length of the block.
+// A metadata block header: the last-block flag, the type, and the length of the block. The
+// blocks that decoders parse are walked too, so that a block whose own lengths run past its
+// end is refused rather than left to stop a decoder.
 Step Flac::metadataBlock(ByteView piece) {
     const std::uint32_t type = piece[0] & 0x7F;
     const std::uint32_t length = bigEndian(piece, 1, 3);
@@ -234,11 +272,37 @@ Step Flac::metadataBlock(ByteView piece) {
     if (type == 127) {
         return refuse("flac-metadata-type");
     }
-    if (length > remainingFrom(framesAt_ + 4)) {
+    if (length > remainingFrom(cursor_)) {
         return refuse("flac-metadata-past-end");
     }
-    framesAt_ += 4 + length;
-    return afterBlock((piece[0] & 0x80) != 0);
+    blockEnd_ = cursor_ + length;
+    lastBlock_ = (piece[0] & 0x80) != 0;
+    switch (type) {
+        case 2:  // APPLICATION: a four-byte id, then its data
+            return length < 4 ? refuse("flac-application") : afterBlock();
+        case 3:  // SEEKTABLE: points of 18 bytes
+            return length % 18 != 0 ? refuse("flac-seektable") : afterBlock();
+        case 4:  // VORBIS_COMMENT: vendor string, count, comments, each a length and its bytes
+            return fieldThen(0, Reading::vendorLength, 4, "flac-vorbis-comment");
+        case 6:  // PICTURE: type, MIME type, description, four numbers, data
+            return fieldThen(0, Reading::pictureMime, 8, "flac-picture");
+        default:
+            return afterBlock();
+    }
+}
+
+// Passes over skipped bytes of the block being walked, then reads count bytes for then, or
+// when count is 0 goes on to the next block; none of it may run past the block's end.
+Step Flac::fieldThen(std::uint64_t skipped, Reading then, std::uint32_t count,
+                     std::string_view rule) {
+    if (skipped > blockEnd_ - cursor_ || count > blockEnd_ - cursor_ - skipped) {
+        return refuse(rule);
+    }
+    if (count == 0) {
+        return afterBlock();
+    }
+    reading_ = then;
+    return readAt(cursor_ + skipped, count);
 }
 
 Step Flac::scan(ByteView bytes) {

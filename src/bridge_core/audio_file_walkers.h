@@ -12,7 +12,8 @@
 
 namespace quenra::AudioWalk {
 
-inline constexpr std::uint32_t maxRead = 160;
+// The longest piece any walker reads: FLAC's "fLaC" and STREAMINFO block, 42 bytes.
+inline constexpr std::uint32_t maxRead = 64;
 
 // The range of sample rates accepted in every format: 1 Hz up to the most a FLAC stream can state.
 inline constexpr std::uint64_t maxSampleRate = 1048575;
@@ -25,8 +26,6 @@ struct Step {
     std::uint32_t read = 0;
     bool scan = false;
     std::string_view broken;
-
-    bool isEnd() const { return read == 0 && !scan && broken.empty(); }
 };
 
 inline Step refuse(std::string_view rule) {
@@ -91,6 +90,8 @@ class ChunkList : public Cursor {
     // The next chunk header at offset, or the end when offset is the end of the file; fewer
     // bytes than a header after the last chunk break trailingRule.
     Step chunkHeaderAt(std::uint64_t offset, std::string_view trailingRule);
+    // Four printable ASCII characters, as both layouts require of an id.
+    static bool hasPrintableId(const Header& header);
     bool fits(const Header& header) const { return header.size <= remainingFrom(header.bodyAt); }
     // Where the chunk after this one starts: after the pad byte of an odd size, which the last
     // chunk of the file may lack.
@@ -135,8 +136,10 @@ class Aiff : public ChunkList {
     std::string_view finish() const;
 
   private:
-    enum class Reading { container, chunkHeader, common, sound };
+    enum class Reading { container, chunkHeader, common, sound, commentCount, comment };
     Step nextChunk(std::uint64_t offset);
+    Step nextComment(std::uint64_t offset);
+    Step comment(ByteView header);
     Step chunk(const Header& header);
     Step common(ByteView body);
     Step sound(ByteView body);
@@ -150,6 +153,8 @@ class Aiff : public ChunkList {
     std::uint32_t soundSize_ = 0;
     std::uint64_t frameBytes_ = 0;  // what COMM announces, in bytes
     std::uint64_t soundBytes_ = 0;  // what SSND holds after its offset
+    std::uint64_t commentsEnd_ = 0;
+    std::uint32_t commentsLeft_ = 0;
 };
 
 class Flac : public Cursor {
@@ -176,17 +181,33 @@ class Flac : public Cursor {
     };
 
   private:
+    // Where the walk of the metadata stands: what the next piece is.
+    enum class Reading {
+        streamInfo,
+        blockHeader,
+        vendorLength,
+        commentCount,
+        commentLength,
+        pictureMime,
+        pictureDescription,
+        pictureData
+    };
     Step streamInfo(ByteView piece);
     Step metadataBlock(ByteView piece);
-    Step afterBlock(bool last);
+    Step fieldThen(std::uint64_t skipped, Reading then, std::uint32_t count, std::string_view rule);
+    Step afterBlock();
     // Walks the frame bytes at [0, count) of bytes, of which available can be read.
     void walkFrames(const std::uint8_t* bytes, std::size_t count, std::size_t available);
     bool frameEndsHere() const;
     void startNextFrame(const std::uint8_t* bytes, std::size_t available);
 
     StreamInfo info_{};
-    std::uint64_t framesAt_ = 0;  // past the metadata read so far; 0 before STREAMINFO
-    std::uint64_t scanned_ = 0;   // frame bytes walked or held
+    Reading reading_ = Reading::streamInfo;
+    std::uint64_t blockEnd_ = 0;  // the end of the metadata block being walked
+    bool lastBlock_ = false;
+    std::uint32_t fieldsLeft_ = 0;  // comments still to come in a VORBIS_COMMENT block
+    std::uint64_t framesAt_ = 0;
+    std::uint64_t scanned_ = 0;  // frame bytes walked or held
     std::string_view broken_;
     bool framesStarted_ = false;
     FrameHeader frame_{};  // the frame being walked

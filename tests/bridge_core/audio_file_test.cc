@@ -115,6 +115,8 @@ TEST(AudioFile, Wav) {
         {"11 bytes", cut(good, good.size() - 11), "wav-not-riff-wave"},
         {"RIFX", with(good, 0, text("RIFX")), "wav-not-riff-wave"},
         {"AVI form", with(good, 8, text("AVI ")), "wav-not-riff-wave"},
+        {"chunk id with a byte above 0x7E",
+         wavOf({fmtOf(stereo16), riffChunk("LIS\x80", {}), frames16}), "wav-chunk-id"},
         {"header only", wavOf({}), "wav-fmt-missing"},
         {"no data", wavOf({fmtOf(stereo16)}), "wav-data-missing"},
         {"data before fmt", wavOf({frames16, fmtOf(stereo16)}), "wav-data-before-fmt"},
@@ -197,6 +199,7 @@ TEST(AudioFile, Aiff) {
     const ByteBuffer comm = commOf(2, 10, 16);
     const ByteBuffer ssnd = ssndOf(40);
     const ByteBuffer fver = iffChunk("FVER", big(0xA2805140, 4));
+    const ByteBuffer comments = iffChunk("COMT", commentsBody({"Processed by SoX", "odd"}));
     // 8-bit mono of five frames: SSND of 13 bytes and a pad byte, which sox leaves out of the
     // FORM size.
     const ByteBuffer oddFrames = aiffOf({commOf(1, 5, 8), ssndOf(5)});
@@ -214,16 +217,25 @@ TEST(AudioFile, Aiff) {
         {"AIFC sowt", aifcOf({fver, commOf(2, 10, 16, "sowt"), ssnd}), ""},
         {"AIFC fl32", aifcOf({commOf(2, 10, 32, "fl32"), ssndOf(80)}), ""},
         {"AIFC fl64", aifcOf({commOf(2, 10, 64, "fl64"), ssndOf(160)}), ""},
+        {"AIFC FL32", aifcOf({commOf(2, 10, 32, "FL32"), ssndOf(80)}), ""},
+        {"AIFC FL64", aifcOf({commOf(2, 10, 64, "FL64"), ssndOf(160)}), ""},
         {"SSND before COMM", aiffOf({ssnd, comm}), ""},
         {"SSND with an offset", aiffOf({comm, ssndOf(40, 12)}), ""},
         {"SSND holding more than COMM announces", aiffOf({comm, ssndOf(44)}), ""},
-        {"a comment and a marker",
-         aiffOf({iffChunk("COMT", pattern(7)), comm, iffChunk("MARK", big(0, 2)), ssnd}), ""},
+        {"comments and a marker", aiffOf({comments, comm, iffChunk("MARK", big(0, 2)), ssnd}), ""},
+        {"no comments", aiffOf({iffChunk("COMT", big(0, 2)), comm, ssnd}), ""},
         {"rate of 1 Hz", aiffOf({commOf(2, 10, 16, {}, 1), ssnd}), ""},
         {"rate of 1048575 Hz", aiffOf({commOf(2, 10, 16, {}, 1048575), ssnd}), ""},
 
         {"11 bytes", cut(good, good.size() - 11), "aiff-not-form"},
         {"RIFF", with(good, 0, text("RIFF")), "aiff-not-form"},
+        {"chunk id with a control character", aiffOf({comm, iffChunk("AN\x01O", {}), ssnd}),
+         "aiff-chunk-id"},
+        {"COMT of one byte", aiffOf({iffChunk("COMT", {0}), comm, ssnd}), "aiff-comments"},
+        {"COMT counting one comment more", aiffOf({with(comments, 8, big(3, 2)), comm, ssnd}),
+         "aiff-comments"},
+        {"COMT text past the chunk",
+         aiffOf({with(comments, 8 + 2 + 6, big(0xFFFF, 2)), comm, ssnd}), "aiff-comments"},
         {"8SVX", with(good, 8, text("8SVX")), "aiff-not-form"},
         {"no COMM", aiffOf({ssnd}), "aiff-comm-missing"},
         {"no SSND", aiffOf({comm}), "aiff-ssnd-missing"},
@@ -234,7 +246,7 @@ TEST(AudioFile, Aiff) {
         {"AIFC COMM without compression", aifcOf({comm, ssnd}), "aiff-comm-size"},
         {"AIFC ulaw", aifcOf({commOf(2, 10, 16, "ulaw"), ssnd}), "aiff-compression"},
         {"AIFC ima4", aifcOf({commOf(2, 10, 16, "ima4"), ssnd}), "aiff-compression"},
-        {"AIFC FL32 in capitals", aifcOf({commOf(2, 10, 32, "FL32"), ssndOf(80)}),
+        {"AIFC fl32 in mixed case", aifcOf({commOf(2, 10, 32, "Fl32"), ssndOf(80)}),
          "aiff-compression"},
         {"0 channels", aiffOf({commOf(0, 10, 16), ssnd}), "aiff-channels"},
         {"33 channels", aiffOf({commOf(33, 1, 16), ssndOf(66)}), "aiff-channels"},
@@ -278,7 +290,9 @@ TEST(AudioFile, Flac) {
     const FlacFrame last{.number = 2, .blockSize = 100};
     const ByteBuffer good = flacFileOf(2, 100);
     const ByteBuffer padding = metadataBlock(1, ByteBuffer(100, 0), false);
-    const ByteBuffer comment = metadataBlock(4, pattern(40), true);
+    const ByteBuffer commentBody = vorbisComment("reference libFLAC 1.4.2", {"TITLE=Loop", "A="});
+    const ByteBuffer comment = metadataBlock(4, commentBody, true);
+    const ByteBuffer picture = metadataBlock(6, pictureBody("image/png", "", pattern(30)), false);
     const std::size_t firstFrameAt = 42;
     const std::size_t frameLength = flacFrame(first).size();
     const FlacStream variable{.minBlockSize = 16, .maxBlockSize = 4096};
@@ -287,6 +301,15 @@ TEST(AudioFile, Flac) {
         {"total not stated", flacOf(unknownTotal, {first, second, last}), ""},
         {"one frame", flacOf(unknownTotal, {first}), ""},
         {"padding and a comment", flacOf(total8292, {first, second, last}, {padding, comment}), ""},
+        {"a picture, a seek table, an application block and a comment",
+         flacOf(unknownTotal, {first},
+                {picture, metadataBlock(3, pattern(36), false),
+                 metadataBlock(2, text("abcd"), false), comment}),
+         ""},
+        {"a comment block with bytes after its comments",
+         flacOf(unknownTotal, {first}, {metadataBlock(4, join({commentBody, pattern(3)}), true)}),
+         ""},
+        {"24 bits", flacOf({.bits = 24}, {{.bitsCode = 6}}), ""},
         {"variable block sizes numbered by sample",
          flacOf(variable, {{.blockSize = 1000, .variableBlocks = true},
                            {.number = 1000, .blockSize = 4096, .variableBlocks = true},
@@ -309,13 +332,38 @@ TEST(AudioFile, Flac) {
          flacOf({.minFrameSize = 20, .maxFrameSize = 19}, {first}), "flac-frame-sizes"},
         {"rate 0", flacOf({.sampleRate = 0}, {first}), "flac-sample-rate"},
         {"3 bits a sample", flacOf({.bits = 3}, {first}), "flac-bits-per-sample"},
+        {"25 bits a sample", flacOf({.bits = 25}, {first}), "flac-bits-per-sample"},
+        {"application block of 3 bytes",
+         flacOf(unknownTotal, {first}, {metadataBlock(2, text("abc"), true)}), "flac-application"},
+        {"seek table of 35 bytes",
+         flacOf(unknownTotal, {first}, {metadataBlock(3, pattern(35), true)}), "flac-seektable"},
+        {"vendor string past the block",
+         flacOf(unknownTotal, {first},
+                {metadataBlock(4, with(commentBody, 0, little(1000, 4)), true)}),
+         "flac-vorbis-comment"},
+        {"one comment more than the block holds",
+         flacOf(unknownTotal, {first},
+                {metadataBlock(4, with(commentBody, 4 + 23, little(3, 4)), true)}),
+         "flac-vorbis-comment"},
+        {"comment of 2^32 - 1 bytes",
+         flacOf(unknownTotal, {first},
+                {metadataBlock(4, with(commentBody, 4 + 23 + 4, little(0xFFFFFFFF, 4)), true)}),
+         "flac-vorbis-comment"},
+        {"picture data past the block",
+         flacOf(unknownTotal, {first},
+                {metadataBlock(6, cut(pictureBody("image/png", "", pattern(30)), 1), true)}),
+         "flac-picture"},
+        {"picture MIME type past the block",
+         flacOf(unknownTotal, {first},
+                {metadataBlock(6, with(pictureBody("image/png", "", {}), 4, big(100, 4)), true)}),
+         "flac-picture"},
         {"two STREAMINFO",
          flacOf(unknownTotal, {first}, {metadataBlock(0, streamInfoBody(unknownTotal), true)}),
          "flac-streaminfo-repeated"},
         {"metadata type 127", flacOf(unknownTotal, {first}, {metadataBlock(127, {}, true)}),
          "flac-metadata-type"},
         {"block past the end",
-         cut(flacOf(unknownTotal, {}, {metadataBlock(4, pattern(40), true)}), 1),
+         cut(flacOf(unknownTotal, {}, {metadataBlock(1, pattern(40), true)}), 1),
          "flac-metadata-past-end"},
         {"no last block", flacOf(unknownTotal, {}, {metadataBlock(1, {}, false)}),
          "flac-metadata-past-end"},
@@ -396,8 +444,7 @@ TEST(AudioFile, Mp3) {
         {"zeros between frames", join({frame, ByteBuffer(4, 0), frame}), "mp3-lost-sync"},
         {"three bytes after the last frame", join({frames, ByteBuffer(3, 0)}), "mp3-lost-sync"},
         {"ID3v1 tag a byte long", join({frames, id3v1(), ByteBuffer(1, 0)}), "mp3-lost-sync"},
-        {"APE footer without header",
-         join({frames, ByteBuffer(apeTag(10).begin() + 32, apeTag(10).end())}), "mp3-lost-sync"},
+        {"APE footer without header", join({frames, apeWithoutHeader}), "mp3-lost-sync"},
         {"APE tag past the end", cut(join({frames, apeTag(50)}), 1), "mp3-tag-past-end"},
         {"a byte after an APE tag", join({frames, apeTag(50), ByteBuffer(1, 0)}), "mp3-lost-sync"},
         {"sample rate changing between frames", join({frame, mpegFrame(0xFFFB9464, 384)}),

@@ -143,6 +143,19 @@ inline ByteBuffer commonBody(std::uint16_t channels, std::uint32_t frames, std::
     return body;
 }
 
+// An AIFF COMT body: each comment a time stamp, a marker id, its counted text and a pad byte
+// after an odd text.
+inline ByteBuffer commentsBody(const std::vector<std::string_view>& texts) {
+    ByteBuffer body = big(texts.size(), 2);
+    for (const std::string_view comment : texts) {
+        body = join({body, big(0xE73F9697, 4), big(0, 2), big(comment.size(), 2), text(comment)});
+        if (comment.size() % 2 == 1) {
+            body.push_back(0);
+        }
+    }
+    return body;
+}
+
 inline ByteBuffer soundBody(std::uint32_t offset, std::size_t soundBytes) {
     return join({big(offset, 4), big(0, 4), ByteBuffer(offset, 0), pattern(soundBytes)});
 }
@@ -184,6 +197,25 @@ inline ByteBuffer metadataBlock(std::uint8_t type, const ByteBuffer& body, bool 
                  big(body.size(), 3), body});
 }
 
+// A VORBIS_COMMENT body: the vendor string, the count, each comment with its length, all
+// lengths little-endian.
+inline ByteBuffer vorbisComment(std::string_view vendor,
+                                const std::vector<std::string_view>& comments) {
+    ByteBuffer body = join({little(vendor.size(), 4), text(vendor), little(comments.size(), 4)});
+    for (const std::string_view comment : comments) {
+        body = join({body, little(comment.size(), 4), text(comment)});
+    }
+    return body;
+}
+
+// A PICTURE body: front cover, MIME type, description, size and depth, and the data.
+inline ByteBuffer pictureBody(std::string_view mime, std::string_view description,
+                              const ByteBuffer& data) {
+    return join({big(3, 4), big(mime.size(), 4), text(mime), big(description.size(), 4),
+                 text(description), big(1, 4), big(1, 4), big(24, 4), big(0, 4),
+                 big(data.size(), 4), data});
+}
+
 inline ByteBuffer streamInfoBody(const FlacStream& stream) {
     const std::uint64_t packed = std::uint64_t{stream.sampleRate} << 44 |
                                  std::uint64_t{stream.channels - 1} << 41 |
@@ -221,9 +253,10 @@ struct FlacFrame {
     std::uint16_t constant = 0x1234;  // the value of every sample
     bool reservedBit = false;
     std::uint8_t headerCrcFlip = 0;
+    bool verbatim = false;  // 16-bit samples stored as they are, as noise needs, instead
 };
 
-// A frame of 16-bit constant subframes, one per channel, with its CRC-8 and CRC-16.
+// A frame of 16-bit constant or verbatim subframes, one per channel, with its CRC-8 and CRC-16.
 inline ByteBuffer flacFrame(const FlacFrame& frame) {
     std::uint8_t blockCode = 7;
     ByteBuffer blockBytes = big(frame.blockSize - 1, 2);
@@ -243,7 +276,11 @@ inline ByteBuffer flacFrame(const FlacFrame& frame) {
     const int channels = frame.channelCode < 8 ? frame.channelCode + 1 : 2;
     ByteBuffer bytes = header;
     for (int channel = 0; channel < channels; ++channel) {
-        bytes = join({bytes, ByteBuffer{0x00}, big(frame.constant, 2)});
+        if (frame.verbatim) {
+            bytes = join({bytes, ByteBuffer{0x02}, pattern(2 * frame.blockSize, channel + 1)});
+        } else {
+            bytes = join({bytes, ByteBuffer{0x00}, big(frame.constant, 2)});
+        }
     }
     return join({bytes, big(crcOf(bytes, 16, 0x8005), 2)});
 }
@@ -255,14 +292,16 @@ inline ByteBuffer flacFile(const FlacStream& stream, const std::vector<ByteBuffe
 }
 
 // A FLAC file of frameCount full blocks and a last one of lastBlock samples.
-inline ByteBuffer flacFileOf(std::size_t frameCount, std::uint32_t lastBlock) {
+inline ByteBuffer flacFileOf(std::size_t frameCount, std::uint32_t lastBlock,
+                             bool verbatim = false) {
     FlacStream stream;
     stream.totalSamples = frameCount * 4096 + lastBlock;
     std::vector<ByteBuffer> frames;
     for (std::size_t number = 0; number <= frameCount; ++number) {
         frames.push_back(flacFrame({.number = number,
                                     .blockSize = number == frameCount ? lastBlock : 4096,
-                                    .constant = static_cast<std::uint16_t>(number * 977)}));
+                                    .constant = static_cast<std::uint16_t>(number * 977),
+                                    .verbatim = verbatim}));
     }
     return flacFile(stream, frames);
 }
