@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "bridge_core/entry_lifecycle.h"
 #include "bridge_core/files.h"
@@ -146,6 +150,43 @@ std::int64_t saturatingAdd(std::int64_t total, std::int64_t amount) {
         return std::numeric_limits<std::int64_t>::max();
     }
     return total + amount;
+}
+
+// Runs work(index) for every index below count, all at once: each on a thread of its own but the
+// first, which runs here. Flushes wait on the disk, and a file system commits the flushes that
+// wait together in one go, where one after another each waits for a commit of its own. A thread
+// that cannot be had leaves its work to this one. Once all are done, the failure of the lowest
+// index, if any, is thrown.
+template <typename Work>
+void atOnce(std::size_t count, Work work) {
+    std::vector<std::exception_ptr> failures(count);
+    const auto run = [&](std::size_t index) {
+        try {
+            work(index);
+        } catch (...) {
+            failures[index] = std::current_exception();  // rethrown below, once all are done
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(count);
+    for (std::size_t index = 1; index < count; ++index) {
+        try {
+            threads.emplace_back(run, index);
+        } catch (const std::system_error&) {
+            run(index);
+        }
+    }
+    if (count > 0) {
+        run(0);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
 }
 
 }  // namespace
@@ -453,15 +494,12 @@ void Cache::commit(RecordBatch& batch) {
     std::vector<RecordBatch::Staged>& staged = batch.staged_;
     std::size_t placed = 0;
     const auto flushFolders = [&] {
-        for (std::size_t index = 0; index < placed; ++index) {
-            Files::flushDirectory(staged[index].entry->directory_);
-        }
+        atOnce(placed,
+               [&](std::size_t index) { Files::flushDirectory(staged[index].entry->directory_); });
         staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(placed));
     };
     try {
-        for (RecordBatch::Staged& record : staged) {
-            Files::flush(record.file);
-        }
+        atOnce(staged.size(), [&](std::size_t index) { Files::flush(staged[index].file); });
         for (; placed < staged.size(); ++placed) {
             Files::putInPlace(staged[placed].file);
             staged[placed].entry->record_ = std::move(staged[placed].record);

@@ -201,7 +201,9 @@ test('CANCEL ends the armed drag once, and the clip is prepared again', async ()
     clipB = prepared;
     const [, armed] = await main.arm(prepared);
     assert.equal(armed.type, 'ARMED', JSON.stringify(armed));
-    assert.equal(cache.record(prepared.preparedId).state, 'armed');
+    // The record moves on the drag's first poll, a few milliseconds after ARMED.
+    await waitFor(() => cache.record(prepared.preparedId).state === 'armed', 2000,
+                  () => 'the armed record');
 
     const [cancel, cancelled] = await main.exchange('CANCEL', {token: armed.token});
     assert.deepEqual(

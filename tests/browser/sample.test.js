@@ -113,18 +113,18 @@ function markerOnDrag(page, handle) {
     }, handle);
 }
 
-test('a web page prepares three parts and drops all three in one drag', async () => {
+test('a web page prepares four parts, the loop uploaded as audio, and drops all four', async () => {
     const page = await browser.context.newPage();
     await page.goto(pageAddress('127.0.0.1'));
 
     await page.click('#build');
-    await statusOf(page, 'Ready: drag a part, or all three.');
-    const handles = ['#drums', '#bass', '#chords'];
+    await statusOf(page, 'Ready: drag a part, or all four.');
+    const handles = ['#drums', '#bass', '#chords', '#loop'];
     const names = await Promise.all(handles.map((handle) => page.textContent(handle)));
-    assert.deepEqual(names, ['Drums 1.mid', 'Bass 1.mid', 'Chords 1.mid']);
-    // This host takes no audio: the loop stays hidden, and "all" is the three MIDI parts.
-    assert.equal(await page.isHidden('#loop'), true);
-    assert.equal(await page.textContent('#all'), 'All three parts');
+    assert.deepEqual(names, ['Drums 1.mid', 'Bass 1.mid', 'Chords 1.mid', 'Loop 1.wav']);
+    // This host takes audio: the loop is shown, and "all" is the four parts.
+    assert.equal(await page.isHidden('#loop'), false);
+    assert.equal(await page.textContent('#all'), 'All four parts');
 
     // A drag that starts before its handle was armed carries nothing, and says so.
     assert.equal(await markerOnDrag(page, 'all'), '');
@@ -139,27 +139,30 @@ test('a web page prepares three parts and drops all three in one drag', async ()
     assert.equal(await markerOnDrag(page, 'bass'), '', 'only the armed handle carries it');
 
     dragSim(sandbox, 'begin', marker);
-    await statusOf(page, 'Dropped: the DAW received 3 .mid files, one per part.');
+    await statusOf(page, 'Dropped: the DAW received 4 files, one per part: 3 .mid and a .wav.');
 
-    // PUBLISHED lists the three clips, and the board names their three cached files, in the
-    // order of the parts, each the page's part byte for byte.
+    // PUBLISHED lists the four clips, and the board names their files in the order of the
+    // parts, each the page's part byte for byte: the MIDI parts' cached files, and the loop's
+    // file in the audio library.
     const outcome = await page.evaluate(
         ([id, token]) => new Promise(
             (resolve) => chrome.runtime.sendMessage(id, {type: 'outcome', token}, resolve)),
         [testExtensionId, marker.split('/').pop()]);
     assert.equal(outcome.event, 'PUBLISHED');
-    assert.deepEqual(outcome.published.map((clip) => clip.generation), [1, 1, 1]);
+    assert.deepEqual(outcome.published.map((clip) => clip.generation), [1, 1, 1, 1]);
     const board = JSON.parse(dragSim(sandbox, 'show'));
-    assert.equal(board.fileURLs.length, 3);
+    assert.equal(board.fileURLs.length, 4);
     assert.equal(board.fileURL, board.fileURLs[0]);
     const files = board.fileURLs.map((url) => fileURLToPath(url));
     assert.deepEqual(board.filenames, files);
     assert.deepEqual(
         files.map((file) => [path.basename(path.dirname(file)), path.basename(file)]),
-        outcome.published.map((clip, index) => [clip.preparedId, names[index]]));
-    const parts = await page.evaluate(
-        async () =>
-            (await import('./drag-box.js')).buildParts(1).map((part) => Array.from(part.bytes)));
+        outcome.published.map(
+            (clip, index) => [index < 3 ? clip.preparedId : 'Quenra Bridge', names[index]]));
+    const parts = await page.evaluate(async () => [
+        ...(await import('./drag-box.js')).buildParts(1).map((part) => Array.from(part.bytes)),
+        Array.from(await (await import('./audio-loop.js')).renderLoop(1)),
+    ]);
     assert.deepEqual(files.map((file) => [...fs.readFileSync(file)]), parts);
     dragSim(sandbox, 'button', 'up');
 });
@@ -183,7 +186,7 @@ test('the extension\'s own demo page reaches the same worker without an ID', asy
     const page = await browser.context.newPage();
     await page.goto(`${testOrigin}demo.html`);
     await page.click('#build');
-    await statusOf(page, 'Ready: drag a part, or all three.');
+    await statusOf(page, 'Ready: drag a part, or all four.');
     assert.equal(await page.textContent('#chords'), 'Chords 1.mid');
     assert.equal(
         await page.evaluate(() => getComputedStyle(document.getElementById('all')).cursor), 'grab');
@@ -331,7 +334,7 @@ test(
             const audio = await client.prepareAudio(wav, {
                 clipId: 'loop',
                 generation: 1,
-                name: 'Loop 1',
+                name: 'Long loop',
                 onProgress: (step) => progress.push(step),
             });
             clips.push(audio);
@@ -353,7 +356,7 @@ test(
         ]);
         const audio = made.clips[3];
         assert.deepEqual(
-            [audio.format, audio.fileName, audio.byteLength], ['wav', 'Loop 1.wav', wavBytes]);
+            [audio.format, audio.fileName, audio.byteLength], ['wav', 'Long loop.wav', wavBytes]);
         assert.deepEqual(
             made.armed.clips.map((clip) => clip.clipId), ['drums', 'bass', 'chords', 'loop']);
 
@@ -370,7 +373,7 @@ test(
         assert.deepEqual(dropped, [
             ...made.clips.slice(0, 3).map(
                 (clip) => path.join(sandbox.entriesDirectory, clip.preparedId, clip.fileName)),
-            path.join(library, 'Loop 1.wav'),
+            path.join(library, 'Long loop.wav'),
         ]);
         dropped.forEach(
             (file, index) => assert.ok(fs.readFileSync(file).equals(files[index]), file));
@@ -384,7 +387,7 @@ test(
             return fresh.length === 1 && fresh[0].exit !== null && fresh;
         }, 5000, () => JSON.stringify(sandbox.hostRuns(bridgeWrapperName)));
         assert.equal(run.exit, 0, run.stderr);
-        assert.deepEqual(fs.readdirSync(library), ['Loop 1.wav']);
+        assert.ok(fs.readdirSync(library).includes('Long loop.wav'));
         assert.ok(fs.readFileSync(dropped[3]).equals(files[3]), 'the loop after the host exited');
         await page.close();
     });
