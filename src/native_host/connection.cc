@@ -7,6 +7,34 @@
 
 namespace quenra {
 
+namespace {
+
+struct EndingRow {
+    const char* logLine;  // nullptr: none
+    int status;
+};
+
+EndingRow rowOf(Connection::Ending ending) {
+    using Ending = Connection::Ending;
+    switch (ending) {
+        case Ending::inputEnded:
+            return {nullptr, 0};
+        case Ending::inputEndedMidFrame:
+            return {"eof-mid-frame", 0};
+        case Ending::corruptStream:
+            return {"corrupt-frame-length", 1};
+        case Ending::outputClosed:
+            return {nullptr, 0};
+        case Ending::outOfMemory:
+            return {"out-of-memory", 1};
+        case Ending::readerUnavailable:
+            return {"reader-unavailable", 1};
+    }
+    return {nullptr, 1};
+}
+
+}  // namespace
+
 Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
     : loop_(loop), session_(session), exits_(std::move(exits)) {}
 
@@ -23,7 +51,7 @@ void Connection::guarded(Work&& work) {
     try {
         work();
     } catch (const std::bad_alloc&) {
-        outOfMemory();
+        end(Ending::outOfMemory);
     }
 }
 
@@ -38,8 +66,7 @@ void Connection::handle(ReadRequest request) {
 void Connection::refuse(const FrameDecoder::Item& item) {
     thread_.check();
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
-        Log::note("corrupt-frame-length");
-        end(1);
+        end(Ending::corruptStream);
         return;
     }
     guarded([&] {
@@ -48,23 +75,11 @@ void Connection::refuse(const FrameDecoder::Item& item) {
     });
 }
 
-void Connection::endOfInput(bool midFrame) {
-    thread_.check();
-    if (midFrame)
-        Log::note("eof-mid-frame");
-    end(0);
-}
-
-void Connection::outOfMemory() {
-    Log::note("out-of-memory");
-    end(1);
-}
-
 void Connection::send(const std::vector<std::string>& payloads) {
     thread_.check();
     for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
-            end(0);
+            end(Ending::outputClosed);
             return;
         }
     }
@@ -89,13 +104,18 @@ void Connection::watchFired() {
     });
 }
 
-void Connection::end(int status) {
+void Connection::end(Ending ending) {
+    thread_.check();
+    const EndingRow row = rowOf(ending);
+    if (row.logLine != nullptr) {
+        Log::note(row.logLine);
+    }
     try {
         session_.shutdown();
     } catch (const std::bad_alloc&) {
         // The entries it could not give up stay for the sweep; the exit comes all the same.
     }
-    exits_.exit(status);
+    exits_.exit(row.status);
 }
 
 }  // namespace quenra

@@ -2,8 +2,9 @@
 // thread read, and each item that is not a frame, to the session, frames and writes the
 // replies in order, keeps the watch timer in step with the session's isWatching, runs the
 // housekeeping timer, and makes every end of the connection (input ended, output broken,
-// stream corrupt) with its log line and exit status. Made on the main thread and used only
-// there, which every public method checks.
+// stream corrupt, memory or the reader thread not to be had) in one place, with its log line
+// and exit status. Made on the main thread and used only there, which every public method
+// checks.
 #pragma once
 
 #include <chrono>
@@ -27,6 +28,16 @@ class Connection {
     static constexpr std::chrono::milliseconds watchInterval{5};
     static constexpr std::chrono::seconds sweepInterval{60};
 
+    // Every way a connection ends; end() gives each its log line and exit status.
+    enum class Ending {
+        inputEnded,          // input ended or could not be read, between frames
+        inputEndedMidFrame,  // the same inside a frame
+        corruptStream,       // a frame length past the corrupt limit
+        outputClosed,        // a reply could not be written
+        outOfMemory,         // beyond what a request's answer can report
+        readerUnavailable,   // the reader thread could not be started
+    };
+
     struct Exits {
         // Writes one frame in full; false when the output is broken.
         std::function<bool(std::span<const std::uint8_t>)> write;
@@ -43,15 +54,17 @@ class Connection {
 
     // One frame, read as it arrived: answered.
     void handle(ReadRequest request);
-    // An item that is not a frame: corrupt ends the process (status 1, nothing written),
-    // tooLarge and empty are answered.
+    // An item that is not a frame: corrupt ends the connection (nothing written), tooLarge and
+    // empty are answered.
     void refuse(const FrameDecoder::Item& item);
-    // Input ended or could not be read; midFrame when it stopped inside a frame. Status 0.
-    void endOfInput(bool midFrame);
-    // The reader thread ran out of memory outside a frame's reading: "out-of-memory", status 1.
-    // So does memory that runs out in anything the connection runs (an item's or a request's
-    // handling beyond what the session answers INTERNAL, a timer, the writing of replies).
-    void outOfMemory();
+
+    // The one way the connection ends: the ending's log line (none for input that ended between
+    // frames or output that closed; "eof-mid-frame", "corrupt-frame-length", "out-of-memory",
+    // "reader-unavailable"), the session shut down, then the exit, with status 1 for a corrupt
+    // stream, memory run out or no reader, 0 otherwise. Memory that runs out in anything the
+    // connection runs (an item's or a request's handling beyond what the session answers
+    // INTERNAL, a timer, the writing of replies) ends it as outOfMemory.
+    void end(Ending ending);
 
     // Frames and writes each payload in order; a failed write ends the process with status 0
     // and drops the rest.
@@ -64,7 +77,6 @@ class Connection {
     template <typename Work>
     void guarded(Work&& work);
     void watchFired();
-    void end(int status);
 
     EventLoop& loop_;
     ServedSession& session_;

@@ -8,8 +8,8 @@
 
 #include "bridge_core/log.h"
 #include "bridge_core/request_reader.h"
-#include "support/allocation_faults.h"
 #include "support/captured_standard_error.h"
+#include "support/replaced_allocation.h"
 #include "support/session_harness.h"
 
 namespace quenra {

@@ -14,6 +14,7 @@ namespace quenra {
 namespace {
 
 using Item = FrameDecoder::Item;
+using Ending = Connection::Ending;
 using testing::CapturedStandardError;
 
 // Stands in for the host session: answers each item with scripted payloads and watches while
@@ -101,17 +102,23 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
     const std::vector<Case> cases{
         {"corrupt length", [](Harness& h) { h.connection.refuse(Item::corrupt(67108865)); }, 1,
          "quenra-native-host: corrupt-frame-length\n"},
-        {"end of input inside a frame", [](Harness& h) { h.connection.endOfInput(true); }, 0,
+        {"end of input inside a frame",
+         [](Harness& h) { h.connection.end(Ending::inputEndedMidFrame); }, 0,
          "quenra-native-host: eof-mid-frame\n"},
-        {"end of input between frames", [](Harness& h) { h.connection.endOfInput(false); }, 0, ""},
+        {"end of input between frames", [](Harness& h) { h.connection.end(Ending::inputEnded); }, 0,
+         ""},
         {"memory run out while a request is answered",
          [](Harness& h) {
              h.session.outOfMemory = true;
              h.connection.handle(ReadRequest(HostRequest{}));
          },
          1, "quenra-native-host: out-of-memory\n"},
-        {"memory run out on the reader thread", [](Harness& h) { h.connection.outOfMemory(); }, 1,
+        {"memory run out on the reader thread",
+         [](Harness& h) { h.connection.end(Ending::outOfMemory); }, 1,
          "quenra-native-host: out-of-memory\n"},
+        {"no reader thread to be had",
+         [](Harness& h) { h.connection.end(Ending::readerUnavailable); }, 1,
+         "quenra-native-host: reader-unavailable\n"},
         {"broken output",
          [](Harness& h) {
              h.outputBroken = true;
