@@ -1,7 +1,8 @@
 // Part of host_process_bench. HostileFrame/<shape>: one 20 MiB frame of a shape that holds
-// nothing but values outside the payload, written to a fresh host (no HELLO, as the first frame
-// of a connection), timed until the reply. The baseline, measured in the same run: a valid
-// 16 MiB PREPARE to a fresh host greeted with HELLO. Counters: peak_rss_per_frame (the host's
+// nothing but values outside the payload (or, for payloads_repeated, a "midiBase64" repeated
+// two hundred times, each replacing the one before), written to a fresh host (no HELLO, as the
+// first frame of a connection), timed until the reply. The baseline, measured in the same run: a
+// valid 16 MiB PREPARE to a fresh host greeted with HELLO. Counters: peak_rss_per_frame (the host's
 // VmHWM over the frame's bytes), peak_mib, reply_ms, and time_vs_prepare (the medians' quotient;
 // a hostile frame should cost no more than that PREPARE).
 #include <benchmark/benchmark.h>
@@ -32,6 +33,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t hostileBytes = 20 << 20;
 constexpr std::size_t clipBytes = 16 << 20;
+// A payload text of each repeated "midiBase64": 96 KiB, whose 72 KiB of clip pass the point
+// from which a payload's reader makes room for the largest clip the frame could hold.
+constexpr std::size_t payloadTextBytes = 96 << 10;
 
 // A frame body of exactly hostileBytes: head, unit repeated, tail (a separator between units).
 std::string filled(const std::string& head, const std::string& unit, const std::string& separator,
@@ -54,15 +58,21 @@ std::string hostileBody(std::int64_t shape) {
             return filled(R"({"type":"HELLO","a":[)", "{}", ",", "]}");
         case 2:
             return filled(R"({"type":"HELLO",)", R"("a":0)", ",", "}");
-        default:
+        case 3:
             return R"({"type":"HELLO","b":0,"a":")" +
                    std::string(
                        hostileBytes - std::string(R"({"type":"HELLO","b":0,"a":""})").size(), 'x') +
                    R"("})";
+        default:
+            // Each payload replaces the one before it, as a later duplicate key does.
+            return filled(R"({"type":"HELLO",)",
+                          R"("midiBase64":")" + std::string(payloadTextBytes, 'A') + R"(")", ",",
+                          "}");
     }
 }
 
-const char* const shapeNames[] = {"zeros", "empty_objects", "one_key_repeated", "long_string"};
+const char* const shapeNames[] = {"zeros", "empty_objects", "one_key_repeated", "long_string",
+                                  "payloads_repeated"};
 
 std::string requestText(const char* type, const char* requestId, boost::json::object body) {
     body["protocolVersion"] = "1.0";
@@ -178,7 +188,7 @@ void HostileFrame(benchmark::State& state) {
     state.counters["time_vs_prepare"] = median(replies) / median(prepares);
 }
 BENCHMARK(HostileFrame)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, 4)
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

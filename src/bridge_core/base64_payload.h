@@ -27,8 +27,10 @@ class Base64Payload {
         // largestBytes is what the clip can come to (a bound, not a promise): once it passes
         // growAtOnce, room for that much is made at once, which costs address space only until
         // it is written, so a large clip is neither copied nor held twice while it grows, and
-        // a short one never takes more than it needs.
-        explicit Reader(std::size_t largestBytes = 0);
+        // a short one never takes more than it needs. room, when given, is where the clip is
+        // written (its bytes discarded): the buffer of a payload this one replaces, so that
+        // room is made once however many replace each other.
+        explicit Reader(std::size_t largestBytes = 0, ClipBuffer room = {});
         ~Reader();
         Reader(const Reader&) = delete;
         Reader& operator=(const Reader&) = delete;
@@ -67,7 +69,8 @@ class Base64Payload {
     // The decoded clip and its digest; empty and all zero unless it decodes.
     ByteView bytes() const { return bytes_.bytes(); }
     const Sha256::Digest& sha256() const { return sha256_; }
-    // Hands the decoded clip over and keeps none of it.
+    // Hands the decoded clip over and keeps none of it. Unless it decodes, that is the buffer
+    // it was written into, empty, which a Reader can write into again.
     ClipBuffer takeBytes();
 
     bool operator==(const Base64Payload&) const = default;

@@ -238,10 +238,13 @@ class Handler {
 
     void readPayload(json::string_view part) {
         if (!reading_) {
-            // A later "midiBase64" replaces an earlier one, as it does in the value. The text
-            // fits in the frame, so its bytes take at most three quarters of the frame.
+            // A later "midiBase64" replaces an earlier one, as it does in the value, and is
+            // written into the earlier one's buffer: however many a frame holds, room for a
+            // clip is made once. The text fits in the frame, so its bytes take at most three
+            // quarters of the frame.
+            ClipBuffer room = payload_ ? payload_->takeBytes() : ClipBuffer();
             payload_.reset();
-            reading_.emplace(frameBytes_ / 4 * 3);
+            reading_.emplace(frameBytes_ / 4 * 3, std::move(room));
         }
         reading_->append(part);
     }

@@ -8,6 +8,7 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
+#include "support/allocation_faults.h"
 #include "support/read_request.h"
 
 namespace quenra {
@@ -211,6 +212,23 @@ TEST(RequestReader, ReadsTheLargestRealRequestsAsTheWholeTextGivesThem) {
         EXPECT_NE(detailOf(whole), "not JSON");
         EXPECT_EQ(readInPieces(text, 5), whole);
     }
+}
+
+// Each top-level "midiBase64" replaces the one before it. Of 96 KiB of text each, every one
+// passes the point from which room is made for the largest clip the frame could hold, three
+// quarters of it; that room is made once, not once for each.
+TEST(RequestReader, ManyPayloadsInOneFrameAreGivenRoomOnce) {
+    std::string frame = R"({"type":"HELLO")";
+    for (int payload = 0; payload < 12; ++payload) {
+        frame += R"(,"midiBase64":")" + std::string(96 << 10, 'A') + "\"";
+    }
+    frame += "}";
+    const std::uint64_t before = testing::AllocationFaults::allocatedBytes();
+    const ReadRequest read = readInPieces(frame, 65536);
+    const std::uint64_t allocated = testing::AllocationFaults::allocatedBytes() - before;
+    EXPECT_EQ(std::get<RefusedRequest>(read).failure.code, ErrorCode::badRequest);
+    ASSERT_GT(allocated, 0u) << "allocations are counted where operator new is replaced";
+    EXPECT_LT(allocated, frame.size());
 }
 
 TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {

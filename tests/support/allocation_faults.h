@@ -18,7 +18,8 @@ inline std::atomic<std::uint64_t> failAt{0};  // the count at which one allocati
 inline std::atomic<std::uint64_t> counted{0};
 inline std::atomic<std::size_t> failFromBytes{0};  // every allocation this large fails; 0: none
 inline std::atomic<std::uint64_t> failures{0};
-inline thread_local bool starved = false;  // every allocation of this thread fails
+inline std::atomic<std::uint64_t> allocated{0};  // bytes, every allocation that succeeded
+inline thread_local bool starved = false;        // every allocation of this thread fails
 // A descriptor that gets one byte for each failure, for a child that ends without returning.
 inline std::atomic<int> failureReport{-1};
 
@@ -43,6 +44,12 @@ inline void starveThisThread() {
 inline void clear() {
     failAt = 0;
     failFromBytes = 0;
+}
+
+// The bytes of every allocation made through operator new so far, on any thread; 0 in a
+// program whose operators are not replaced.
+inline std::uint64_t allocatedBytes() {
+    return allocated.load();
 }
 
 // How many allocations failed since the last failNth or failFrom.
@@ -76,6 +83,7 @@ inline void* allocate(std::size_t size, std::size_t alignment) {
     if (shouldFail(size)) {
         return nullptr;
     }
+    allocated.fetch_add(size, std::memory_order_relaxed);
     void* block = nullptr;
     if (alignment <= alignof(std::max_align_t)) {
         block = std::malloc(size > 0 ? size : 1);
