@@ -98,6 +98,20 @@ std::optional<std::string_view> DragBoardFolder::readShort(const char* name, cha
     return std::string_view(buffer, static_cast<std::size_t>(got));
 }
 
+std::optional<DragBoardFolder::FileVersion> DragBoardFolder::versionOf(const char* name) const {
+    struct stat status {};
+    if (::fstatat(directory_.get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return FileVersion{static_cast<std::uint64_t>(status.st_dev),
+                       static_cast<std::uint64_t>(status.st_ino),
+                       static_cast<std::int64_t>(status.st_size), nanoseconds(status.st_mtim),
+                       nanoseconds(status.st_ctim)};
+}
+
 DragBoardFolder::WriterLock DragBoardFolder::lock() const {
     Descriptor file = Files::openLockFileAt(directory_.get(), lockName, true);
     if (!file.isOpen()) {
@@ -137,7 +151,23 @@ std::int64_t FileDragBoard::changeCount() {
     if (const auto count = publishedCount()) {
         return *count;
     }
-    return read().changeCount;
+    return stateCount();
+}
+
+std::int64_t FileDragBoard::stateCount() {
+    // Without a count file that reads (a writer ended between the state and the count, and no
+    // writer has come since to repair it), the poll would read the whole state every 5 ms: it
+    // is read once for each version of the file instead. Taken before the read, a version that
+    // changes meanwhile is only read once more.
+    const auto version = folder_->versionOf(stateName);
+    if (!version) {
+        return DragBoardState{}.changeCount;
+    }
+    if (version != stateVersion_) {
+        stateVersionCount_ = read().changeCount;
+        stateVersion_ = version;
+    }
+    return stateVersionCount_;
 }
 
 std::vector<std::string> FileDragBoard::types() {

@@ -43,6 +43,19 @@ class DragBoardFolder {
     std::optional<std::string_view> readShort(const char* name, char* buffer,
                                               std::size_t size) const;
 
+    // What tells one version of a file of the folder from another: a file put in its place
+    // since, or one rewritten to another size or at another time, has another. Nothing when
+    // there is no file under the name, or it cannot be examined.
+    struct FileVersion {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modified = 0;  // nanoseconds since the epoch
+        std::int64_t changed = 0;   // of the status, nanoseconds since the epoch
+        bool operator==(const FileVersion&) const = default;
+    };
+    std::optional<FileVersion> versionOf(const char* name) const;
+
     // Held by one writer at a time across all processes: the files are read, changed and
     // replaced under it, so no update is lost. Closing the descriptor releases it.
     class WriterLock {
@@ -93,8 +106,12 @@ class FileDragBoard final : public DragBoard {
 
   private:
     std::optional<std::int64_t> publishedCount() const;
+    // The state file's count, read again only when the file is another version.
+    std::int64_t stateCount();
 
     std::shared_ptr<const DragBoardFolder> folder_;
+    std::optional<DragBoardFolder::FileVersion> stateVersion_;
+    std::int64_t stateVersionCount_ = 0;
     ThreadChecker thread_{
         "FileDragBoard"};  // the thread that made the board, like the session that polls it
 };
