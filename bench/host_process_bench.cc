@@ -22,7 +22,13 @@
 // browser drag would, at a random phase of the 5 ms poll, and the time until the host's claim
 // is on the board is measured (the benchmark sleeps on inotify meanwhile, leaving the
 // processors to the host). The 16-clip run also reports over_one_clip_ms, its median less the
-// one-clip run's.
+// one-clip run's. Each iteration's ARM is timed too, until ARMED is read (arm_ms, the median),
+// and the 16-clip run reports arm_over_one_clip, its median over the one-clip run's (the goal:
+// within 2).
+//
+// StartOverAFullCache: spawn to HELLO's reply over a cache of 1,024 retained entries
+// (start_full_ms) and over an empty one (start_empty_ms), alternating which goes first, and
+// full_over_empty, the quotient of the medians (the goal: within 1.2).
 //
 // PrepareOnOneProcessor/1024: the same, with the benchmark, its hosts and its floor kept on one
 // processor (the lowest this process may use). Not a goal: it tells the host's own work from
@@ -54,6 +60,7 @@
 #include <vector>
 
 #include "bridge_core/base64.h"
+#include "bridge_core/cache.h"
 #include "bridge_core/files.h"
 #include "bridge_core/framing.h"
 #include "bridge_core/hashing.h"
@@ -61,6 +68,8 @@
 #include "bridge_core/subprocess.h"
 #include "support/temporary_directory.h"
 #include "system_services/linux/drag_board.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {
@@ -439,9 +448,10 @@ boost::json::array prepareClips(Host& host, int count) {
     return clips;
 }
 
-// The median of the one-clip run, which the several-clip run of the same process is set
-// against.
+// The medians of the one-clip run (takeover, ARM), which the several-clip run of the same
+// process is set against.
 double oneClipMedianSeconds = 0;
+double oneClipArmSeconds = 0;
 
 void Takeover(benchmark::State& state) {
     Home home;
@@ -463,10 +473,13 @@ void Takeover(benchmark::State& state) {
     }
     std::mt19937 random(11);
     std::vector<double> latencies;
+    std::vector<double> arms;
     int armed = 0;
     for (auto _ : state) {
         std::string requestId = "arm-" + std::to_string(++armed);
+        const Clock::time_point asked = Clock::now();
         boost::json::object reply = host.exchange(request("ARM", requestId.c_str(), arm), "ARMED");
+        arms.push_back(seconds(Clock::now() - asked));
         std::string marker(reply.at("marker").as_string());
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 5000));
 
@@ -498,15 +511,80 @@ void Takeover(benchmark::State& state) {
     const double middle = latencies[latencies.size() / 2];
     state.counters["median_ms"] = middle * 1000;
     state.counters["p90_ms"] = latencies[latencies.size() * 9 / 10] * 1000;
+    const double arming = median(arms);
+    state.counters["arm_ms"] = arming * 1000;
     if (clips.size() == 1) {
         oneClipMedianSeconds = middle;
+        oneClipArmSeconds = arming;
     } else if (oneClipMedianSeconds > 0) {
         state.counters["over_one_clip_ms"] = (middle - oneClipMedianSeconds) * 1000;
+        state.counters["arm_over_one_clip"] = arming / oneClipArmSeconds;
     }
 }
 // The clip count: one, then the most one drag carries, in the same run.
 BENCHMARK(Takeover)->Arg(1)->Arg(16)->Iterations(40)->UseManualTime()->Unit(
     benchmark::kMillisecond);
+
+// Fills home's cache, as the host finds it, with count entries of small clips, each published
+// and retained for a day, as drags leave them: a sweep keeps them all, after reading each.
+void fillCache(const Home& home, int count) {
+    Files::createDirectories(home.path + "/.cache", 0700);
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(home.path + "/.cache/" + std::string(Cache::directoryName), Limits::standard(),
+                clock, random);
+    const std::vector<std::uint8_t> clip = clipOfSize(4096);
+    const std::string digest = Hashing::sha256Hex(clip);
+    for (int index = 0; index < count; ++index) {
+        OwnedEntry entry = cache.create(clip, "Bench Clip.mid", digest);
+        cache.update(entry, EntryState::published, clock.wallNow() + 86400);
+        cache.relinquish(entry);
+    }
+}
+
+// Spawn to HELLO's reply; the process is then let go and awaited, untimed.
+double startSeconds(const Home& home) {
+    home.settle();
+    const Clock::time_point spawned = Clock::now();
+    Host process(home);
+    process.exchange(hello, "HELLO_OK");
+    const double elapsed = seconds(Clock::now() - spawned);
+    const Ending ending = process.end();
+    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0)
+        throw std::runtime_error("the host did not exit with status 0");
+    return elapsed;
+}
+
+void StartOverAFullCache(benchmark::State& state) {
+    Home empty;
+    Home full;
+    try {
+        fillCache(full, static_cast<int>(Limits::standard().cacheMaxEntries));
+    } catch (const std::exception& failed) {
+        state.SkipWithError(failed.what());
+        return;
+    }
+    std::vector<double> fulls, empties;
+    for (auto _ : state) {
+        // Alternated, so that neither always runs just after the other's exit.
+        const bool fullFirst = fulls.size() % 2 == 0;
+        try {
+            if (fullFirst)
+                fulls.push_back(startSeconds(full));
+            empties.push_back(startSeconds(empty));
+            if (!fullFirst)
+                fulls.push_back(startSeconds(full));
+        } catch (const std::exception& failed) {
+            state.SkipWithError(failed.what());
+            return;
+        }
+        state.SetIterationTime(fulls.back());
+    }
+    state.counters["start_full_ms"] = median(fulls) * 1000;
+    state.counters["start_empty_ms"] = median(empties) * 1000;
+    state.counters["full_over_empty"] = median(fulls) / median(empties);
+}
+BENCHMARK(StartOverAFullCache)->Iterations(31)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void IdleWakeups(benchmark::State& state) {
     Home home;

@@ -57,10 +57,7 @@ void Connection::guarded(Work&& work) {
 
 void Connection::handle(ReadRequest request) {
     thread_.check();
-    guarded([&] {
-        send(session_.receive(std::move(request)));
-        updateWatchTimer();
-    });
+    guarded([&] { answer(session_.receive(std::move(request))); });
 }
 
 void Connection::refuse(const FrameDecoder::Item& item) {
@@ -69,20 +66,33 @@ void Connection::refuse(const FrameDecoder::Item& item) {
         end(Ending::corruptStream);
         return;
     }
-    guarded([&] {
-        send(session_.receive(item));
-        updateWatchTimer();
-    });
+    guarded([&] { answer(session_.receive(item)); });
 }
 
-void Connection::send(const std::vector<std::string>& payloads) {
+void Connection::answer(const std::vector<std::string>& replies) {
+    if (!send(replies)) {
+        return;
+    }
+    updateWatchTimer();
+    if (!sweptOnce_) {
+        // The cache's first sweep waits for the first answer (the extension's HELLO), so that
+        // the browser never waits for a full cache to be read. No answer depends on when it
+        // runs: until a HELLO has bound the session, every other request is refused without a
+        // look at the cache, so the first item never reads the cache nor adds to it.
+        sweptOnce_ = true;
+        session_.sweep();
+    }
+}
+
+bool Connection::send(const std::vector<std::string>& payloads) {
     thread_.check();
     for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
             end(Ending::outputClosed);
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 void Connection::updateWatchTimer() {

@@ -52,7 +52,9 @@ class Connection {
     // Schedules the housekeeping timer; its first firing comes one interval from now.
     void startSweepTimer();
 
-    // One frame, read as it arrived: answered.
+    // One frame, read as it arrived: answered. Right after the first item's replies are
+    // written, whatever the item, the cache is swept once (the housekeeping timer's first
+    // firing comes a whole interval after its start).
     void handle(ReadRequest request);
     // An item that is not a frame: corrupt ends the connection (nothing written), tooLarge and
     // empty are answered.
@@ -66,9 +68,9 @@ class Connection {
     // INTERNAL, a timer, the writing of replies) ends it as outOfMemory.
     void end(Ending ending);
 
-    // Frames and writes each payload in order; a failed write ends the process with status 0
-    // and drops the rest.
-    void send(const std::vector<std::string>& payloads);
+    // Frames and writes each payload in order; a failed write ends the connection
+    // (outputClosed), drops the rest and gives false.
+    bool send(const std::vector<std::string>& payloads);
     // Starts or stops the watch timer so that it exists exactly while the session watches.
     void updateWatchTimer();
 
@@ -76,6 +78,8 @@ class Connection {
     // Runs work, turning memory that runs out into outOfMemory.
     template <typename Work>
     void guarded(Work&& work);
+    // Writes an item's replies, then keeps the watch timer in step and makes the first sweep.
+    void answer(const std::vector<std::string>& replies);
     void watchFired();
 
     EventLoop& loop_;
@@ -83,6 +87,7 @@ class Connection {
     Exits exits_;
     std::optional<EventLoop::TimerId> watchTimer_;
     std::optional<EventLoop::TimerId> sweepTimer_;
+    bool sweptOnce_ = false;
     ThreadChecker thread_{"Connection"};  // the loop's thread, where the connection is made
 };
 

@@ -61,7 +61,6 @@ void start() {
     process.cache = HostCache::open(Cache::defaultRoot(), limits, process.clock, process.random);
     if (!process.cache)
         endBeforeSession("cache-unavailable");
-    (void)process.cache->sweep();
 
     try {
         process.board = openSystemDragBoard();

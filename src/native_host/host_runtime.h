@@ -6,10 +6,11 @@
 
 namespace quenra::HostRuntime {
 
-// Opens the cache ("cache-unavailable", status 1, when it cannot), sweeps it once, opens the
-// drag board ("drag-board-unavailable", status 1, when it cannot), builds the session and the
-// sweep timer, and starts the reader ("reader-unavailable", status 1, when no thread can be
-// had). Call once, on the main thread.
+// Opens the cache ("cache-unavailable", status 1, when it cannot), opens the drag board
+// ("drag-board-unavailable", status 1, when it cannot), builds the session and the sweep timer,
+// and starts the reader ("reader-unavailable", status 1, when no thread can be had). The cache
+// is swept right after the first answer (Connection), not here: a full cache would hold up the
+// HELLO. Call once, on the main thread.
 void start();
 
 // Runs the main loop on the calling (main) thread for the life of the process. It does not

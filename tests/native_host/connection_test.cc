@@ -66,6 +66,7 @@ struct Harness {
                                   if (outputBroken)
                                       return false;
                                   written.emplace_back(frame.begin(), frame.end());
+                                  session.calls.push_back("write");
                                   return true;
                               },
                               [this](int status) { exits.push_back(status); },
@@ -137,6 +138,35 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
         EXPECT_EQ(harness.session.calls.back(), "shutdown");
         EXPECT_TRUE(harness.written.empty());
     }
+}
+
+// The first item's replies go out before the cache is swept, once; later items are not
+// followed by a sweep, whatever they are.
+TEST(ConnectionTest, TheCacheIsSweptOnceRightAfterTheFirstItemsRepliesAreWritten) {
+    struct Case {
+        const char* name;
+        std::function<void(Connection&)> first;
+        const char* received;
+    };
+    const std::vector<Case> cases{
+        {"a request", [](Connection& c) { c.handle(request("hello")); }, "receive"},
+        {"an empty frame", [](Connection& c) { c.refuse(Item::empty()); }, "receive item"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Harness harness;
+        test.first(harness.connection);
+        harness.connection.handle(request("x"));
+        harness.connection.refuse(Item::tooLarge(1 << 30));
+        EXPECT_EQ(harness.session.calls,
+                  (std::vector<std::string>{test.received, "write", "write", "sweep", "receive",
+                                            "write", "write", "receive item", "write", "write"}));
+    }
+    // Replies that cannot be written end the connection before any sweep.
+    Harness broken;
+    broken.outputBroken = true;
+    broken.connection.handle(request("hello"));
+    EXPECT_EQ(broken.session.calls, (std::vector<std::string>{"receive", "shutdown"}));
 }
 
 TEST(ConnectionTest, ACorruptItemNeverReachesTheSession) {
