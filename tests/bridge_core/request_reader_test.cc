@@ -175,6 +175,28 @@ TEST(RequestReader, RefusesAFrameThatHoldsTooMuchOutsideItsPayloadWithWhatWasRea
          "not JSON",
          {}},
         {"in a top-level array", "[" + repeated("0", 2000, ",") + "]", tooLarge, {}},
+        // A text is refused at the byte that passes the limit, not at its end: what follows,
+        // its end included, is never read.
+        {"a long string that turns bad past the limit",
+         hello + R"(,"a":")" + std::string(65442, 'x') + "\x01" + R"("})", tooLarge, both},
+        {"a long string that never ends", hello + R"(,"a":")" + std::string(70000, 'x'), tooLarge,
+         both},
+        {"a long string that turns bad within the limit",
+         hello + R"(,"a":")" + std::string(100, 'x') + "\x01" + std::string(70000, 'x') + R"("})",
+         "not JSON",
+         {}},
+        {"a long key that turns bad past the limit",
+         head + R"(")" + std::string(70000, 'k') + "\x01" + R"(":0})",
+         tooLarge,
+         {}},
+        {"escapes that unfold past the limit, then a bad one",
+         head + R"("a":")" + repeated(R"(\ud83d\ude00)", 16400) + R"(\q"})",
+         tooLarge,
+         {}},
+        {"a long number that turns bad past the limit",
+         head + R"("a":)" + std::string(70000, '1') + ".e}",
+         tooLarge,
+         {}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
