@@ -24,6 +24,7 @@
 #include "bridge_core/json_writer.h"
 #include "bridge_core/subprocess.h"
 #include "support/temporary_directory.h"
+#include "test_peer/frame_collector.h"
 #include "test_peer/midi_clip.h"
 
 namespace quenra {
@@ -106,15 +107,16 @@ class FreshHost {
     // Writes one frame and returns the type of the reply.
     std::string exchange(const std::string& body) {
         Files::writeAll(input_.get(), FrameEncoder::frame(body));
-        std::vector<FrameDecoder::Item> items;
-        while (items.empty()) {
+        std::vector<TestPeer::Decoded> decoded;
+        while (decoded.empty()) {
             std::uint8_t chunk[65536];
             const ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
             if (count <= 0)
                 throw std::runtime_error("the host ended its output");
-            items = decoder_.append(std::span(chunk, static_cast<std::size_t>(count)));
+            decoded = decoder_.append(std::span(chunk, static_cast<std::size_t>(count)));
         }
-        const std::string reply(items.front().body.begin(), items.front().body.end());
+        const ByteBuffer& first = std::get<ByteBuffer>(decoded.front());
+        const std::string reply(first.begin(), first.end());
         const std::size_t type = reply.find(R"("type":")");
         return reply.substr(type + 8, reply.find('"', type + 8) - type - 8);
     }
@@ -133,7 +135,7 @@ class FreshHost {
     int pid_ = -1;
     Descriptor input_;
     Descriptor output_;
-    FrameDecoder decoder_;
+    TestPeer::FrameCollector decoder_;
 };
 
 double median(std::vector<double> values) {
