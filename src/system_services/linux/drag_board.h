@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,13 +36,13 @@ class DragBoardFolder {
 
     const std::string& path() const { return path_; }
 
-    // A file of the folder read whole; nothing when missing, not a regular file, larger than
-    // maxBytes or unreadable.
+    // A file of the folder read whole (Files::readSmallAt); nothing when missing, not a regular
+    // file, larger than maxBytes or unreadable. Files are only ever replaced whole, so a read
+    // sees all of one.
     std::optional<std::string> read(const char* name, std::size_t maxBytes) const;
-    // A file shorter than size read with one call into buffer; nothing when missing, unreadable
-    // or size bytes or longer. Files are only ever replaced whole, so one read sees all of one.
-    std::optional<std::string_view> readShort(const char* name, char* buffer,
-                                              std::size_t size) const;
+    // The same for a file of at most buffer's size, read into it without allocating: the
+    // poll's reads.
+    std::optional<std::string_view> read(const char* name, std::span<char> buffer) const noexcept;
 
     // What tells one version of a file of the folder from another: a file put in its place
     // since, or one rewritten to another size or at another time, has another. Nothing when
