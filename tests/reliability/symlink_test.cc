@@ -186,7 +186,8 @@ TEST_F(SymlinkTest, LinkedLockFilesAreNeverOpenedThroughTheLink) {
 // Links with entry-like and staging-like names in entries/, and links inside an abandoned
 // entry in place of its record and clip: long after every expiry, a sweep removes the links it
 // owns and never what they point at; usage never counts the victim. A link in place of an
-// entry's owner lock cannot be opened, so that entry counts as owned and stays.
+// entry's owner lock is a lock no host can hold: that entry is judged by its record (it has
+// none) and goes too, link and all, its target untouched.
 TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     makeRoot();
     const std::string entries = root() + "/entries";
@@ -212,10 +213,10 @@ TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     EXPECT_EQ(cache.usage(), (CacheUsage{2, 0})) << "only the real directories count, 0 bytes";
     const SweepReport report = cache.sweep();
     EXPECT_EQ(report.temporariesDeleted, 0);
-    EXPECT_EQ(report.deleted, 1) << "the abandoned directory itself";
-    EXPECT_EQ(report.owned, 1) << "the entry whose lock is a link";
+    EXPECT_EQ(report.deleted, 2) << "the abandoned directory and the entry whose lock is a link";
+    EXPECT_EQ(report.owned, 0);
     EXPECT_FALSE(std::filesystem::exists(abandoned));
-    EXPECT_TRUE(std::filesystem::is_symlink(lockLinked + "/owner.lock"));
+    EXPECT_FALSE(std::filesystem::exists(lockLinked));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/" + std::string(32, 'a')));
     EXPECT_TRUE(std::filesystem::is_symlink(entries + "/.tmp-0123456789abcdef"));
     expectVictimUntouched();
