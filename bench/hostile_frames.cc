@@ -1,6 +1,7 @@
 // Part of host_process_bench. HostileFrame/<shape>: one 20 MiB frame of a shape that holds
 // nothing but values outside the payload (or, for payloads_repeated, a "midiBase64" repeated
-// two hundred times, each replacing the one before), written to a fresh host (no HELLO, as the
+// two hundred times, each replacing the one before; for blanks_at_the_limit, values that leave
+// two bytes of the limit, then blanks to the end), written to a fresh host (no HELLO, as the
 // first frame of a connection), timed until the reply. The baseline, measured in the same run: a
 // valid 16 MiB PREPARE to a fresh host greeted with HELLO. Counters: peak_rss_per_frame (the host's
 // VmHWM over the frame's bytes), peak_mib, reply_ms, and time_vs_prepare (the medians' quotient;
@@ -64,16 +65,21 @@ std::string hostileBody(std::int64_t shape) {
                    std::string(
                        hostileBytes - std::string(R"({"type":"HELLO","b":0,"a":""})").size(), 'x') +
                    R"("})";
-        default:
+        case 4:
             // Each payload replaces the one before it, as a later duplicate key does.
             return filled(R"({"type":"HELLO",)",
                           R"("midiBase64":")" + std::string(payloadTextBytes, 'A') + R"(")", ",",
                           "}");
+        default: {
+            // Values within two bytes of the limit, then nothing but blanks.
+            const std::string head = R"({"type":"HELLO","a":")" + std::string(65524, 'x') + R"(")";
+            return head + std::string(hostileBytes - head.size() - 1, ' ') + "}";
+        }
     }
 }
 
-const char* const shapeNames[] = {"zeros", "empty_objects", "one_key_repeated", "long_string",
-                                  "payloads_repeated"};
+const char* const shapeNames[] = {"zeros",       "empty_objects",     "one_key_repeated",
+                                  "long_string", "payloads_repeated", "blanks_at_the_limit"};
 
 std::string requestText(const char* type, const char* requestId, boost::json::object body) {
     body["protocolVersion"] = "1.0";
@@ -190,7 +196,7 @@ void HostileFrame(benchmark::State& state) {
     state.counters["time_vs_prepare"] = median(replies) / median(prepares);
 }
 BENCHMARK(HostileFrame)
-    ->DenseRange(0, 4)
+    ->DenseRange(0, 5)
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -180,14 +180,22 @@ class Handler {
         // which can add up to four at once.
         const std::size_t left = maxBytes_ - bytes_ - textInProgress_;
         const std::size_t free = left > pendingText ? left - pendingText : 1;
-        if (!reading_ || rest.size() <= free) {
-            return std::min(rest.size(), free);
+        if (rest.size() <= free) {
+            return rest.size();
         }
-        // Inside the payload's text, which is not counted, only what follows its end can pass
-        // the limit: the slice ends right after its first possible closing quote, unless that
-        // comes within the last free bytes of rest.
-        const std::size_t ends = rest.substr(0, rest.size() - free).find('"');
-        return ends == std::string_view::npos ? rest.size() : ends + 1;
+        if (reading_) {
+            // Inside the payload's text, which is not counted, only what follows its end can
+            // pass the limit: the slice ends right after its first possible closing quote,
+            // unless that comes within the last free bytes of rest.
+            const std::size_t ends = rest.substr(0, rest.size() - free).find('"');
+            return ends == std::string_view::npos ? rest.size() : ends + 1;
+        }
+        // A run of blanks is text only inside a key or string, which it neither ends nor turns
+        // bad (a blank is bad, if at all, as the run's first byte, before anything in it is
+        // counted): it can pass the limit but hides no fault behind the byte that does, so it
+        // is fed whole however little room is left, and blanks after values that fill the
+        // limit are read as fast as any others.
+        return std::max(free, std::min(rest.find_first_not_of(" \t\n\r"), rest.size()));
     }
 
   private:
