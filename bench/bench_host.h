@@ -35,6 +35,7 @@
 #include "bridge_core/subprocess.h"
 #include "support/temporary_directory.h"
 #include "system_services/linux/drag_board.h"
+#include "test_peer/frame_collector.h"
 
 namespace quenra::bench {
 
@@ -139,8 +140,10 @@ class Host {
                 continue;
             if (count <= 0)
                 throw std::runtime_error("the host ended its output");
-            for (auto& item : decoder_.append(std::span(chunk, static_cast<std::size_t>(count)))) {
-                frames_.push_back(std::string(item.body.begin(), item.body.end()));
+            for (const TestPeer::Decoded& decoded :
+                 decoder_.append(std::span(chunk, static_cast<std::size_t>(count)))) {
+                const ByteBuffer& body = std::get<ByteBuffer>(decoded);
+                frames_.push_back(std::string(body.begin(), body.end()));
             }
         }
         std::string frame = frames_.front();
@@ -194,7 +197,7 @@ class Host {
     int pid_ = -1;
     Descriptor input_;
     Descriptor output_;
-    FrameDecoder decoder_;
+    TestPeer::FrameCollector decoder_;
     std::vector<std::string> frames_;
 };
 

@@ -26,6 +26,10 @@
 // waits for before its drag can start; the 16-clip run reports arm_ratio, its arm_ms over the
 // one-clip run's (the goal is at most 2).
 //
+// StartOverAFullCache: spawn to HELLO's reply over a cache of 1,024 retained entries
+// (start_full_ms) and over an empty one (start_empty_ms), alternating which goes first, and
+// full_over_empty, the quotient of the medians (the goal: within 1.2).
+//
 // PrepareOnOneProcessor/1024: the same, with the benchmark, its hosts and its floor kept on one
 // processor (the lowest this process may use). Not a goal: it tells the host's own work from
 // the cost of wake-ups between processors, which a small PREPARE's flushes and hand-offs meet
@@ -45,12 +49,18 @@
 
 #include "bench/bench_host.h"
 #include "bridge_core/base64.h"
+#include "bridge_core/cache.h"
+#include "bridge_core/files.h"
 #include "bridge_core/hashing.h"
+#include "system_services/system_clock.h"
+#include "system_services/system_random.h"
 
 namespace quenra {
 namespace {
 
 using bench::BoardDrags;
+using bench::Clock;
+using bench::Ending;
 using bench::fail;
 using bench::framed;
 using bench::hello;
@@ -60,6 +70,7 @@ using bench::median;
 using bench::Program;
 using bench::request;
 using bench::Run;
+using bench::seconds;
 
 const std::string floorPath = QUENRA_PREPARE_FLOOR;
 
@@ -222,6 +233,67 @@ void Takeover(benchmark::State& state) {
 // The clip count: one, then the most one drag carries, in the same run.
 BENCHMARK(Takeover)->Arg(1)->Arg(16)->Iterations(40)->UseManualTime()->Unit(
     benchmark::kMillisecond);
+
+// Fills home's cache, as the host finds it, with count entries of small clips, each published
+// and retained for a day, as drags leave them: a sweep keeps them all, after reading each.
+void fillCache(const Home& home, int count) {
+    Files::createDirectories(home.path + "/.cache", 0700);
+    SystemClock clock;
+    SystemRandom random;
+    Cache cache(home.path + "/.cache/" + std::string(Cache::directoryName), Limits::standard(),
+                clock, random);
+    const std::vector<std::uint8_t> clip = clipOfSize(4096);
+    const std::string digest = Hashing::sha256Hex(clip);
+    for (int index = 0; index < count; ++index) {
+        OwnedEntry entry = cache.create(clip, "Bench Clip.mid", digest);
+        cache.update(entry, EntryState::published, clock.wallNow() + 86400);
+        cache.relinquish(entry);
+    }
+}
+
+// Spawn to HELLO's reply; the process is then let go and awaited, untimed.
+double startSeconds(const Home& home) {
+    home.settle();
+    const Clock::time_point spawned = Clock::now();
+    Host process(home);
+    process.exchange(hello, "HELLO_OK");
+    const double elapsed = seconds(Clock::now() - spawned);
+    const Ending ending = process.end();
+    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0)
+        throw std::runtime_error("the host did not exit with status 0");
+    return elapsed;
+}
+
+void StartOverAFullCache(benchmark::State& state) {
+    Home empty;
+    Home full;
+    try {
+        fillCache(full, static_cast<int>(Limits::standard().cacheMaxEntries));
+    } catch (const std::exception& failed) {
+        state.SkipWithError(failed.what());
+        return;
+    }
+    std::vector<double> fulls, empties;
+    for (auto _ : state) {
+        // Alternated, so that neither always runs just after the other's exit.
+        const bool fullFirst = fulls.size() % 2 == 0;
+        try {
+            if (fullFirst)
+                fulls.push_back(startSeconds(full));
+            empties.push_back(startSeconds(empty));
+            if (!fullFirst)
+                fulls.push_back(startSeconds(full));
+        } catch (const std::exception& failed) {
+            state.SkipWithError(failed.what());
+            return;
+        }
+        state.SetIterationTime(fulls.back());
+    }
+    state.counters["start_full_ms"] = median(fulls) * 1000;
+    state.counters["start_empty_ms"] = median(empties) * 1000;
+    state.counters["full_over_empty"] = median(fulls) / median(empties);
+}
+BENCHMARK(StartOverAFullCache)->Iterations(31)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void IdleWakeups(benchmark::State& state) {
     Home home;

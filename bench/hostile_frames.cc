@@ -1,7 +1,9 @@
 // Part of host_process_bench. HostileFrame/<shape>: one 20 MiB frame of a shape that holds
-// nothing but values outside the payload, written to a fresh host (no HELLO, as the first frame
-// of a connection), timed until the reply. The baseline, measured in the same run: a valid
-// 16 MiB PREPARE to a fresh host greeted with HELLO. Counters: peak_rss_per_frame (the host's
+// nothing but values outside the payload (or, for payloads_repeated, a "midiBase64" repeated
+// two hundred times, each replacing the one before; for blanks_at_the_limit, values that leave
+// two bytes of the limit, then blanks to the end), written to a fresh host (no HELLO, as the
+// first frame of a connection), timed until the reply. The baseline, measured in the same run: a
+// valid 16 MiB PREPARE to a fresh host greeted with HELLO. Counters: peak_rss_per_frame (the host's
 // VmHWM over the frame's bytes), peak_mib, reply_ms, and time_vs_prepare (the medians' quotient;
 // a hostile frame should cost no more than that PREPARE).
 #include <benchmark/benchmark.h>
@@ -23,6 +25,7 @@
 #include "bridge_core/json_writer.h"
 #include "bridge_core/subprocess.h"
 #include "support/temporary_directory.h"
+#include "test_peer/frame_collector.h"
 #include "test_peer/midi_clip.h"
 
 namespace quenra {
@@ -32,6 +35,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t hostileBytes = 20 << 20;
 constexpr std::size_t clipBytes = 16 << 20;
+// A payload text of each repeated "midiBase64": 96 KiB, whose 72 KiB of clip pass the point
+// from which a payload's reader makes room for the largest clip the frame could hold.
+constexpr std::size_t payloadTextBytes = 96 << 10;
 
 // A frame body of exactly hostileBytes: head, unit repeated, tail (a separator between units).
 std::string filled(const std::string& head, const std::string& unit, const std::string& separator,
@@ -54,15 +60,26 @@ std::string hostileBody(std::int64_t shape) {
             return filled(R"({"type":"HELLO","a":[)", "{}", ",", "]}");
         case 2:
             return filled(R"({"type":"HELLO",)", R"("a":0)", ",", "}");
-        default:
+        case 3:
             return R"({"type":"HELLO","b":0,"a":")" +
                    std::string(
                        hostileBytes - std::string(R"({"type":"HELLO","b":0,"a":""})").size(), 'x') +
                    R"("})";
+        case 4:
+            // Each payload replaces the one before it, as a later duplicate key does.
+            return filled(R"({"type":"HELLO",)",
+                          R"("midiBase64":")" + std::string(payloadTextBytes, 'A') + R"(")", ",",
+                          "}");
+        default: {
+            // Values within two bytes of the limit, then nothing but blanks.
+            const std::string head = R"({"type":"HELLO","a":")" + std::string(65524, 'x') + R"(")";
+            return head + std::string(hostileBytes - head.size() - 1, ' ') + "}";
+        }
     }
 }
 
-const char* const shapeNames[] = {"zeros", "empty_objects", "one_key_repeated", "long_string"};
+const char* const shapeNames[] = {"zeros",       "empty_objects",     "one_key_repeated",
+                                  "long_string", "payloads_repeated", "blanks_at_the_limit"};
 
 std::string requestText(const char* type, const char* requestId, boost::json::object body) {
     body["protocolVersion"] = "1.0";
@@ -96,15 +113,16 @@ class FreshHost {
     // Writes one frame and returns the type of the reply.
     std::string exchange(const std::string& body) {
         Files::writeAll(input_.get(), FrameEncoder::frame(body));
-        std::vector<FrameDecoder::Item> items;
-        while (items.empty()) {
+        std::vector<TestPeer::Decoded> decoded;
+        while (decoded.empty()) {
             std::uint8_t chunk[65536];
             const ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
             if (count <= 0)
                 throw std::runtime_error("the host ended its output");
-            items = decoder_.append(std::span(chunk, static_cast<std::size_t>(count)));
+            decoded = decoder_.append(std::span(chunk, static_cast<std::size_t>(count)));
         }
-        const std::string reply(items.front().body.begin(), items.front().body.end());
+        const ByteBuffer& first = std::get<ByteBuffer>(decoded.front());
+        const std::string reply(first.begin(), first.end());
         const std::size_t type = reply.find(R"("type":")");
         return reply.substr(type + 8, reply.find('"', type + 8) - type - 8);
     }
@@ -123,7 +141,7 @@ class FreshHost {
     int pid_ = -1;
     Descriptor input_;
     Descriptor output_;
-    FrameDecoder decoder_;
+    TestPeer::FrameCollector decoder_;
 };
 
 double median(std::vector<double> values) {
@@ -178,7 +196,7 @@ void HostileFrame(benchmark::State& state) {
     state.counters["time_vs_prepare"] = median(replies) / median(prepares);
 }
 BENCHMARK(HostileFrame)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, 5)
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "bridge_core/arm_lease.h"
@@ -34,6 +35,7 @@
 #include "support/manual_clock.h"
 #include "support/read_request.h"
 #include "support/scripted_drag_board.h"
+#include "test_peer/frame_collector.h"
 
 using namespace quenra;
 using FuzzChecks::require;
@@ -181,14 +183,13 @@ class Run {
         switch (action) {
             case 0: {
                 const auto body = script.take(script.next());
-                deliver(body.empty()
-                            ? FrameDecoder::Item{FrameDecoder::Item::Kind::empty, {}, 0}
-                            : FrameDecoder::Item{FrameDecoder::Item::Kind::frame, body, 0});
+                deliver(body.empty() ? TestPeer::Decoded(FrameDecoder::Item::empty())
+                                     : TestPeer::Decoded(ByteBuffer(body.begin(), body.end())));
                 break;
             }
             case 1:
-                for (const auto& item : decoder_.append(script.take(script.next()))) {
-                    deliver(item);
+                for (const auto& decoded : decoder_.append(script.take(script.next()))) {
+                    deliver(decoded);
                 }
                 break;
             case 2:
@@ -240,10 +241,9 @@ class Run {
                 }
                 break;
             case 12:
-                deliver({script.next() & 1 ? FrameDecoder::Item::Kind::tooLarge
-                                           : FrameDecoder::Item::Kind::corrupt,
-                         {},
-                         limits_.corruptFrameBytes + 1});
+                deliver(script.next() & 1
+                            ? FrameDecoder::Item::tooLarge(limits_.corruptFrameBytes)
+                            : FrameDecoder::Item::corrupt(limits_.corruptFrameBytes + 1));
                 break;
             case 13:
                 upload(script);
@@ -313,19 +313,20 @@ class Run {
     }
 
     // A frame is read as the host reads one; any other item is handed over as it is.
-    void deliver(const FrameDecoder::Item& item) {
-        const auto replies =
-            item.kind == FrameDecoder::Item::Kind::frame
-                ? session_.receive(testing::readRequest(std::string_view(
-                      reinterpret_cast<const char*>(item.body.data()), item.body.size())))
-                : session_.receive(item);
-        if (item.kind == FrameDecoder::Item::Kind::corrupt) {
+    void deliver(const TestPeer::Decoded& decoded) {
+        const auto* body = std::get_if<ByteBuffer>(&decoded);
+        const auto* item = std::get_if<FrameDecoder::Item>(&decoded);
+        const auto replies = body != nullptr
+                                 ? session_.receive(testing::readRequest(std::string_view(
+                                       reinterpret_cast<const char*>(body->data()), body->size())))
+                                 : session_.receive(*item);
+        if (item != nullptr && item->kind == FrameDecoder::Item::Kind::corrupt) {
             require(replies.empty(), "no reply to a corrupt length");
             return;
         }
         require(replies.size() == 1, "one reply per item");
         const auto reply = check(replies.front(), true);
-        if (item.kind != FrameDecoder::Item::Kind::frame) {
+        if (item != nullptr) {
             require(reply.at("type").as_string() == "ERROR" &&
                         reply.at("requestId").as_string() == "unparsed",
                     "an unreadable item is refused unparsed");
@@ -605,7 +606,7 @@ class Run {
     HostSession session_;
     // Raw bytes are framed with a small limit: a frame under the standard one would reserve up
     // to 24 MiB per input, and the session meets the same items either way.
-    FrameDecoder decoder_{smallFrames()};
+    TestPeer::FrameCollector decoder_{smallFrames()};
     std::optional<ArmLease> otherProcess_;
     std::vector<Known> known_;
     std::vector<OpenAudio> audios_;

@@ -6,11 +6,14 @@
 // for a PREPARE the same payload verdict and the same clip.
 //
 // The oracle applies the limits on what a frame holds outside its payload by a count of its
-// own: the frame is fed to a counting parser, and when a count passes its limit, fed again one
-// byte at a time to find what is salvaged: that of the top-level members complete before the
-// passing byte (the text up to there, closed). Each input is read under the standard limits and
-// under small ones, so that the refusals come often. The heap the reader holds for one frame is
-// measured too: never more than twice the frame plus what the limits allow.
+// own: the frame is fed to a counting parser, which counts a text's bytes as the parser reports
+// them, so that fed one byte at a time the count passes its limit at the very byte that makes
+// a text too long. When a count passes its limit, or the frame turns out not to be JSON (a
+// text may have passed the limit before that), it is fed again one byte at a time to find
+// whether a limit was passed first, and what is salvaged: that of the top-level members
+// complete before the passing byte (the text up to there, closed). Each input is read under the
+// standard limits and under small ones, so that the refusals come often. The heap the reader holds
+// for one frame is measured too: never more than twice the frame plus what the limits allow.
 //
 // Input: one byte that chooses how the body is cut (low 3 bits) and the small limits (the
 // rest), then the body.
@@ -294,7 +297,7 @@ class Counter {
     bool on_array_end(std::size_t, boost::json::error_code&) { return close(); }
     bool on_key_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         key_.append(part);
-        return true;
+        return textSoFar(key_.size());
     }
     bool on_key(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         key_.append(part);
@@ -303,8 +306,8 @@ class Counter {
         key_.clear();
         return check();
     }
-    bool on_string_part(boost::json::string_view, std::size_t, boost::json::error_code&) {
-        return true;
+    bool on_string_part(boost::json::string_view, std::size_t total, boost::json::error_code&) {
+        return payloadNext_ || textSoFar(total);
     }
     bool on_string(boost::json::string_view, std::size_t total, boost::json::error_code&) {
         if (payloadNext_) {
@@ -314,7 +317,7 @@ class Counter {
     }
     bool on_number_part(boost::json::string_view part, boost::json::error_code&) {
         number_ += part.size();
-        return true;
+        return textSoFar(number_);
     }
     bool on_int64(std::int64_t, boost::json::string_view part, boost::json::error_code&) {
         return number(part);
@@ -332,6 +335,7 @@ class Counter {
 
     std::size_t at = 0;  // the offset of the byte being fed
     bool over = false;
+    bool notJSON = false;
     bool topIsObject() const { return topIsObject_; }
     std::size_t lastMemberEnd() const { return lastMemberEnd_; }
 
@@ -350,6 +354,11 @@ class Counter {
     bool check() {
         over = values_ > static_cast<std::uint64_t>(limits_.maxValuesOutsidePayload) ||
                bytes_ > static_cast<std::uint64_t>(limits_.maxBytesOutsidePayload);
+        return !over;
+    }
+    // A text not yet complete, total bytes of it so far.
+    bool textSoFar(std::size_t total) {
+        over = bytes_ + total > static_cast<std::uint64_t>(limits_.maxBytesOutsidePayload);
         return !over;
     }
     bool close() {
@@ -388,24 +397,35 @@ Counter count(std::string_view frame, const Limits& limits, bool bytewise) {
         counter.at = index;
         const std::size_t used = parser.write_some(true, frame.data() + index, step, error);
         if (used < step && !counter.over) {
-            return counter;  // bytes after a complete value: not JSON
+            counter.notJSON = true;  // bytes after a complete value
+            return counter;
         }
     }
     if (!error && !counter.over) {
         counter.at = frame.size();
         parser.write_some(false, "", 0, error);
     }
+    counter.notJSON = !counter.over && (error || !parser.done());
     return counter;
 }
 
 // When the frame passes a limit before it turns out not to be JSON: the refusal, salvaging the
 // top-level members complete by then.
 std::optional<RefusedRequest> overLimits(std::string_view frame, const Limits& limits) {
-    if (frame.empty() || !count(frame, limits, false).over) {
+    if (frame.empty()) {
+        return std::nullopt;
+    }
+    // A text that passes the limit passes it at its end at the latest, so a frame read whole to
+    // its end without passing a limit never passed one.
+    const Counter whole = count(frame, limits, false);
+    if (!whole.over && !whole.notJSON) {
         return std::nullopt;
     }
     RequestParser::Salvage salvaged;
     const Counter counter = count(frame, limits, true);
+    if (!counter.over) {
+        return std::nullopt;
+    }
     if (counter.topIsObject()) {
         // The members up to the last one complete, without what came after it.
         std::string_view read = frame.substr(0, counter.lastMemberEnd());

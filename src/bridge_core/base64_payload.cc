@@ -63,8 +63,10 @@ class Base64Payload::Reader::Hasher {
     std::thread thread_;
 };
 
-Base64Payload::Reader::Reader(std::size_t largestBytes, bool hashes)
-    : largestBytes_(largestBytes), hashes_(hashes) {}
+Base64Payload::Reader::Reader(std::size_t largestBytes, ClipBuffer room, bool hashes)
+    : largestBytes_(largestBytes), hashes_(hashes), bytes_(std::move(room)) {
+    bytes_.clear();
+}
 
 Base64Payload::Reader::~Reader() = default;
 
@@ -129,7 +131,8 @@ Base64Payload Base64Payload::Reader::finish() && {
         digest_.update(bytes_.bytes().subspan(before));
     }
     if (!last) {
-        return Base64Payload(decoder_.length(), isBase64, false, {}, {});
+        bytes_.clear();
+        return Base64Payload(decoder_.length(), isBase64, false, std::move(bytes_), {});
     }
     return Base64Payload(decoder_.length(), isBase64, true, std::move(bytes_),
                          hashes_ ? digest_.final() : Sha256::Digest{});

@@ -27,9 +27,11 @@ class Base64Payload {
         // largestBytes is what the clip can come to (a bound, not a promise): once it passes
         // growAtOnce, room for that much is made at once, which costs address space only until
         // it is written, so a large clip is neither copied nor held twice while it grows, and
-        // a short one never takes more than it needs. A reader made with hashes false only
-        // decodes: a chunk of an upload is hashed by the upload, with the rest of its clip.
-        explicit Reader(std::size_t largestBytes = 0, bool hashes = true);
+        // a short one never takes more than it needs. room, when given, is where the clip is
+        // written (its bytes discarded): the buffer of a payload this one replaces, so that
+        // room is made once however many replace each other. A reader made with hashes false
+        // only decodes: a chunk of an upload is hashed by the upload, with the rest of its clip.
+        explicit Reader(std::size_t largestBytes = 0, ClipBuffer room = {}, bool hashes = true);
         ~Reader();
         Reader(const Reader&) = delete;
         Reader& operator=(const Reader&) = delete;
@@ -70,7 +72,8 @@ class Base64Payload {
     // all zero when its reader did not hash.
     ByteView bytes() const { return bytes_.bytes(); }
     const Sha256::Digest& sha256() const { return sha256_; }
-    // Hands the decoded clip over and keeps none of it.
+    // Hands the decoded clip over and keeps none of it. Unless it decodes, that is the buffer
+    // it was written into, empty, which a Reader can write into again.
     ClipBuffer takeBytes();
 
     bool operator==(const Base64Payload&) const = default;

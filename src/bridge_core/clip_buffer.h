@@ -27,6 +27,9 @@ class ClipBuffer {
     // Throws std::bad_alloc when there is no memory for it, and then changes nothing.
     void reserve(std::size_t capacity);
 
+    // No bytes in use any more; the room made stays, for bytes written anew.
+    void clear() { size_ = 0; }
+
     // Where the next bytes go; wrote(count) adds the count written there to the bytes in use.
     std::uint8_t* end() { return data_ + size_; }
     void wrote(std::size_t count) { size_ += count; }

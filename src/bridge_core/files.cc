@@ -87,12 +87,71 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int openRetrying(int directory, const std::string& path, int flags, mode_t mode = 0) {
+int openRetrying(int directory, const char* path, int flags, mode_t mode = 0) noexcept {
     int opened;
     do {
-        opened = ::openat(directory, path.c_str(), flags, mode);
+        opened = ::openat(directory, path, flags, mode);
     } while (opened < 0 && errno == EINTR);
     return opened;
+}
+
+int openRetrying(int directory, const std::string& path, int flags, mode_t mode = 0) noexcept {
+    return openRetrying(directory, path.c_str(), flags, mode);
+}
+
+// A file opened for reading as every read of the programs opens one, and its status; or the
+// step that failed, with its errno.
+struct ReadableFile {
+    enum class Failed { nothing, open, status };
+
+    Descriptor descriptor;
+    struct stat status {};
+    Failed failed = Failed::nothing;
+    int error = 0;
+};
+
+// Opens path (relative to directory) for reading without following a link and without waiting:
+// a FIFO or a device under the name is opened only to be refused by the caller, never read or
+// waited on. Never a controlling terminal. Allocates nothing.
+ReadableFile openReadable(int directory, const char* path, Files::AccessTime access) noexcept {
+    // Non-blocking so a FIFO under the name cannot hang the open; reads of a regular file
+    // ignore the flag.
+    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    const int quiet = access == Files::AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
+    ReadableFile file;
+    file.descriptor.reset(openRetrying(directory, path, flags | quiet));
+    if (!file.descriptor.isOpen() && errno == EPERM && quiet != 0) {
+        // Not our file: read it the usual way.
+        file.descriptor.reset(openRetrying(directory, path, flags));
+    }
+    if (!file.descriptor.isOpen()) {
+        file.failed = ReadableFile::Failed::open;
+        file.error = errno;
+    } else if (::fstat(file.descriptor.get(), &file.status) != 0) {
+        file.failed = ReadableFile::Failed::status;
+        file.error = errno;
+    }
+    return file;
+}
+
+// Reads exactly size bytes from the descriptor into bytes, repeating EINTR: 0, or the errno of
+// the failed read (EIO when the file ends first).
+int readExactly(int descriptor, std::uint8_t* bytes, std::size_t size) noexcept {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const ssize_t count = ::read(descriptor, bytes + filled, size - filled);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return errno;
+        }
+        if (count == 0) {
+            return EIO;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    return 0;
 }
 
 // Creates name exclusively in directory with the exact mode and writes bytes, leaving the file
@@ -342,26 +401,18 @@ Files::OpenFile Files::openRegularFile(const std::string& path) {
 
 Files::OpenFile Files::openRegularFileAt(int directory, const std::string& path,
                                          AccessTime access) {
-    // Non-blocking so a FIFO under the name cannot hang the open, and never a controlling
-    // terminal; reads of a regular file ignore the flag.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    const int quiet = access == AccessTime::leave ? SystemFiles::leaveAccessTimeFlag : 0;
-    Descriptor file(openRetrying(directory, path, flags | quiet));
-    if (!file.isOpen() && errno == EPERM && quiet != 0) {
-        file.reset(openRetrying(directory, path, flags));  // not our file: read it the usual way
+    ReadableFile file = openReadable(directory, path.c_str(), access);
+    if (file.failed == ReadableFile::Failed::open) {
+        throw FileFailure("open", file.error, path);
     }
-    if (!file.isOpen()) {
-        throw FileFailure("open", errno, path);
+    if (file.failed == ReadableFile::Failed::status) {
+        throw FileFailure("read", file.error, path);
     }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
-        throw FileFailure("read", errno, path);
+    if (!S_ISREG(file.status.st_mode)) {
+        throw NotARegularFile(path, kindOf(file.status.st_mode));
     }
-    if (!S_ISREG(status.st_mode)) {
-        throw NotARegularFile(path, kindOf(status.st_mode));
-    }
-    return OpenFile{std::move(file), static_cast<std::int64_t>(status.st_size),
-                    static_cast<unsigned>(status.st_mode & 07777)};
+    return OpenFile{std::move(file.descriptor), static_cast<std::int64_t>(file.status.st_size),
+                    static_cast<unsigned>(file.status.st_mode & 07777)};
 }
 
 ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int64_t maxBytes,
@@ -371,20 +422,9 @@ ByteBuffer Files::readBoundedAt(int directory, const std::string& path, std::int
         throw FileFailure("read", EFBIG, path);
     }
     ByteBuffer bytes(static_cast<std::size_t>(file.size));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t count =
-            ::read(file.descriptor.get(), bytes.data() + filled, bytes.size() - filled);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            throw FileFailure("read", errno, path);
-        }
-        if (count == 0) {
-            throw FileFailure("read", EIO, path);  // shorter than its size said
-        }
-        filled += static_cast<std::size_t>(count);
+    // EIO: shorter than its size said.
+    if (const int error = readExactly(file.descriptor.get(), bytes.data(), bytes.size())) {
+        throw FileFailure("read", error, path);
     }
     return bytes;
 }
@@ -400,6 +440,21 @@ std::optional<ByteBuffer> Files::readSmallAt(int directory, const std::string& p
     } catch (const FileFailure&) {
         return std::nullopt;
     }
+}
+
+std::optional<ByteView> Files::readSmallAt(int directory, const char* name,
+                                           std::span<std::uint8_t> buffer,
+                                           AccessTime access) noexcept {
+    const ReadableFile file = openReadable(directory, name, access);
+    if (file.failed != ReadableFile::Failed::nothing || !S_ISREG(file.status.st_mode) ||
+        static_cast<std::uint64_t>(file.status.st_size) > buffer.size()) {
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::size_t>(file.status.st_size);
+    if (readExactly(file.descriptor.get(), buffer.data(), size) != 0) {
+        return std::nullopt;
+    }
+    return ByteView(buffer.data(), size);
 }
 
 void Files::renameExclusive(const std::string& from, const std::string& to) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -205,6 +206,11 @@ ByteBuffer readBoundedAt(int directory, const std::string& path, std::int64_t ma
 std::optional<ByteBuffer> readSmall(const std::string& path, std::int64_t maxBytes);
 std::optional<ByteBuffer> readSmallAt(int directory, const std::string& path, std::int64_t maxBytes,
                                       AccessTime access = AccessTime::update);
+// The same read into buffer, for a file of at most buffer's size: the bytes read, at its start.
+// Opened as openRegularFileAt opens, it allocates nothing and throws nothing, so that a poll can
+// read every few milliseconds.
+std::optional<ByteView> readSmallAt(int directory, const char* name, std::span<std::uint8_t> buffer,
+                                    AccessTime access = AccessTime::update) noexcept;
 
 // Renames from to to, failing with ("rename", EEXIST) instead of replacing anything.
 void renameExclusive(const std::string& from, const std::string& to);

@@ -8,60 +8,8 @@
 
 namespace quenra {
 
-FrameDecoder::Item FrameDecoder::Item::frame(ByteBuffer body) {
-    return Item{Kind::frame, std::move(body), 0};
-}
-
-FrameDecoder::Item FrameDecoder::Item::tooLarge(std::int64_t length) {
-    return Item{Kind::tooLarge, {}, length};
-}
-
-FrameDecoder::Item FrameDecoder::Item::corrupt(std::int64_t length) {
-    return Item{Kind::corrupt, {}, length};
-}
-
-FrameDecoder::Item FrameDecoder::Item::empty() {
-    return Item{};
-}
-
 FrameDecoder::FrameDecoder(const Limits& limits)
-    : maxFrameBytes(limits.maxRequestFrameBytes), corruptAbove(limits.corruptFrameBytes) {
-    pending_.reserve(4);
-}
-
-std::vector<FrameDecoder::Item> FrameDecoder::append(std::string_view chunk) {
-    return append(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()));
-}
-
-std::vector<FrameDecoder::Item> FrameDecoder::append(std::span<const std::uint8_t> chunk) {
-    // Collects each body after the header in pending_.
-    class Collector final : public Consumer {
-      public:
-        Collector(ByteBuffer& body, std::vector<Item>& items) : body_(body), items_(items) {}
-        void frameBegins(std::int64_t length) override {
-            // The body goes into a buffer of its full announced size, so 64 KiB reads never
-            // regrow it.
-            body_.reserve(static_cast<std::size_t>(length));
-        }
-        void frameBytes(std::span<const std::uint8_t> bytes) override {
-            body_.insert(body_.end(), bytes.begin(), bytes.end());
-        }
-        void frameEnds() override {
-            items_.push_back(Item::frame(std::move(body_)));
-            body_ = ByteBuffer();
-            body_.reserve(4);
-        }
-        void item(Item item) override { items_.push_back(std::move(item)); }
-
-      private:
-        ByteBuffer& body_;
-        std::vector<Item>& items_;
-    };
-    std::vector<Item> items;
-    Collector collector(pending_, items);
-    append(chunk, collector);
-    return items;
-}
+    : maxFrameBytes(limits.maxRequestFrameBytes), corruptAbove(limits.corruptFrameBytes) {}
 
 void FrameDecoder::append(std::span<const std::uint8_t> chunk, Consumer& consumer) {
     if (broken_) {
@@ -76,17 +24,18 @@ void FrameDecoder::append(std::span<const std::uint8_t> chunk, Consumer& consume
             skipping_ -= count;
             cursor += count;
         } else if (!expected_) {
-            const std::int64_t count =
-                std::min(left, static_cast<std::int64_t>(4 - pending_.size()));
-            pending_.insert(pending_.end(), cursor, cursor + count);
+            const auto count = static_cast<std::size_t>(
+                std::min(left, static_cast<std::int64_t>(header_.size() - headerBytes_)));
+            std::copy(cursor, cursor + count, header_.begin() + headerBytes_);
+            headerBytes_ += count;
             cursor += count;
-            if (pending_.size() < 4) {
+            if (headerBytes_ < header_.size()) {
                 continue;
             }
-            const std::int64_t length =
-                std::int64_t{pending_[0]} | (std::int64_t{pending_[1]} << 8) |
-                (std::int64_t{pending_[2]} << 16) | (std::int64_t{pending_[3]} << 24);
-            pending_.clear();
+            const std::int64_t length = std::int64_t{header_[0]} | (std::int64_t{header_[1]} << 8) |
+                                        (std::int64_t{header_[2]} << 16) |
+                                        (std::int64_t{header_[3]} << 24);
+            headerBytes_ = 0;
             if (length == 0) {
                 consumer.item(Item::empty());
             } else if (length > corruptAbove) {
@@ -117,7 +66,7 @@ void FrameDecoder::append(std::span<const std::uint8_t> chunk, Consumer& consume
 }
 
 bool FrameDecoder::isMidFrame() const {
-    return !pending_.empty() || received_ > 0 || skipping_ > 0;
+    return headerBytes_ > 0 || received_ > 0 || skipping_ > 0;
 }
 
 ByteBuffer FrameEncoder::frame(std::span<const std::uint8_t> payload) {

@@ -1,13 +1,14 @@
 // Native messaging frames: a 4-byte little-endian length, then that many bytes of JSON.
-// FrameDecoder turns arbitrary chunks of the input stream into items; FrameEncoder puts the
-// length in front of an outgoing message. Neither looks inside the JSON.
+// FrameDecoder turns arbitrary chunks of the input stream into the bodies of frames, handed on
+// as they arrive, and the other items; FrameEncoder puts the length in front of an outgoing
+// message. Neither looks inside the JSON.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "bridge_core/bytes.h"
 #include "bridge_core/limits.h"
@@ -16,17 +17,16 @@ namespace quenra {
 
 class FrameDecoder {
   public:
+    // What a stream holds besides the frames it accepts.
     struct Item {
-        enum class Kind { frame, tooLarge, corrupt, empty };
+        enum class Kind { tooLarge, corrupt, empty };
 
         Kind kind = Kind::empty;
-        ByteBuffer body;          // frame: the complete body (1 to maxFrameBytes bytes)
         std::int64_t length = 0;  // tooLarge, corrupt: the announced length
 
-        static Item frame(ByteBuffer body);
-        static Item tooLarge(std::int64_t length);
-        static Item corrupt(std::int64_t length);
-        static Item empty();
+        static Item tooLarge(std::int64_t length) { return {Kind::tooLarge, length}; }
+        static Item corrupt(std::int64_t length) { return {Kind::corrupt, length}; }
+        static Item empty() { return {}; }
 
         bool operator==(const Item&) const = default;
     };
@@ -41,17 +41,13 @@ class FrameDecoder {
         virtual void frameBytes(std::span<const std::uint8_t> bytes) = 0;
         // Its last byte has arrived.
         virtual void frameEnds() = 0;
-        // A tooLarge, corrupt or empty item.
         virtual void item(Item item) = 0;
     };
 
     explicit FrameDecoder(const Limits& limits = Limits::standard());
 
-    // Consumes the whole chunk and returns the items it completes, in stream order.
-    std::vector<Item> append(std::span<const std::uint8_t> chunk);
-    std::vector<Item> append(std::string_view chunk);
-    // Consumes the whole chunk, handing the consumer what it decodes, in stream order. A
-    // decoder is fed through one of the two forms for its whole life.
+    // Consumes the whole chunk, handing the consumer what it decodes, in stream order. Holds
+    // nothing of a body and allocates nothing.
     void append(std::span<const std::uint8_t> chunk, Consumer& consumer);
 
     // True while the stream stands inside a frame: header or body bytes collected, or bytes of
@@ -62,8 +58,9 @@ class FrameDecoder {
     std::int64_t corruptAbove;
 
   private:
-    // The header bytes collected so far; when items are returned, the body bytes too.
-    ByteBuffer pending_;
+    // The header bytes collected so far.
+    std::array<std::uint8_t, 4> header_{};
+    std::size_t headerBytes_ = 0;
     std::optional<std::int64_t> expected_;
     // Body bytes of the expected frame that have arrived.
     std::int64_t received_ = 0;

@@ -54,8 +54,6 @@ std::vector<std::string> HostSession::receive(const FrameDecoder::Item& item) {
     thread_.check();
     using Kind = FrameDecoder::Item::Kind;
     switch (item.kind) {
-        case Kind::frame:
-            return {failure(ErrorCode::internal, std::nullopt)};
         case Kind::tooLarge:
             return {failure(ErrorCode::tooLarge, std::nullopt)};
         case Kind::corrupt:

@@ -63,8 +63,7 @@ class HostSession final : public ServedSession {
     // Memory that runs out while a request is handled makes its reply an INTERNAL error with
     // its id and session; memory that runs out for that reply too is thrown.
     std::vector<std::string> receive(ReadRequest request) override;
-    // A frame reaches the session read, never as an item; a frame given here anyway is
-    // answered INTERNAL.
+    // TOO_LARGE or BAD_REQUEST, with the request id "unparsed"; nothing for a corrupt length.
     std::vector<std::string> receive(const FrameDecoder::Item& item) override;
     // No event, or the armed drag's one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<std::string> tick() override;

@@ -68,17 +68,17 @@ class Handler {
         return true;
     }
 
-    bool on_key_part(json::string_view part, std::size_t total, json::error_code&) {
+    bool on_key_part(json::string_view part, std::size_t total, json::error_code& error) {
         matchKey(part, total);
-        // Past the limit the text is no longer kept: the parse goes on to the key's end only
-        // to find whether the frame is JSON at all, and then stops at the count.
-        if (fits(total)) {
-            keyPiece(part, total);
+        if (!textSoFar(total, error)) {
+            return false;
         }
+        keyPiece(part, total);
         return true;
     }
     bool on_key(json::string_view part, std::size_t total, json::error_code& error) {
         matchKey(part, total);
+        textInProgress_ = 0;
         if (!countBytes(total, error)) {
             return false;
         }
@@ -98,15 +98,19 @@ class Handler {
         return true;
     }
 
-    bool on_string_part(json::string_view part, std::size_t total, json::error_code&) {
+    bool on_string_part(json::string_view part, std::size_t total, json::error_code& error) {
         if (payloadNext_) {
             readPayload(part);
-        } else if (fits(total)) {
-            stack_.push_chars(part);
+            return true;
         }
+        if (!textSoFar(total, error)) {
+            return false;
+        }
+        stack_.push_chars(part);
         return true;
     }
     bool on_string(json::string_view part, std::size_t total, json::error_code& error) {
+        textInProgress_ = 0;
         if (!payloadNext_) {
             if (!countValue(total, error)) {
                 return false;
@@ -122,9 +126,9 @@ class Handler {
         return scalarDone();
     }
 
-    bool on_number_part(json::string_view part, json::error_code&) {
+    bool on_number_part(json::string_view part, json::error_code& error) {
         numberBytes_ += part.size();
-        return true;
+        return textSoFar(numberBytes_, error);
     }
     bool on_int64(std::int64_t number, json::string_view part, json::error_code& error) {
         if (!countNumber(part, error)) {
@@ -177,6 +181,37 @@ class Handler {
     // The parse stopped because the frame holds too much outside its payload.
     bool isOverLimits() const { return overLimits_; }
 
+    // How much of rest to feed the parser next. A text outside the payload is seen only in
+    // the pieces the parser reports, at the end of what it was fed (and at its own end), so a
+    // text that passes the limit must be fed up to no further than the byte where it passes:
+    // else the parse would go past that byte, and a fault after it (not JSON) would be found
+    // first or not depending on how the frame was cut. Fed this way, the refusal comes at the
+    // same byte for any cut, the byte at which it would come were the frame fed one byte at a
+    // time.
+    std::size_t nextSlice(std::string_view rest) const {
+        // No text can pass the limit inside free bytes, nor at their last one: every byte adds
+        // at most one byte of text, but for a character or escape begun before the slice,
+        // which can add up to four at once.
+        const std::size_t left = maxBytes_ - bytes_ - textInProgress_;
+        const std::size_t free = left > pendingText ? left - pendingText : 1;
+        if (rest.size() <= free) {
+            return rest.size();
+        }
+        if (reading_) {
+            // Inside the payload's text, which is not counted, only what follows its end can
+            // pass the limit: the slice ends right after its first possible closing quote,
+            // unless that comes within the last free bytes of rest.
+            const std::size_t ends = rest.substr(0, rest.size() - free).find('"');
+            return ends == std::string_view::npos ? rest.size() : ends + 1;
+        }
+        // A run of blanks is text only inside a key or string, which it neither ends nor turns
+        // bad (a blank is bad, if at all, as the run's first byte, before anything in it is
+        // counted): it can pass the limit but hides no fault behind the byte that does, so it
+        // is fed whole however little room is left, and blanks after values that fill the
+        // limit are read as fast as any others.
+        return std::max(free, std::min(rest.find_first_not_of(" \t\n\r"), rest.size()));
+    }
+
   private:
     bool enter() {
         ++depth_;
@@ -189,8 +224,8 @@ class Handler {
 
     // One more value outside the payload, with total bytes of text: false, and the parse
     // stopped, once either count passes its limit. Counted where a value begins (objects,
-    // arrays) or ends (the rest), never on a piece, so that the refusal comes at the same
-    // point of the text however it was cut.
+    // arrays) or ends (the rest); a text too long is refused already on the piece that passes
+    // the limit (textSoFar), and nextSlice makes that the same byte however the frame was cut.
     bool countValue(std::size_t total, json::error_code& error) {
         ++values_;
         return values_ <= maxValues_ ? countBytes(total, error) : over(error);
@@ -203,10 +238,20 @@ class Handler {
         return true;
     }
     bool countNumber(json::string_view last, json::error_code& error) {
+        textInProgress_ = 0;
         return countValue(std::exchange(numberBytes_, 0) + last.size(), error);
     }
     // Whether a text of total bytes stays within the limit; bytes_ never passes it.
     bool fits(std::size_t total) const { return total <= maxBytes_ - bytes_; }
+    // A text outside the payload that is total bytes long so far (it may be longer yet): false,
+    // and the parse stopped, as soon as it passes the limit.
+    bool textSoFar(std::size_t total, json::error_code& error) {
+        if (!fits(total)) {
+            return over(error);
+        }
+        textInProgress_ = total;
+        return true;
+    }
     bool over(json::error_code& error) {
         overLimits_ = true;
         error = json::error::object_too_large;
@@ -255,11 +300,14 @@ class Handler {
 
     void readPayload(json::string_view part) {
         if (!reading_) {
-            // A later payload replaces an earlier one, as a later key does in the value. The text
-            // fits in the frame, so its bytes take at most three quarters of the frame. Only a
-            // PREPARE's clip is hashed here: an upload hashes its chunks itself, in order.
+            // A later payload replaces an earlier one, as a later key does in the value, and is
+            // written into the earlier one's buffer: however many a frame holds, room for a
+            // clip is made once. The text fits in the frame, so its bytes take at most three
+            // quarters of the frame. Only a PREPARE's clip is hashed here: an upload hashes its
+            // chunks itself, in order.
+            ClipBuffer room = payload_ ? payload_->takeBytes() : ClipBuffer();
             payload_.reset();
-            reading_.emplace(frameBytes_ / 4 * 3,
+            reading_.emplace(frameBytes_ / 4 * 3, std::move(room),
                              payloadKeys[nextKey_] == RequestParser::midiPayloadKey);
         }
         reading_->append(part);
@@ -285,6 +333,11 @@ class Handler {
     std::size_t bytes_ = 0;
     // The number text read so far of a number not yet complete.
     std::size_t numberBytes_ = 0;
+    // What the parser last reported of a key, string or number outside the payload that is not
+    // yet complete; bytes_ + textInProgress_ never passes maxBytes_.
+    std::size_t textInProgress_ = 0;
+    // The most text one byte can complete: a four-byte character, or a surrogate pair.
+    static constexpr std::size_t pendingText = 4;
     bool overLimits_ = false;
     std::optional<Base64Payload::Reader> reading_;
     std::optional<Base64Payload> payload_;
@@ -311,15 +364,18 @@ void RequestReader::append(std::span<const std::uint8_t> bytes) {
 }
 
 void RequestReader::append(std::string_view bytes) {
-    if (!parser_ || parser_->failed) {
+    if (!parser_) {
         return;
     }
     try {
-        json::error_code error;
-        const std::size_t used =
-            parser_->parser.write_some(true, bytes.data(), bytes.size(), error);
-        // Bytes left over follow a complete value: a second JSON text.
-        parser_->failed = error.failed() || used < bytes.size();
+        while (!bytes.empty() && !parser_->failed) {
+            const std::size_t slice = parser_->parser.handler().nextSlice(bytes);
+            json::error_code error;
+            const std::size_t used = parser_->parser.write_some(true, bytes.data(), slice, error);
+            // Bytes left over follow a complete value: a second JSON text.
+            parser_->failed = error.failed() || used < slice;
+            bytes.remove_prefix(slice);
+        }
     } catch (const std::bad_alloc&) {
         // Everything read so far goes, so that the host has its memory back for the reply.
         parser_.reset();

@@ -46,8 +46,9 @@ class RequestReader {
     // The end of the body: the request, or the failure of the first check it does not pass
     // ((badRequest, "not JSON") when the body is not one JSON text). A body that holds more
     // outside its top-level "midiBase64" than the limits allow is refused as soon as it
-    // passes them, as (badRequest, "the request is too large outside the payload") with what
-    // was read whole of its request id and session. Memory that runs out while the body is
+    // passes them (a key, string or number too long at the byte that makes it so, whatever
+    // follows), as (badRequest, "the request is too large outside the payload") with what was
+    // read whole of its request id and session. Memory that runs out while the body is
     // read or checked gives (internal, "out of memory") and nothing salvaged; nothing read is
     // kept. Never throws. Call once.
     ReadRequest finish();

@@ -7,6 +7,34 @@
 
 namespace quenra {
 
+namespace {
+
+struct EndingRow {
+    const char* logLine;  // nullptr: none
+    int status;
+};
+
+EndingRow rowOf(Connection::Ending ending) {
+    using Ending = Connection::Ending;
+    switch (ending) {
+        case Ending::inputEnded:
+            return {nullptr, 0};
+        case Ending::inputEndedMidFrame:
+            return {"eof-mid-frame", 0};
+        case Ending::corruptStream:
+            return {"corrupt-frame-length", 1};
+        case Ending::outputClosed:
+            return {nullptr, 0};
+        case Ending::outOfMemory:
+            return {"out-of-memory", 1};
+        case Ending::readerUnavailable:
+            return {"reader-unavailable", 1};
+    }
+    return {nullptr, 1};
+}
+
+}  // namespace
+
 Connection::Connection(EventLoop& loop, ServedSession& session, Exits exits)
     : loop_(loop), session_(session), exits_(std::move(exits)) {}
 
@@ -23,51 +51,48 @@ void Connection::guarded(Work&& work) {
     try {
         work();
     } catch (const std::bad_alloc&) {
-        outOfMemory();
+        end(Ending::outOfMemory);
     }
 }
 
 void Connection::handle(ReadRequest request) {
     thread_.check();
-    guarded([&] {
-        send(session_.receive(std::move(request)));
-        updateWatchTimer();
-    });
+    guarded([&] { answer(session_.receive(std::move(request))); });
 }
 
 void Connection::refuse(const FrameDecoder::Item& item) {
     thread_.check();
     if (item.kind == FrameDecoder::Item::Kind::corrupt) {
-        Log::note("corrupt-frame-length");
-        end(1);
+        end(Ending::corruptStream);
         return;
     }
-    guarded([&] {
-        send(session_.receive(item));
-        updateWatchTimer();
-    });
+    guarded([&] { answer(session_.receive(item)); });
 }
 
-void Connection::endOfInput(bool midFrame) {
-    thread_.check();
-    if (midFrame)
-        Log::note("eof-mid-frame");
-    end(0);
+void Connection::answer(const std::vector<std::string>& replies) {
+    if (!send(replies)) {
+        return;
+    }
+    updateWatchTimer();
+    if (!sweptOnce_) {
+        // The cache's first sweep waits for the first answer (the extension's HELLO), so that
+        // the browser never waits for a full cache to be read. No answer depends on when it
+        // runs: until a HELLO has bound the session, every other request is refused without a
+        // look at the cache, so the first item never reads the cache nor adds to it.
+        sweptOnce_ = true;
+        session_.sweep();
+    }
 }
 
-void Connection::outOfMemory() {
-    Log::note("out-of-memory");
-    end(1);
-}
-
-void Connection::send(const std::vector<std::string>& payloads) {
+bool Connection::send(const std::vector<std::string>& payloads) {
     thread_.check();
     for (const std::string& payload : payloads) {
         if (!exits_.write(FrameEncoder::frame(payload))) {
-            end(0);
-            return;
+            end(Ending::outputClosed);
+            return false;
         }
     }
+    return true;
 }
 
 void Connection::updateWatchTimer() {
@@ -89,13 +114,18 @@ void Connection::watchFired() {
     });
 }
 
-void Connection::end(int status) {
+void Connection::end(Ending ending) {
+    thread_.check();
+    const EndingRow row = rowOf(ending);
+    if (row.logLine != nullptr) {
+        Log::note(row.logLine);
+    }
     try {
         session_.shutdown();
     } catch (const std::bad_alloc&) {
         // The entries it could not give up stay for the sweep; the exit comes all the same.
     }
-    exits_.exit(status);
+    exits_.exit(row.status);
 }
 
 }  // namespace quenra

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "bridge_core/audio_library.h"
 #include "bridge_core/cache.h"
@@ -62,7 +63,6 @@ void start() {
     process.cache = HostCache::open(Cache::defaultRoot(), limits, process.clock, process.random);
     if (!process.cache)
         endBeforeSession("cache-unavailable");
-    (void)process.cache->sweep();
 
     try {
         process.board = openSystemDragBoard();
@@ -84,12 +84,22 @@ void start() {
         });
     process.connection->startSweepTimer();
 
-    // The session exists before the first item can arrive.
-    InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
-    // The hash library reads its configuration and loads its provider on first use, a couple
-    // of milliseconds: paid here, before the first request is handled, so never inside a
-    // PREPARE, while the reader starts and reads the first request.
-    (void)Hashing::sha256({});
+    // The session exists before the first item can arrive. Nothing has been read or answered
+    // yet, and nothing is owned, when no reader can be had.
+    try {
+        InputReader::start(STDIN_FILENO, process.loop, *process.connection, limits);
+    } catch (const std::system_error&) {
+        process.connection->end(Connection::Ending::readerUnavailable);
+    } catch (const std::bad_alloc&) {
+        process.connection->end(Connection::Ending::outOfMemory);
+    }
+    // The hash library loads its provider on first use, a couple of milliseconds: paid here,
+    // while the reader starts and reads the first request, so never inside a PREPARE. Without
+    // the memory for it now, the first PREPARE pays instead.
+    try {
+        (void)Hashing::sha256({});
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void runMainLoop() {

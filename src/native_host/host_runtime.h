@@ -6,16 +6,19 @@
 
 namespace quenra::HostRuntime {
 
-// Opens the cache ("cache-unavailable", status 1, when it cannot), sweeps it once, opens the
-// drag board ("drag-board-unavailable", status 1, when it cannot), builds the session and the
-// sweep timer, and starts the reader. Call once, on the main thread.
+// Opens the cache ("cache-unavailable", status 1, when it cannot), opens the drag board
+// ("drag-board-unavailable", status 1, when it cannot), builds the session and the sweep timer,
+// and starts the reader ("reader-unavailable", status 1, when no thread can be had). The cache
+// is swept right after the first answer (Connection), not here: a full cache would hold up the
+// HELLO. Call once, on the main thread.
 void start();
 
 // Runs the main loop on the calling (main) thread for the life of the process. It does not
 // return in practice: the runtime ends the process from inside it.
 void runMainLoop();
 
-// start(), then the main loop; 0 should the loop ever return.
+// start(), then the main loop; 0 should the loop ever return. Memory that runs out while the
+// host starts ends it with "out-of-memory" and status 1.
 int serve();
 
 }  // namespace quenra::HostRuntime

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <optional>
@@ -11,7 +10,6 @@
 
 #include "bridge_core/framing.h"
 #include "bridge_core/limits.h"
-#include "bridge_core/log.h"
 #include "bridge_core/request_reader.h"
 
 namespace quenra::InputReader {
@@ -57,9 +55,10 @@ class HandOver final : public FrameDecoder::Consumer {
     std::optional<RequestReader> reader_;
 };
 
-// Reads until the input ends; true when it did, false when memory ran out on the way.
-bool readAll(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits,
-             bool& midFrame) {
+// Reads until the input ends, and how it ended: between frames, inside one, or for want of
+// memory on the way.
+Connection::Ending readAll(int descriptor, EventLoop& loop, Connection& connection,
+                           const Limits& limits) {
     try {
         FrameDecoder decoder(limits);
         HandOver handOver(loop, connection, limits);
@@ -76,31 +75,23 @@ bool readAll(int descriptor, EventLoop& loop, Connection& connection, const Limi
                 break;
             decoder.append(std::span(chunk.get(), static_cast<std::size_t>(count)), handOver);
         }
-        midFrame = decoder.isMidFrame();
-        return true;
+        return decoder.isMidFrame() ? Connection::Ending::inputEndedMidFrame
+                                    : Connection::Ending::inputEnded;
     } catch (const std::bad_alloc&) {
         // Only what a frame's own reading needs is answered INTERNAL; this is the rest (the
         // reader's buffers, a hand-off), after which the stream's place is lost.
-        return false;
+        return Connection::Ending::outOfMemory;
     }
 }
 
 }  // namespace
 
-void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {
-    bool midFrame = false;
-    if (readAll(descriptor, loop, connection, limits, midFrame)) {
-        // The end of input ends the process; this thread has nothing left to wait for.
-        loop.handOverLast([&connection, midFrame] { connection.endOfInput(midFrame); });
-        return;
-    }
-    try {
-        loop.runAndWait([&] { connection.outOfMemory(); });
-    } catch (const std::bad_alloc&) {
-        // Not even the hand-off: the process ends from here, its entries left to the sweep.
-        Log::note("out-of-memory");
-        std::_Exit(1);
-    }
+void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) noexcept {
+    const Connection::Ending ending = readAll(descriptor, loop, connection, limits);
+    // The ending ends the process, so this thread has nothing left to wait for. The hand-off
+    // allocates nothing (its work, a pointer and the ending, fits in the function's own
+    // storage), so it is made even when memory has run out on this thread.
+    loop.handOverLast([&connection, ending] { connection.end(ending); });
 }
 
 void start(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) {

@@ -12,15 +12,14 @@ namespace quenra::InputReader {
 
 inline constexpr std::size_t readSize = 65536;
 
-// Reads descriptor until it ends or fails (EINTR is retried), then hands over the end of
-// input. Returns only when the connection's exits return, which the program's never do.
-// Memory that runs out while a frame is read gets that frame an INTERNAL answer; anywhere
-// else on this thread it hands over Connection::outOfMemory instead of the end of input (or,
-// when even that cannot be handed over, logs "out-of-memory" and ends the process, status 1).
-// Nothing escapes.
-void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits);
+// Reads descriptor until it ends or fails (EINTR is retried), then hands the connection its
+// ending (inputEnded, or inputEndedMidFrame) and returns without waiting for it. Memory that
+// runs out while a frame is read gets that frame an INTERNAL answer; anywhere else on this
+// thread the ending handed over is outOfMemory instead. Nothing escapes.
+void run(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits) noexcept;
 
-// run on a new detached thread; nobody ever joins it, the process ends around it.
+// run on a new detached thread; nobody ever joins it, the process ends around it. Throws
+// std::system_error when no thread can be started, and std::bad_alloc.
 void start(int descriptor, EventLoop& loop, Connection& connection, const Limits& limits);
 
 }  // namespace quenra::InputReader

@@ -1,6 +1,7 @@
 // SHA-256 from the system's cryptography library (OpenSSL on Linux, CommonCrypto on macOS),
-// whole or fed in pieces. A library that fails ends the process: a wrong digest would be worse
-// than stopping.
+// whole or fed in pieces. Memory for a digest's state that cannot be had is std::bad_alloc, on
+// every platform; a library that fails once the state is made ends the process: a wrong digest
+// would be worse than stopping.
 #pragma once
 
 #include <array>
@@ -15,8 +16,8 @@ using Digest = std::array<std::uint8_t, 32>;
 Digest of(std::span<const std::uint8_t> data);
 
 // The digest of data that arrives in pieces: the same digest as of() of the pieces joined.
-// Construction starts it, update adds a piece (empty ones too), final ends it; a piece or a
-// final after the end stops the process.
+// Construction starts it (or throws std::bad_alloc), update adds a piece (empty ones too), final
+// ends it; a piece or a final after the end stops the process.
 class Incremental {
   public:
     Incremental();

@@ -18,7 +18,7 @@ TEST(Base64Payload, AClipHashedBesideItsDecodingIsTheSame) {
         for (const std::size_t largest :
              {clip.size(), Base64Payload::Reader::hashApartFrom, std::size_t{0}}) {
             SCOPED_TRACE(std::to_string(largest) + (hashes ? " hashed" : " not hashed"));
-            Base64Payload::Reader reader(largest, hashes);
+            Base64Payload::Reader reader(largest, {}, hashes);
             // Pieces that cut base64 groups.
             for (std::size_t offset = 0; offset < text.size(); offset += 65537) {
                 reader.append(std::string_view(text).substr(offset, 65537));

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "platform/system_files.h"
+#include "support/allocation_faults.h"
 #include "support/directory_listing.h"
 #include "support/failure_of.h"
 #include "support/file_mode.h"
@@ -19,6 +20,7 @@
 namespace quenra {
 namespace {
 
+namespace AllocationFaults = testing::AllocationFaults;
 using testing::modeOf;
 using testing::readFileText;
 using testing::TemporaryDirectory;
@@ -163,30 +165,49 @@ TEST(WriteAll, ReportsTheWriteThatFailed) {
     EXPECT_EQ(failureOf([&] { Files::writeAll(-1, bytesOf("abc")); }), FileFailure("write", EBADF));
 }
 
+// Both forms, the one that allocates what it reads and the one that reads into a buffer of the
+// limit's size; the second with every allocation failing meanwhile.
 TEST(ReadSmall, ReturnsRegularFilesUpToTheLimitAndNothingElse) {
     TemporaryDirectory temporary;
     const std::string file = temporary.join("record");
     writeFileText(file, "0123456789");
-    const auto whole = Files::readSmall(file, 10);
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(std::string(whole->begin(), whole->end()), "0123456789");
-    EXPECT_FALSE(Files::readSmall(file, 9));
-
     const std::string empty = temporary.join("empty");
     writeFileText(empty, "");
-    ASSERT_TRUE(Files::readSmall(empty, 0));
-    EXPECT_TRUE(Files::readSmall(empty, 0)->empty());
-
     const std::string link = temporary.join("link");
     ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
-    EXPECT_FALSE(Files::readSmall(link, 100));
-    EXPECT_FALSE(Files::readSmall(temporary.path(), 1 << 20));
-    EXPECT_FALSE(Files::readSmall(temporary.join("missing"), 100));
-
     // A FIFO nobody writes to must neither hang the open nor count as a file.
     const std::string fifo = temporary.join("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(Files::readSmall(fifo, 100));
+    struct Case {
+        const char* name;
+        std::string path;
+        std::size_t limit;
+        std::optional<std::string> read;
+    };
+    const std::vector<Case> cases{
+        {"exactly the limit", file, 10, "0123456789"},
+        {"one byte over", file, 9, std::nullopt},
+        {"empty", empty, 0, ""},
+        {"a link", link, 100, std::nullopt},
+        {"a directory", temporary.path(), 1 << 20, std::nullopt},
+        {"missing", temporary.join("missing"), 100, std::nullopt},
+        {"a FIFO", fifo, 100, std::nullopt},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const auto whole = Files::readSmall(test.path, static_cast<std::int64_t>(test.limit));
+        EXPECT_EQ(whole ? std::optional<std::string>(std::string(whole->begin(), whole->end()))
+                        : std::nullopt,
+                  test.read);
+        std::vector<std::uint8_t> buffer(test.limit);
+        AllocationFaults::failFrom(1);
+        const auto into = Files::readSmallAt(AT_FDCWD, test.path.c_str(), buffer);
+        AllocationFaults::clear();
+        EXPECT_EQ(AllocationFaults::failed(), 0u);
+        EXPECT_EQ(into ? std::optional<std::string>(std::string(into->begin(), into->end()))
+                       : std::nullopt,
+                  test.read);
+    }
 }
 
 // Sets path's access time a day before its modification time, which any file system that

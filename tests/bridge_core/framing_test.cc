@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "bridge_core/limits.h"
 
@@ -56,11 +58,54 @@ TEST(FrameDecoder, TakesItsLimitsFromTheGivenRecord) {
     EXPECT_EQ(small.corruptAbove, 20);
 }
 
+// One element of a decoded stream: a whole frame's body, or another item.
+using Decoded = std::variant<ByteBuffer, Item>;
+
+Decoded frame(std::string_view body) {
+    return bytesOf(body);
+}
+
+// Rebuilds the stream from what a consumer is handed, checking that every body arrives between
+// its begin and its end, in order, and as long as announced.
+class Rebuilding final : public FrameDecoder::Consumer {
+  public:
+    void frameBegins(std::int64_t length) override {
+        EXPECT_FALSE(announced_.has_value());
+        announced_ = length;
+    }
+    void frameBytes(std::span<const std::uint8_t> bytes) override {
+        ASSERT_TRUE(announced_.has_value());
+        EXPECT_FALSE(bytes.empty());
+        body_.insert(body_.end(), bytes.begin(), bytes.end());
+        ++pieces;
+    }
+    void frameEnds() override {
+        ASSERT_TRUE(announced_.has_value());
+        EXPECT_EQ(static_cast<std::int64_t>(body_.size()), *announced_);
+        decoded.emplace_back(std::exchange(body_, {}));
+        announced_.reset();
+    }
+    void item(Item item) override {
+        EXPECT_FALSE(announced_.has_value());
+        decoded.emplace_back(item);
+    }
+
+    // What the last appends completed, taken out.
+    std::vector<Decoded> take() { return std::exchange(decoded, {}); }
+
+    std::vector<Decoded> decoded;
+    int pieces = 0;
+
+  private:
+    std::optional<std::int64_t> announced_;
+    ByteBuffer body_;
+};
+
 struct StreamCase {
     const char* name;
     Limits limits;
     ByteBuffer stream;
-    std::vector<Item> items;
+    std::vector<Decoded> decoded;
 };
 
 std::vector<StreamCase> streamCases() {
@@ -69,21 +114,21 @@ std::vector<StreamCase> streamCases() {
         {"one frame",
          Limits::standard(),
          FrameEncoder::frame(std::string_view("{\"a\":1}")),
-         {Item::frame(bytesOf("{\"a\":1}"))}},
+         {frame("{\"a\":1}")}},
         {"two frames",
          Limits::standard(),
          concat({FrameEncoder::frame(std::string_view("[1]")),
                  FrameEncoder::frame(std::string_view("\"x\""))}),
-         {Item::frame(bytesOf("[1]")), Item::frame(bytesOf("\"x\""))}},
+         {frame("[1]"), frame("\"x\"")}},
         {"empty then frame",
          Limits::standard(),
          concat({header(0), FrameEncoder::frame(std::string_view("7"))}),
-         {Item::empty(), Item::frame(bytesOf("7"))}},
-        {"at the frame limit", smallLimits(), concat({header(10), ten}), {Item::frame(ten)}},
+         {Item::empty(), frame("7")}},
+        {"at the frame limit", smallLimits(), concat({header(10), ten}), {ten}},
         {"one over the frame limit is skipped exactly",
          smallLimits(),
          concat({header(11), ByteBuffer(11, 0xEE), FrameEncoder::frame(std::string_view("ok"))}),
-         {Item::tooLarge(11), Item::frame(bytesOf("ok"))}},
+         {Item::tooLarge(11), frame("ok")}},
         {"at the corrupt limit is only too large",
          smallLimits(),
          concat({header(20), ByteBuffer(20, 0), header(0)}),
@@ -92,7 +137,7 @@ std::vector<StreamCase> streamCases() {
          smallLimits(),
          concat({FrameEncoder::frame(std::string_view("a")), header(21),
                  FrameEncoder::frame(std::string_view("b"))}),
-         {Item::frame(bytesOf("a")), Item::corrupt(21)}},
+         {frame("a"), Item::corrupt(21)}},
         {"the largest 32-bit length",
          Limits::standard(),
          header(0xFFFFFFFF),
@@ -112,66 +157,7 @@ std::vector<StreamCase> streamCases() {
     };
 }
 
-TEST(FrameDecoder, DecodesStreamsInOneAppend) {
-    for (const StreamCase& test : streamCases()) {
-        SCOPED_TRACE(test.name);
-        FrameDecoder decoder(test.limits);
-        EXPECT_EQ(decoder.append(test.stream), test.items);
-    }
-}
-
-TEST(FrameDecoder, OneByteAtATimeGivesTheSameItemsAtTheSamePlaces) {
-    for (const StreamCase& test : streamCases()) {
-        SCOPED_TRACE(test.name);
-        FrameDecoder whole(test.limits);
-        FrameDecoder bytewise(test.limits);
-        // Replaying prefixes tells where each item completes in the one-call decoding.
-        std::vector<Item> collected;
-        for (std::size_t index = 0; index < test.stream.size(); ++index) {
-            auto items = bytewise.append(std::span(&test.stream[index], 1));
-            FrameDecoder prefix(test.limits);
-            const auto upToHere = prefix.append(std::span(test.stream.data(), index + 1));
-            collected.insert(collected.end(), items.begin(), items.end());
-            EXPECT_EQ(collected, upToHere) << "after byte " << index;
-        }
-        EXPECT_EQ(collected, whole.append(test.stream));
-    }
-}
-
-// Rebuilds the items from what a consumer is handed, checking that every body arrives between
-// its begin and its end, in order, and as long as announced.
-class Rebuilding final : public FrameDecoder::Consumer {
-  public:
-    void frameBegins(std::int64_t length) override {
-        EXPECT_FALSE(announced_.has_value());
-        announced_ = length;
-    }
-    void frameBytes(std::span<const std::uint8_t> bytes) override {
-        ASSERT_TRUE(announced_.has_value());
-        EXPECT_FALSE(bytes.empty());
-        body_.insert(body_.end(), bytes.begin(), bytes.end());
-        ++pieces;
-    }
-    void frameEnds() override {
-        ASSERT_TRUE(announced_.has_value());
-        EXPECT_EQ(static_cast<std::int64_t>(body_.size()), *announced_);
-        items.push_back(Item::frame(std::exchange(body_, {})));
-        announced_.reset();
-    }
-    void item(Item item) override {
-        EXPECT_FALSE(announced_.has_value());
-        items.push_back(std::move(item));
-    }
-
-    std::vector<Item> items;
-    int pieces = 0;
-
-  private:
-    std::optional<std::int64_t> announced_;
-    ByteBuffer body_;
-};
-
-TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
+TEST(FrameDecoder, DecodesStreamsCutAnywhere) {
     for (const StreamCase& test : streamCases()) {
         for (const std::size_t cut : {std::size_t{1}, std::size_t{3}, test.stream.size()}) {
             SCOPED_TRACE(std::string(test.name) + ", pieces of " + std::to_string(cut));
@@ -182,11 +168,30 @@ TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
                                    .subspan(offset, std::min(cut, test.stream.size() - offset)),
                                consumer);
             }
-            EXPECT_EQ(consumer.items, test.items);
+            EXPECT_EQ(consumer.decoded, test.decoded);
         }
     }
-    // A body is handed on in the pieces it arrives in, and the stream stands inside its frame
-    // until the last one.
+}
+
+TEST(FrameDecoder, OneByteAtATimeGivesTheSameItemsAtTheSamePlaces) {
+    for (const StreamCase& test : streamCases()) {
+        SCOPED_TRACE(test.name);
+        FrameDecoder bytewise(test.limits);
+        Rebuilding collected;
+        // Replaying prefixes tells where each item completes in the one-call decoding.
+        for (std::size_t index = 0; index < test.stream.size(); ++index) {
+            bytewise.append(std::span(&test.stream[index], 1), collected);
+            FrameDecoder prefix(test.limits);
+            Rebuilding upToHere;
+            prefix.append(std::span(test.stream.data(), index + 1), upToHere);
+            EXPECT_EQ(collected.decoded, upToHere.decoded) << "after byte " << index;
+        }
+        EXPECT_EQ(collected.decoded, test.decoded);
+    }
+}
+
+TEST(FrameDecoder, ABodyIsHandedOnInThePiecesItArrivesIn) {
+    // The stream stands inside the frame until its last piece.
     FrameDecoder decoder(smallLimits());
     Rebuilding consumer;
     decoder.append(concat({header(10), ByteBuffer{1, 2, 3}}), consumer);
@@ -194,89 +199,85 @@ TEST(FrameDecoder, AConsumerIsHandedEachBodyAsItArrives) {
     decoder.append(ByteBuffer(4, 4), consumer);
     decoder.append(concat({ByteBuffer(3, 7), header(1)}), consumer);
     EXPECT_EQ(consumer.pieces, 3);
-    EXPECT_EQ(consumer.items,
-              std::vector<Item>{Item::frame(ByteBuffer{1, 2, 3, 4, 4, 4, 4, 7, 7, 7})});
+    const ByteBuffer body{1, 2, 3, 4, 4, 4, 4, 7, 7, 7};
+    EXPECT_EQ(consumer.decoded, std::vector<Decoded>{body});
     EXPECT_FALSE(decoder.isMidFrame());
 }
 
 TEST(FrameDecoder, AFrameFedBytewiseCompletesOnlyOnItsLastByte) {
     const ByteBuffer stream = FrameEncoder::frame(std::string_view("{\"type\":\"HELLO\"}"));
     FrameDecoder decoder;
+    Rebuilding consumer;
     for (std::size_t index = 0; index + 1 < stream.size(); ++index) {
-        EXPECT_TRUE(decoder.append(std::span(&stream[index], 1)).empty());
+        decoder.append(std::span(&stream[index], 1), consumer);
+        EXPECT_TRUE(consumer.take().empty());
     }
-    EXPECT_EQ(decoder.append(std::span(&stream.back(), 1)),
-              std::vector<Item>{Item::frame(bytesOf("{\"type\":\"HELLO\"}"))});
+    decoder.append(std::span(&stream.back(), 1), consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{frame("{\"type\":\"HELLO\"}")});
 }
 
 TEST(FrameDecoder, AHeaderSplitAcrossChunksCompletesInTheNext) {
     const ByteBuffer stream = concat(
         {FrameEncoder::frame(std::string_view("ab")), FrameEncoder::frame(std::string_view("cd"))});
     FrameDecoder decoder;
-    EXPECT_EQ(decoder.append(std::span(stream.data(), 8)),
-              std::vector<Item>{Item::frame(bytesOf("ab"))});
+    Rebuilding consumer;
+    decoder.append(std::span(stream.data(), 8), consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{frame("ab")});
     EXPECT_TRUE(decoder.isMidFrame());
-    EXPECT_EQ(decoder.append(std::span(stream.data() + 8, stream.size() - 8)),
-              std::vector<Item>{Item::frame(bytesOf("cd"))});
+    decoder.append(std::span(stream.data() + 8, stream.size() - 8), consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{frame("cd")});
 }
 
 TEST(FrameDecoder, BrokenDropsEverythingAfterward) {
     FrameDecoder decoder(smallLimits());
-    EXPECT_EQ(decoder.append(header(21)), std::vector<Item>{Item::corrupt(21)});
-    EXPECT_TRUE(decoder.append(FrameEncoder::frame(std::string_view("x"))).empty());
-    EXPECT_TRUE(decoder.append(header(0)).empty());
+    Rebuilding consumer;
+    decoder.append(header(21), consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{Item::corrupt(21)});
+    decoder.append(FrameEncoder::frame(std::string_view("x")), consumer);
+    decoder.append(header(0), consumer);
+    EXPECT_TRUE(consumer.take().empty());
 }
 
 TEST(FrameDecoder, ReportsWhetherTheStreamStandsInsideAFrame) {
     FrameDecoder decoder(smallLimits());
+    Rebuilding consumer;
     EXPECT_FALSE(decoder.isMidFrame());
-    decoder.append(ByteBuffer{10, 0});
+    decoder.append(ByteBuffer{10, 0}, consumer);
     EXPECT_TRUE(decoder.isMidFrame()) << "half a header";
-    decoder.append(ByteBuffer{0, 0});
+    decoder.append(ByteBuffer{0, 0}, consumer);
     EXPECT_FALSE(decoder.isMidFrame()) << "a whole header, no body byte";
-    decoder.append(ByteBuffer{1, 2, 3});
+    decoder.append(ByteBuffer{1, 2, 3}, consumer);
     EXPECT_TRUE(decoder.isMidFrame()) << "3 of 10 body bytes";
-    decoder.append(ByteBuffer(7, 4));
+    decoder.append(ByteBuffer(7, 4), consumer);
     EXPECT_FALSE(decoder.isMidFrame()) << "the frame completed";
 
-    decoder.append(header(12));
+    decoder.append(header(12), consumer);
     EXPECT_TRUE(decoder.isMidFrame()) << "skipping";
-    decoder.append(ByteBuffer(11, 0));
+    decoder.append(ByteBuffer(11, 0), consumer);
     EXPECT_TRUE(decoder.isMidFrame()) << "one byte left to skip";
-    decoder.append(ByteBuffer(1, 0));
+    decoder.append(ByteBuffer(1, 0), consumer);
     EXPECT_FALSE(decoder.isMidFrame()) << "skip done";
 }
 
-TEST(FrameDecoder, ASkippedBodyIsNeverStored) {
+TEST(FrameDecoder, ASkippedBodyIsNeverHandedOn) {
     FrameDecoder decoder;
-    EXPECT_EQ(decoder.append(header(30000000)), std::vector<Item>{Item::tooLarge(30000000)});
+    Rebuilding consumer;
+    decoder.append(header(30000000), consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{Item::tooLarge(30000000)});
     const ByteBuffer chunk(65536, 0x5A);
     std::int64_t fed = 0;
     while (fed + static_cast<std::int64_t>(chunk.size()) <= 30000000) {
-        ASSERT_TRUE(decoder.append(chunk).empty());
+        decoder.append(chunk, consumer);
         fed += static_cast<std::int64_t>(chunk.size());
     }
+    EXPECT_EQ(consumer.pieces, 0);
     // The rest of the skipped body and a whole frame in one chunk: only the frame comes out.
     ByteBuffer tail(static_cast<std::size_t>(30000000 - fed), 0x5A);
     const ByteBuffer next = FrameEncoder::frame(std::string_view("{}"));
     tail.insert(tail.end(), next.begin(), next.end());
-    EXPECT_EQ(decoder.append(tail), std::vector<Item>{Item::frame(bytesOf("{}"))});
-}
-
-TEST(FrameDecoder, ABodyIsCollectedInOneBufferOfItsAnnouncedSize) {
-    FrameDecoder decoder;
-    const ByteBuffer body(200000, 0x31);
-    const ByteBuffer stream = FrameEncoder::frame(body);
-    std::vector<Item> items;
-    for (std::size_t offset = 0; offset < stream.size(); offset += 65536) {
-        auto more = decoder.append(std::span(stream.data() + offset,
-                                             std::min<std::size_t>(65536, stream.size() - offset)));
-        items.insert(items.end(), std::make_move_iterator(more.begin()),
-                     std::make_move_iterator(more.end()));
-    }
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].body, body);
-    EXPECT_EQ(items[0].body.capacity(), body.size());
+    decoder.append(tail, consumer);
+    EXPECT_EQ(consumer.take(), std::vector<Decoded>{frame("{}")});
+    EXPECT_EQ(consumer.pieces, 1);
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #include "bridge_core/identity.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "bridge_core/limits.h"
-#include "bridge_core/log.h"
 #include "platform/platform.h"
 
 namespace quenra {
@@ -77,23 +75,6 @@ TEST(Platform, CurrentIsADottedTripleAndTheBuildArchitecture) {
     }
     EXPECT_TRUE(platform.arch == "arm64" || platform.arch == "x86_64");
     EXPECT_FALSE(platform.os.empty());
-}
-
-TEST(Log, NoteWritesOnePrefixedLineOnStandardError) {
-    int errorPipe[2];
-    ASSERT_EQ(::pipe(errorPipe), 0);
-    const int savedError = ::dup(STDERR_FILENO);
-    ::dup2(errorPipe[1], STDERR_FILENO);
-    Log::note("eof-mid-frame");
-    ::dup2(savedError, STDERR_FILENO);
-    ::close(savedError);
-    ::close(errorPipe[1]);
-    char buffer[128];
-    const ssize_t length = ::read(errorPipe[0], buffer, sizeof buffer);
-    ::close(errorPipe[0]);
-    ASSERT_GT(length, 0);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)),
-              "quenra-native-host: eof-mid-frame\n");
 }
 
 }  // namespace

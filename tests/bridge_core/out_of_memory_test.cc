@@ -6,8 +6,10 @@
 #include <boost/json/serialize.hpp>
 #include <string>
 
+#include "bridge_core/log.h"
 #include "bridge_core/request_reader.h"
-#include "support/allocation_faults.h"
+#include "support/captured_standard_error.h"
+#include "support/replaced_allocation.h"
 #include "support/session_harness.h"
 
 namespace quenra {
@@ -135,6 +137,17 @@ TEST(OutOfMemory, AnArmThatRunsOutLeavesNoRecordArmed) {
             EXPECT_EQ(harness.record(id).at("state"), "prepared") << id;
         }
     }
+}
+
+// The line that reports running out of memory is written when no allocation can succeed.
+TEST(OutOfMemory, ALogLineNeedsNoMemory) {
+    testing::CapturedStandardError error;
+    const std::string message(200, 'm');
+    faults::failFrom(1);
+    Log::note(message);
+    faults::clear();
+    EXPECT_EQ(faults::failed(), 0u);
+    EXPECT_EQ(error.text(), "quenra-native-host: " + message + "\n");
 }
 
 }  // namespace

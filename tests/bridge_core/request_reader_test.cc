@@ -8,6 +8,7 @@
 
 #include "bridge_core/base64.h"
 #include "bridge_core/hashing.h"
+#include "support/allocation_faults.h"
 #include "support/read_request.h"
 
 namespace quenra {
@@ -174,6 +175,35 @@ TEST(RequestReader, RefusesAFrameThatHoldsTooMuchOutsideItsPayloadWithWhatWasRea
          "not JSON",
          {}},
         {"in a top-level array", "[" + repeated("0", 2000, ",") + "]", tooLarge, {}},
+        // A text is refused at the byte that passes the limit, not at its end: what follows,
+        // its end included, is never read.
+        {"a long string that turns bad past the limit",
+         hello + R"(,"a":")" + std::string(65442, 'x') + "\x01" + R"("})", tooLarge, both},
+        {"a long string that never ends", hello + R"(,"a":")" + std::string(70000, 'x'), tooLarge,
+         both},
+        {"a long string that turns bad within the limit",
+         hello + R"(,"a":")" + std::string(100, 'x') + "\x01" + std::string(70000, 'x') + R"("})",
+         "not JSON",
+         {}},
+        {"a long key that turns bad past the limit",
+         head + R"(")" + std::string(70000, 'k') + "\x01" + R"(":0})",
+         tooLarge,
+         {}},
+        {"escapes that unfold past the limit, then a bad one",
+         head + R"("a":")" + repeated(R"(\ud83d\ude00)", 16400) + R"(\q"})",
+         tooLarge,
+         {}},
+        {"blanks after values that fill the limit",
+         hello + R"(,"a":")" + std::string(65441, 'x') + R"(")" + std::string(5000, ' ') + "}",
+         "",
+         {}},
+        {"blanks that pass the limit in a string, which then turns bad",
+         hello + R"(,"a":")" + std::string(65400, 'x') + std::string(5000, ' ') + "\x01" + R"("})",
+         tooLarge, both},
+        {"a long number that turns bad past the limit",
+         head + R"("a":)" + std::string(70000, '1') + ".e}",
+         tooLarge,
+         {}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -211,6 +241,23 @@ TEST(RequestReader, ReadsTheLargestRealRequestsAsTheWholeTextGivesThem) {
         EXPECT_NE(detailOf(whole), "not JSON");
         EXPECT_EQ(readInPieces(text, 5), whole);
     }
+}
+
+// Each top-level "midiBase64" replaces the one before it. Of 96 KiB of text each, every one
+// passes the point from which room is made for the largest clip the frame could hold, three
+// quarters of it; that room is made once, not once for each.
+TEST(RequestReader, ManyPayloadsInOneFrameAreGivenRoomOnce) {
+    std::string frame = R"({"type":"HELLO")";
+    for (int payload = 0; payload < 12; ++payload) {
+        frame += R"(,"midiBase64":")" + std::string(96 << 10, 'A') + "\"";
+    }
+    frame += "}";
+    const std::uint64_t before = testing::AllocationFaults::allocatedBytes();
+    const ReadRequest read = readInPieces(frame, 65536);
+    const std::uint64_t allocated = testing::AllocationFaults::allocatedBytes() - before;
+    EXPECT_EQ(std::get<RefusedRequest>(read).failure.code, ErrorCode::badRequest);
+    ASSERT_GT(allocated, 0u) << "allocations are counted where operator new is replaced";
+    EXPECT_LT(allocated, frame.size());
 }
 
 TEST(RequestReader, DecodesAndHashesALargeClipAsItArrives) {

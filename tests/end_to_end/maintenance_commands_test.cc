@@ -110,6 +110,24 @@ TEST_F(MaintenanceTest, SweepBesideAServingHostSparesItsEntryAndRemovesAStaleSta
     EXPECT_FALSE(std::filesystem::exists(staging));
 }
 
+// A served host sweeps its cache right after its first answer, not before it: a request
+// answered after that sees the cache swept, as it did when the sweep came at the start.
+TEST_F(MaintenanceTest, AServedHostSweepsTheCacheOnceItHasAnsweredTheFirstRequest) {
+    ASSERT_EQ(runHost({"--sweep"}).status, ExitStatus::exitedWith(0));
+    const std::string id(32, 'b');
+    const std::string expired = cacheRoot() + "/entries/" + id;
+    ASSERT_EQ(::mkdir(expired.c_str(), 0700), 0);
+    writeFileText(expired + "/entry.json",
+                  R"({"byteLength":1000,"createdAt":1,"fileName":"x.mid","preparedId":")" + id +
+                      R"(","sha256":"","state":"prepared","touchedAt":1,"version":1})");
+
+    HostProcess host = startHost();
+    hello(host);
+    const boost::json::object status = exchange(host, Requests::status(session, "status-1"));
+    EXPECT_EQ(status.at("cache"), (boost::json::object{{"entries", 0}, {"bytes", 0}}));
+    EXPECT_FALSE(std::filesystem::exists(expired));
+}
+
 TEST_F(MaintenanceTest, SweepWhileTheCacheLockIsHeldIsSkippedAndStillExitsZero) {
     ASSERT_EQ(runHost({"--sweep"}).status, ExitStatus::exitedWith(0));
     int lock = ::open((cacheRoot() + "/cache.lock").c_str(), O_RDWR | O_CLOEXEC);

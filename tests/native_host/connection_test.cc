@@ -14,6 +14,7 @@ namespace quenra {
 namespace {
 
 using Item = FrameDecoder::Item;
+using Ending = Connection::Ending;
 using testing::CapturedStandardError;
 
 // Stands in for the host session: answers each item with scripted payloads and watches while
@@ -65,6 +66,7 @@ struct Harness {
                                   if (outputBroken)
                                       return false;
                                   written.emplace_back(frame.begin(), frame.end());
+                                  session.calls.push_back("write");
                                   return true;
                               },
                               [this](int status) { exits.push_back(status); },
@@ -101,17 +103,23 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
     const std::vector<Case> cases{
         {"corrupt length", [](Harness& h) { h.connection.refuse(Item::corrupt(67108865)); }, 1,
          "quenra-native-host: corrupt-frame-length\n"},
-        {"end of input inside a frame", [](Harness& h) { h.connection.endOfInput(true); }, 0,
+        {"end of input inside a frame",
+         [](Harness& h) { h.connection.end(Ending::inputEndedMidFrame); }, 0,
          "quenra-native-host: eof-mid-frame\n"},
-        {"end of input between frames", [](Harness& h) { h.connection.endOfInput(false); }, 0, ""},
+        {"end of input between frames", [](Harness& h) { h.connection.end(Ending::inputEnded); }, 0,
+         ""},
         {"memory run out while a request is answered",
          [](Harness& h) {
              h.session.outOfMemory = true;
              h.connection.handle(ReadRequest(HostRequest{}));
          },
          1, "quenra-native-host: out-of-memory\n"},
-        {"memory run out on the reader thread", [](Harness& h) { h.connection.outOfMemory(); }, 1,
+        {"memory run out on the reader thread",
+         [](Harness& h) { h.connection.end(Ending::outOfMemory); }, 1,
          "quenra-native-host: out-of-memory\n"},
+        {"no reader thread to be had",
+         [](Harness& h) { h.connection.end(Ending::readerUnavailable); }, 1,
+         "quenra-native-host: reader-unavailable\n"},
         {"broken output",
          [](Harness& h) {
              h.outputBroken = true;
@@ -130,6 +138,35 @@ TEST(ConnectionTest, EveryEndShutsTheSessionDownThenExitsWithItsStatusAndLogLine
         EXPECT_EQ(harness.session.calls.back(), "shutdown");
         EXPECT_TRUE(harness.written.empty());
     }
+}
+
+// The first item's replies go out before the cache is swept, once; later items are not
+// followed by a sweep, whatever they are.
+TEST(ConnectionTest, TheCacheIsSweptOnceRightAfterTheFirstItemsRepliesAreWritten) {
+    struct Case {
+        const char* name;
+        std::function<void(Connection&)> first;
+        const char* received;
+    };
+    const std::vector<Case> cases{
+        {"a request", [](Connection& c) { c.handle(request("hello")); }, "receive"},
+        {"an empty frame", [](Connection& c) { c.refuse(Item::empty()); }, "receive item"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Harness harness;
+        test.first(harness.connection);
+        harness.connection.handle(request("x"));
+        harness.connection.refuse(Item::tooLarge(1 << 30));
+        EXPECT_EQ(harness.session.calls,
+                  (std::vector<std::string>{test.received, "write", "write", "sweep", "receive",
+                                            "write", "write", "receive item", "write", "write"}));
+    }
+    // Replies that cannot be written end the connection before any sweep.
+    Harness broken;
+    broken.outputBroken = true;
+    broken.connection.handle(request("hello"));
+    EXPECT_EQ(broken.session.calls, (std::vector<std::string>{"receive", "shutdown"}));
 }
 
 TEST(ConnectionTest, ACorruptItemNeverReachesTheSession) {

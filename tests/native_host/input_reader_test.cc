@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bridge_core/files.h"
-#include "support/allocation_faults.h"
 #include "support/captured_standard_error.h"
+#include "support/replaced_allocation.h"
 
 namespace quenra {
 namespace {
@@ -62,14 +62,19 @@ struct Reading {
                                       loop.cancelTimer(alive);
                                   },
                               });
-        std::thread reader(
-            [&] { InputReader::run(pipe.reading.get(), loop, connection, Limits::standard()); });
+        std::thread reader([&] {
+            if (starved) {
+                faults::starveThisThread();
+            }
+            InputReader::run(pipe.reading.get(), loop, connection, Limits::standard());
+        });
         loop.run();
         reader.join();
         writer.join();
     }
 
     std::string input;
+    bool starved = false;  // no allocation on the reader thread succeeds
     EventLoop loop;
     RecordingSession session;
     std::vector<int> exits;
@@ -104,6 +109,18 @@ TEST(InputReader, MemoryRunOutOutsideAFrameEndsTheConnectionWithItsLogLine) {
     faults::failFrom(InputReader::readSize);
     reading.run();
     faults::clear();
+    EXPECT_EQ(error.text(), "quenra-native-host: out-of-memory\n");
+    EXPECT_EQ(reading.session.handed, std::vector<std::string>{"shutdown"});
+    EXPECT_EQ(reading.exits, std::vector<int>{1});
+}
+
+// The reader's last hand-off, the connection's ending, needs no memory of the reader thread: with
+// none to be had there at all, the connection still ends on the main thread as out of memory.
+TEST(InputReader, TheEndingIsHandedOverWhenTheReaderThreadHasNoMemoryAtAll) {
+    Reading reading({hello("hello-1")});
+    reading.starved = true;
+    testing::CapturedStandardError error;
+    reading.run();
     EXPECT_EQ(error.text(), "quenra-native-host: out-of-memory\n");
     EXPECT_EQ(reading.session.handed, std::vector<std::string>{"shutdown"});
     EXPECT_EQ(reading.exits, std::vector<int>{1});

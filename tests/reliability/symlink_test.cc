@@ -186,8 +186,8 @@ TEST_F(SymlinkTest, LinkedLockFilesAreNeverOpenedThroughTheLink) {
 // Links with entry-like and staging-like names in entries/, and links inside an abandoned
 // entry in place of its record and clip: long after every expiry, a sweep removes the links it
 // owns and never what they point at; usage never counts the victim. A link in place of an
-// entry's owner lock is a lock no host can hold, so the record judges that entry: it has none,
-// and it goes with the link, never what the link points at.
+// entry's owner lock is a lock no host can hold: that entry is judged by its record (it has
+// none) and goes too, link and all, its target untouched.
 TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     makeRoot();
     const std::string entries = root() + "/entries";
@@ -213,7 +213,7 @@ TEST_F(SymlinkTest, SweepAndUsageNeverFollowPlantedLinks) {
     EXPECT_EQ(cache.usage(), (CacheUsage{2, 0})) << "only the real directories count, 0 bytes";
     const SweepReport report = cache.sweep();
     EXPECT_EQ(report.temporariesDeleted, 0);
-    EXPECT_EQ(report.deleted, 2) << "the abandoned directory and the one whose lock is a link";
+    EXPECT_EQ(report.deleted, 2) << "the abandoned directory and the entry whose lock is a link";
     EXPECT_EQ(report.owned, 0);
     EXPECT_FALSE(std::filesystem::exists(abandoned));
     EXPECT_FALSE(std::filesystem::exists(lockLinked));

@@ -1,8 +1,10 @@
 // Makes chosen allocations fail, so that tests can show what running out of memory leads to.
-// Including this header replaces the program's global operator new and delete; it goes into
-// exactly one source file of a test program. Until a failure is armed, allocation is plain
-// malloc and free.
+// The failures take effect in a program whose global operator new and delete are replaced by
+// support/replaced_allocation.h, which goes into exactly one of its source files. Until a
+// failure is armed, allocation is plain malloc and free.
 #pragma once
+
+#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
@@ -16,6 +18,10 @@ inline std::atomic<std::uint64_t> failAt{0};  // the count at which one allocati
 inline std::atomic<std::uint64_t> counted{0};
 inline std::atomic<std::size_t> failFromBytes{0};  // every allocation this large fails; 0: none
 inline std::atomic<std::uint64_t> failures{0};
+inline std::atomic<std::uint64_t> allocated{0};  // bytes, every allocation that succeeded
+inline thread_local bool starved = false;        // every allocation of this thread fails
+// A descriptor that gets one byte for each failure, for a child that ends without returning.
+inline std::atomic<int> failureReport{-1};
 
 // The n-th allocation from now (1 is the next), on any thread, fails once.
 inline void failNth(std::uint64_t n) {
@@ -30,9 +36,20 @@ inline void failFrom(std::size_t bytes) {
     failFromBytes = bytes;
 }
 
+// Every allocation made on the calling thread from now on fails, until the thread ends.
+inline void starveThisThread() {
+    starved = true;
+}
+
 inline void clear() {
     failAt = 0;
     failFromBytes = 0;
+}
+
+// The bytes of every allocation made through operator new so far, on any thread; 0 in a
+// program whose operators are not replaced.
+inline std::uint64_t allocatedBytes() {
+    return allocated.load();
 }
 
 // How many allocations failed since the last failNth or failFrom.
@@ -43,12 +60,16 @@ inline std::uint64_t failed() {
 inline bool shouldFail(std::size_t size) {
     const std::size_t from = failFromBytes.load(std::memory_order_relaxed);
     const std::uint64_t at = failAt.load(std::memory_order_relaxed);
-    bool fail = from != 0 && size >= from;
+    bool fail = starved || (from != 0 && size >= from);
     if (at != 0 && counted.fetch_add(1) + 1 == at) {
         fail = true;
     }
     if (fail) {
         failures.fetch_add(1);
+        if (const int report = failureReport.load(); report >= 0) {
+            const char failed = 1;
+            [[maybe_unused]] const ssize_t written = ::write(report, &failed, 1);
+        }
     }
     return fail;
 }
@@ -62,6 +83,7 @@ inline void* allocate(std::size_t size, std::size_t alignment) {
     if (shouldFail(size)) {
         return nullptr;
     }
+    allocated.fetch_add(size, std::memory_order_relaxed);
     void* block = nullptr;
     if (alignment <= alignof(std::max_align_t)) {
         block = std::malloc(size > 0 ? size : 1);
@@ -72,53 +94,3 @@ inline void* allocate(std::size_t size, std::size_t alignment) {
 }
 
 }  // namespace quenra::testing::AllocationFaults
-
-void* operator new(std::size_t size) {
-    if (void* block = quenra::testing::AllocationFaults::allocate(size, 0)) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    if (void* block = quenra::testing::AllocationFaults::allocate(
-            size, static_cast<std::size_t>(alignment))) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return operator new(size, alignment);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return quenra::testing::AllocationFaults::allocate(size, 0);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return quenra::testing::AllocationFaults::allocate(size, 0);
-}
-void operator delete(void* block) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete[](void* block) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete(void* block, std::align_val_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete[](void* block, std::align_val_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-    quenra::testing::AllocationFaults::release(block);
-}

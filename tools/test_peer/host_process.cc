@@ -195,12 +195,14 @@ bool HostProcess::pump(milliseconds timeout) {
         outputBytes_.append(bytes);
         if (outputKind_ == OutputKind::text)
             return true;
-        for (FrameDecoder::Item& item : decoder_.append(bytes)) {
-            if (item.kind != FrameDecoder::Item::Kind::frame) {
-                throw std::runtime_error("the host wrote a frame no peer accepts (length " +
-                                         std::to_string(item.length) + ")");
+        for (const Decoded& decoded : decoder_.append(bytes)) {
+            const auto* body = std::get_if<ByteBuffer>(&decoded);
+            if (body == nullptr) {
+                throw std::runtime_error(
+                    "the host wrote a frame no peer accepts (length " +
+                    std::to_string(std::get<FrameDecoder::Item>(decoded).length) + ")");
             }
-            frames_.emplace_back(item.body.begin(), item.body.end());
+            frames_.emplace_back(body->begin(), body->end());
         }
         return true;
     }

@@ -14,6 +14,7 @@
 
 #include "bridge_core/files.h"
 #include "bridge_core/framing.h"
+#include "test_peer/frame_collector.h"
 
 namespace quenra::TestPeer {
 
@@ -96,7 +97,7 @@ class HostProcess {
     Descriptor error_;
     OutputKind outputKind_;
     std::optional<ExitStatus> exit_;
-    FrameDecoder decoder_;
+    FrameCollector decoder_;
     std::deque<std::string> frames_;
     std::string outputBytes_;
     std::string standardError_;

@@ -9,15 +9,24 @@
 namespace quenra {
 namespace {
 
-// Fetched once and kept for the process: EVP_sha256() names the algorithm only, so every digest
-// made with it looks the implementation up in the providers again, which costs more than
-// hashing a small clip. A method that cannot be fetched means a broken library.
+// The algorithm, fetched once from a library context of the host's own and kept for the
+// process: EVP_sha256() names the algorithm only, so every digest made with it looks the
+// implementation up in the providers again, which costs more than hashing a small clip; and the
+// system's configuration file, which could ask for providers or properties the host has no use
+// for, is never read. Making either can fail only for memory (or a broken library, which
+// cannot be told apart): that is std::bad_alloc, and the next digest tries again.
 const EVP_MD* sha256Method() {
     static EVP_MD* const method = [] {
-        EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
-        if (fetched == nullptr) {
-            std::abort();
+        OSSL_LIB_CTX* const library = OSSL_LIB_CTX_new();
+        if (library == nullptr) {
+            throw std::bad_alloc();
         }
+        EVP_MD* const fetched = EVP_MD_fetch(library, "SHA2-256", nullptr);
+        if (fetched == nullptr) {
+            OSSL_LIB_CTX_free(library);
+            throw std::bad_alloc();
+        }
+        // The context stays for the process, with the method fetched from it.
         return fetched;
     }();
     return method;
@@ -25,19 +34,9 @@ const EVP_MD* sha256Method() {
 
 }  // namespace
 
-Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
-    Digest digest{};
-    unsigned int size = 0;
-    // EVP_Digest fails only on allocation failure or a broken library.
-    if (EVP_Digest(data.data(), data.size(), digest.data(), &size, sha256Method(), nullptr) != 1 ||
-        size != digest.size()) {
-        std::abort();
-    }
-    return digest;
-}
-
-// As above, every failed call stops the process, and so does a piece after the end: OpenSSL
-// would refuse it only by a return value.
+// Every call after the digest's state is made is plain arithmetic on it: one that fails means a
+// broken library and stops the process, and so does a piece after the end, which OpenSSL would
+// refuse only by a return value.
 struct Sha256::Incremental::State {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     bool ended = false;
@@ -53,12 +52,11 @@ void Sha256::Incremental::Free::operator()(State* state) const {
 }
 
 Sha256::Incremental::Incremental() : state_(new State) {
-    // Out of memory for the context is the caller's to handle, like any failed allocation.
-    if (state_->context == nullptr) {
+    // The context, and the provider's state that the first initialisation allocates, are
+    // memory like any other: the caller's to handle when there is none.
+    if (state_->context == nullptr ||
+        EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
         throw std::bad_alloc();
-    }
-    if (EVP_DigestInit_ex2(state_->context, sha256Method(), nullptr) != 1) {
-        std::abort();
     }
 }
 
@@ -77,6 +75,12 @@ Sha256::Digest Sha256::Incremental::final() {
     }
     state_->ended = true;
     return digest;
+}
+
+Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
+    Incremental digest;
+    digest.update(data);
+    return digest.final();
 }
 
 }  // namespace quenra

@@ -78,24 +78,29 @@ std::optional<std::string> DragBoardFolder::read(const char* name, std::size_t m
     return std::string(bytes->begin(), bytes->end());
 }
 
-std::optional<std::string_view> DragBoardFolder::readShort(const char* name, char* buffer,
-                                                           std::size_t size) const {
-    // Not Files::readSmallAt: the 5 ms poll reads into its own buffer and allocates nothing.
-    // Non-blocking, so that a FIFO put under the name cannot stop the poll in open or read: it
-    // reads as nothing.
-    const Descriptor file(::openat(directory_.get(), name,
-                                   O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!file.isOpen()) {
+std::optional<std::string_view> DragBoardFolder::read(const char* name,
+                                                      std::span<char> buffer) const noexcept {
+    const auto bytes = Files::readSmallAt(
+        directory_.get(), name,
+        std::span(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size()));
+    if (!bytes) {
         return std::nullopt;
     }
-    ssize_t got = 0;
-    do {
-        got = ::read(file.get(), buffer, size);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0 || static_cast<std::size_t>(got) >= size) {
+    return std::string_view(buffer.data(), bytes->size());
+}
+
+std::optional<DragBoardFolder::FileVersion> DragBoardFolder::versionOf(const char* name) const {
+    struct stat status {};
+    if (::fstatat(directory_.get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
-    return std::string_view(buffer, static_cast<std::size_t>(got));
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return FileVersion{static_cast<std::uint64_t>(status.st_dev),
+                       static_cast<std::uint64_t>(status.st_ino),
+                       static_cast<std::int64_t>(status.st_size), nanoseconds(status.st_mtim),
+                       nanoseconds(status.st_ctim)};
 }
 
 DragBoardFolder::WriterLock DragBoardFolder::lock() const {
@@ -125,10 +130,10 @@ FileDragBoard::FileDragBoard(std::shared_ptr<const DragBoardFolder> folder)
     : folder_(std::move(folder)) {}
 
 std::optional<std::int64_t> FileDragBoard::publishedCount() const {
-    // The poll's one read: open, one read call, close. A count file is at most 20 digits and a
-    // line feed, so anything that fills the buffer is not a count.
+    // The poll's one read. A count file is at most 20 digits and a line feed, so anything
+    // longer than the buffer is not a count.
     char buffer[32];
-    const auto text = folder_->readShort(countName, buffer, sizeof buffer);
+    const auto text = folder_->read(countName, buffer);
     return text ? parseCount(*text) : std::nullopt;
 }
 
@@ -137,7 +142,23 @@ std::int64_t FileDragBoard::changeCount() {
     if (const auto count = publishedCount()) {
         return *count;
     }
-    return read().changeCount;
+    return stateCount();
+}
+
+std::int64_t FileDragBoard::stateCount() {
+    // Without a count file that reads (a writer ended between the state and the count, and no
+    // writer has come since to repair it), the poll would read the whole state every 5 ms: it
+    // is read once for each version of the file instead. Taken before the read, a version that
+    // changes meanwhile is only read once more.
+    const auto version = folder_->versionOf(stateName);
+    if (!version) {
+        return DragBoardState{}.changeCount;
+    }
+    if (version != stateVersion_) {
+        stateVersionCount_ = read().changeCount;
+        stateVersion_ = version;
+    }
+    return stateVersionCount_;
 }
 
 std::vector<std::string> FileDragBoard::types() {
@@ -249,7 +270,7 @@ FileMouseButtons::FileMouseButtons(std::shared_ptr<const DragBoardFolder> folder
 
 bool FileMouseButtons::isLeftButtonDown() {
     char buffer[16];
-    return folder_->readShort(buttonName, buffer, sizeof buffer) == "down\n";
+    return folder_->read(buttonName, buffer) == "down\n";
 }
 
 void FileMouseButtons::setLeftButtonDown(bool down) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,13 +36,26 @@ class DragBoardFolder {
 
     const std::string& path() const { return path_; }
 
-    // A file of the folder read whole; nothing when missing, not a regular file, larger than
-    // maxBytes or unreadable.
+    // A file of the folder read whole (Files::readSmallAt); nothing when missing, not a regular
+    // file, larger than maxBytes or unreadable. Files are only ever replaced whole, so a read
+    // sees all of one.
     std::optional<std::string> read(const char* name, std::size_t maxBytes) const;
-    // A file shorter than size read with one call into buffer; nothing when missing, unreadable
-    // or size bytes or longer. Files are only ever replaced whole, so one read sees all of one.
-    std::optional<std::string_view> readShort(const char* name, char* buffer,
-                                              std::size_t size) const;
+    // The same for a file of at most buffer's size, read into it without allocating: the
+    // poll's reads.
+    std::optional<std::string_view> read(const char* name, std::span<char> buffer) const noexcept;
+
+    // What tells one version of a file of the folder from another: a file put in its place
+    // since, or one rewritten to another size or at another time, has another. Nothing when
+    // there is no file under the name, or it cannot be examined.
+    struct FileVersion {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modified = 0;  // nanoseconds since the epoch
+        std::int64_t changed = 0;   // of the status, nanoseconds since the epoch
+        bool operator==(const FileVersion&) const = default;
+    };
+    std::optional<FileVersion> versionOf(const char* name) const;
 
     // Held by one writer at a time across all processes: the files are read, changed and
     // replaced under it, so no update is lost. Closing the descriptor releases it.
@@ -93,8 +107,12 @@ class FileDragBoard final : public DragBoard {
 
   private:
     std::optional<std::int64_t> publishedCount() const;
+    // The state file's count, read again only when the file is another version.
+    std::int64_t stateCount();
 
     std::shared_ptr<const DragBoardFolder> folder_;
+    std::optional<DragBoardFolder::FileVersion> stateVersion_;
+    std::int64_t stateVersionCount_ = 0;
     ThreadChecker thread_{
         "FileDragBoard"};  // the thread that made the board, like the session that polls it
 };

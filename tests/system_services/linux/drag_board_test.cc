@@ -1,6 +1,7 @@
 #include "system_services/linux/drag_board.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -206,6 +207,57 @@ TEST_F(DragBoardTest, GarbageReadsAsAnEmptyBoardAndTheCountNeverGoesBack) {
     std::filesystem::remove(folderPath_ + "/state.json");
     EXPECT_EQ(board.changeCount(), 0);
     EXPECT_TRUE(board.types().empty());
+}
+
+// Counts the opens of one file of a folder, by the folder's inotify events.
+class OpenCount {
+  public:
+    OpenCount(const std::string& folder, std::string name)
+        : watch_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), name_(std::move(name)) {
+        EXPECT_GE(::inotify_add_watch(watch_.get(), folder.c_str(), IN_OPEN), 0);
+    }
+    // The opens since the last call.
+    int opens() {
+        int count = 0;
+        alignas(inotify_event) char events[4096];
+        ssize_t got = 0;
+        while ((got = ::read(watch_.get(), events, sizeof events)) > 0) {
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                count += event->len > 0 && name_ == event->name;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return count;
+    }
+
+  private:
+    Descriptor watch_;
+    std::string name_;
+};
+
+// A count file that does not read leaves the poll to the state's count: the state is read once
+// for each version of it, not at every poll.
+TEST_F(DragBoardTest, WithoutACountFileTheStateIsReadOncePerChange) {
+    FileDragBoard board(folder_);
+    for (int change = 0; change < 3; ++change) {
+        board.update([](DragBoardState& state) { state.clearContents(); });
+    }
+    OpenCount stateOpens(folderPath_, "state.json");
+    for (const std::int64_t expected : {3, 4}) {
+        SCOPED_TRACE(expected);
+        if (expected == 4) {
+            board.update([](DragBoardState& state) { state.clearContents(); });
+        }
+        writeFile("change-count", "garbage");
+        (void)stateOpens.opens();
+        for (int poll = 0; poll < 20; ++poll) {
+            EXPECT_EQ(board.changeCount(), expected);
+        }
+        EXPECT_EQ(stateOpens.opens(), 1);
+    }
+    std::filesystem::remove(folderPath_ + "/state.json");
+    EXPECT_EQ(board.changeCount(), 0);
 }
 
 // The poll runs on the main thread every 5 ms; a FIFO with no writer under a name it reads
