@@ -58,8 +58,15 @@ struct Prepare {
     std::string suggestedName;
 };
 
+// An UPLOAD_CHUNK with its data text as sent.
+struct Chunk {
+    std::string uploadId;
+    std::int64_t offset = 0;
+    std::string dataBase64;
+};
+
 using Body = std::variant<HelloRequest, Prepare, ArmRequest, CancelRequest, ReleaseRequest,
-                          StatusRequest, ArmListRequest>;
+                          StatusRequest, ArmListRequest, UploadRequest, Chunk>;
 
 struct Request {
     std::string requestId;
@@ -135,7 +142,18 @@ std::string lowerHexMember(const object& request, std::string_view key, std::siz
     });
 }
 
-Prepare readPrepare(const object& request) {
+// The text of a payload member: the reader keeps only the last payload string of a frame, under
+// whichever key, and an earlier one reads as empty.
+std::optional<std::string_view> payloadMember(const object& request, std::string_view key,
+                                              std::string_view lastPayloadKey) {
+    const auto text = stringMember(request, key);
+    if (text && key != lastPayloadKey) {
+        return std::string_view();
+    }
+    return text;
+}
+
+Prepare readPrepare(const object& request, std::string_view lastPayloadKey) {
     const Limits& limits = Limits::standard();
     Prepare prepare;
     prepare.clipId = identifierMember(request, "clipId", 1, 64);
@@ -145,7 +163,7 @@ Prepare readPrepare(const object& request) {
     if (prepare.byteLength > limits.maxMidiBytes) {
         fail("the clip is over the limit", ErrorCode::tooLarge);
     }
-    const auto payload = stringMember(request, "midiBase64");
+    const auto payload = payloadMember(request, "midiBase64", lastPayloadKey);
     const auto expectedUnits = static_cast<std::size_t>(4 * ((prepare.byteLength + 2) / 3));
     if (!payload || payload->size() != expectedUnits || !testing::isBase64Text(*payload)) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
@@ -161,6 +179,46 @@ Prepare readPrepare(const object& request) {
     prepare.midiBase64 = std::string(*payload);
     prepare.suggestedName = std::string(*name);
     return prepare;
+}
+
+UploadRequest readUpload(const object& request) {
+    const Limits& limits = Limits::standard();
+    UploadRequest upload;
+    upload.clipId = identifierMember(request, "clipId", 1, 64);
+    upload.generation = integer(request, "generation", 1, largestGeneration);
+    upload.sha256 = lowerHexMember(request, "sha256", 64);
+    upload.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    const auto name = stringMember(request, "suggestedName");
+    if (!name ||
+        RequestParser::utf16Length(*name) > static_cast<std::size_t>(limits.maxNameLength)) {
+        fail("suggestedName is missing or malformed");
+    }
+    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
+        fail("suggestedName is empty");
+    }
+    upload.suggestedName = std::string(*name);
+    const auto format = stringMember(request, "format");
+    if (!format ||
+        (*format != "wav" && *format != "aiff" && *format != "flac" && *format != "mp3")) {
+        fail("format must be wav, aiff, flac or mp3");
+    }
+    upload.format = std::string(*format);
+    if (upload.byteLength > limits.maxAudioBytes) {
+        fail("the clip is over the limit", ErrorCode::tooLarge);
+    }
+    return upload;
+}
+
+Chunk readChunk(const object& request, std::string_view lastPayloadKey) {
+    Chunk chunk;
+    chunk.uploadId = lowerHexMember(request, "uploadId", 32);
+    chunk.offset = integer(request, "offset", 0, largestGeneration);
+    const auto data = stringMember(request, "dataBase64");
+    if (!data || lastPayloadKey != "dataBase64") {
+        fail("dataBase64 must be a string");
+    }
+    chunk.dataBase64 = std::string(*data);
+    return chunk;
 }
 
 ArmRequest readArm(const object& request) {
@@ -213,14 +271,20 @@ ArmListRequest readArmList(const object& request) {
     return arm;
 }
 
-Body readBody(const object& request) {
+Body readBody(const object& request, std::string_view lastPayloadKey) {
     const auto type = stringMember(request, "type");
     if (type == "HELLO") {
         return HelloRequest{
             checkedString(request, "extensionVersion", 16, RequestParser::isVersion)};
     }
     if (type == "PREPARE") {
-        return readPrepare(request);
+        return readPrepare(request, lastPayloadKey);
+    }
+    if (type == "UPLOAD") {
+        return readUpload(request);
+    }
+    if (type == "UPLOAD_CHUNK") {
+        return readChunk(request, lastPayloadKey);
     }
     if (type == "ARM") {
         if (request.contains("clips")) {
@@ -242,7 +306,7 @@ Body readBody(const object& request) {
     fail("unknown request type");
 }
 
-Request parse(const value& parsed) {
+Request parse(const value& parsed, std::string_view lastPayloadKey) {
     if (!parsed.is_object()) {
         fail("the request must be an object");
     }
@@ -261,15 +325,16 @@ Request parse(const value& parsed) {
     }
     result.session = readSession(request);
     result.requestId = identifierMember(request, "requestId", 1, 64);
-    result.body = readBody(request);
+    result.body = readBody(request, lastPayloadKey);
     return result;
 }
 
 using Outcome = std::variant<Request, RefusedRequest>;
 
-// Counts what a frame holds outside its top-level "midiBase64": every value (the top-level
-// payload string excepted), and the bytes of every key, string and number text. Told the
-// offset of the byte being fed, it notes where the last member of a top-level object ended.
+// Counts what a frame holds outside its top-level payloads ("midiBase64", "dataBase64"): every
+// value (the top-level payload strings excepted), and the bytes of every key, string and number
+// text. Told the offset of the byte being fed, it notes where the last member of a top-level object
+// ended.
 class Counter {
   public:
     static constexpr std::size_t max_object_size = boost::json::object::max_size();
@@ -301,7 +366,9 @@ class Counter {
     }
     bool on_key(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         key_.append(part);
-        payloadNext_ = topIsObject_ && depth_ == 1 && key_ == "midiBase64";
+        payloadNext_ =
+            topIsObject_ && depth_ == 1 && (key_ == "midiBase64" || key_ == "dataBase64");
+        nextKey_ = key_;
         bytes_ += key_.size();
         key_.clear();
         return check();
@@ -311,6 +378,7 @@ class Counter {
     }
     bool on_string(boost::json::string_view, std::size_t total, boost::json::error_code&) {
         if (payloadNext_) {
+            lastPayloadKey = nextKey_;
             return done();
         }
         return add(total) && done();
@@ -335,6 +403,8 @@ class Counter {
 
     std::size_t at = 0;  // the offset of the byte being fed
     bool over = false;
+    // The key of the last top-level payload string, whose text alone the reader keeps.
+    std::string lastPayloadKey;
     bool notJSON = false;
     bool topIsObject() const { return topIsObject_; }
     std::size_t lastMemberEnd() const { return lastMemberEnd_; }
@@ -376,6 +446,7 @@ class Counter {
 
     const Limits& limits_;
     std::string key_;
+    std::string nextKey_;
     bool topIsObject_ = false;
     bool payloadNext_ = false;
     std::size_t depth_ = 0;
@@ -450,7 +521,7 @@ Outcome read(std::string_view frame, const Limits& limits) {
         return RefusedRequest{ProtocolFailure(ErrorCode::badRequest, "not JSON"), {}};
     }
     try {
-        return parse(parsed);
+        return parse(parsed, count(frame, limits, false).lastPayloadKey);
     } catch (const ProtocolFailure& failed) {
         return RefusedRequest{failed, RequestParser::salvage(parsed)};
     } catch (const std::exception& failed) {
@@ -540,12 +611,26 @@ void requireSame(const oracle::Outcome& expected, const ReadRequest& actual) {
     require(want.requestId == got.requestId && want.protocolVersion == got.protocolVersion &&
                 want.session == got.session && want.body.index() == got.body.index(),
             "the same envelope and type");
+    if (const auto* chunk = std::get_if<oracle::Chunk>(&want.body)) {
+        const UploadChunkRequest& read = std::get<UploadChunkRequest>(got.body);
+        const Base64Payload& data = read.dataBase64;
+        const auto decoded = oracle::decodeBase64(chunk->dataBase64);
+        require(chunk->uploadId == read.uploadId && chunk->offset == read.offset &&
+                    chunk->dataBase64.size() == data.length(),
+                "the same UPLOAD_CHUNK fields");
+        require(decoded.has_value() == (data.isBase64() && data.decodes()) &&
+                    (!decoded || std::equal(decoded->begin(), decoded->end(), data.bytes().begin(),
+                                            data.bytes().end())),
+                "the same chunk verdict and bytes");
+        return;
+    }
     const auto* prepare = std::get_if<oracle::Prepare>(&want.body);
     if (prepare == nullptr) {
         const bool same = std::visit(
             [&](const auto& body) {
                 using Body = std::decay_t<decltype(body)>;
-                if constexpr (std::is_same_v<Body, oracle::Prepare>) {
+                if constexpr (std::is_same_v<Body, oracle::Prepare> ||
+                              std::is_same_v<Body, oracle::Chunk>) {
                     return false;
                 } else {
                     return body == std::get<Body>(got.body);
