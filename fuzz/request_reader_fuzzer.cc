@@ -142,6 +142,18 @@ std::string lowerHexMember(const object& request, std::string_view key, std::siz
     });
 }
 
+std::string suggestedName(const object& request) {
+    const auto name = stringMember(request, "suggestedName");
+    if (!name || RequestParser::utf16Length(*name) >
+                     static_cast<std::size_t>(Limits::standard().maxNameLength)) {
+        fail("suggestedName is missing or malformed");
+    }
+    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
+        fail("suggestedName is empty");
+    }
+    return std::string(*name);
+}
+
 // The text of a payload member: the reader keeps only the last payload string of a frame, under
 // whichever key, and an earlier one reads as empty.
 std::optional<std::string_view> payloadMember(const object& request, std::string_view key,
@@ -153,13 +165,20 @@ std::optional<std::string_view> payloadMember(const object& request, std::string
     return text;
 }
 
+// The four members that announce a clip, PREPARE's and UPLOAD's alike, in their order.
+template <typename Announced>
+Announced readAnnounced(const object& request) {
+    Announced clip;
+    clip.clipId = identifierMember(request, "clipId", 1, 64);
+    clip.generation = integer(request, "generation", 1, largestGeneration);
+    clip.sha256 = lowerHexMember(request, "sha256", 64);
+    clip.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    return clip;
+}
+
 Prepare readPrepare(const object& request, std::string_view lastPayloadKey) {
     const Limits& limits = Limits::standard();
-    Prepare prepare;
-    prepare.clipId = identifierMember(request, "clipId", 1, 64);
-    prepare.generation = integer(request, "generation", 1, largestGeneration);
-    prepare.sha256 = lowerHexMember(request, "sha256", 64);
-    prepare.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    Prepare prepare = readAnnounced<Prepare>(request);
     if (prepare.byteLength > limits.maxMidiBytes) {
         fail("the clip is over the limit", ErrorCode::tooLarge);
     }
@@ -168,35 +187,15 @@ Prepare readPrepare(const object& request, std::string_view lastPayloadKey) {
     if (!payload || payload->size() != expectedUnits || !testing::isBase64Text(*payload)) {
         fail("midiBase64 must be base64 of exactly byteLength bytes");
     }
-    const auto name = stringMember(request, "suggestedName");
-    if (!name ||
-        RequestParser::utf16Length(*name) > static_cast<std::size_t>(limits.maxNameLength)) {
-        fail("suggestedName is missing or malformed");
-    }
-    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
-        fail("suggestedName is empty");
-    }
     prepare.midiBase64 = std::string(*payload);
-    prepare.suggestedName = std::string(*name);
+    prepare.suggestedName = suggestedName(request);
     return prepare;
 }
 
 UploadRequest readUpload(const object& request) {
     const Limits& limits = Limits::standard();
-    UploadRequest upload;
-    upload.clipId = identifierMember(request, "clipId", 1, 64);
-    upload.generation = integer(request, "generation", 1, largestGeneration);
-    upload.sha256 = lowerHexMember(request, "sha256", 64);
-    upload.byteLength = integer(request, "byteLength", 1, largestGeneration);
-    const auto name = stringMember(request, "suggestedName");
-    if (!name ||
-        RequestParser::utf16Length(*name) > static_cast<std::size_t>(limits.maxNameLength)) {
-        fail("suggestedName is missing or malformed");
-    }
-    if (RequestParser::trimmedJavaScriptStyle(*name).empty()) {
-        fail("suggestedName is empty");
-    }
-    upload.suggestedName = std::string(*name);
+    UploadRequest upload = readAnnounced<UploadRequest>(request);
+    upload.suggestedName = suggestedName(request);
     const auto format = stringMember(request, "format");
     if (!format ||
         (*format != "wav" && *format != "aiff" && *format != "flac" && *format != "mp3")) {

@@ -110,11 +110,9 @@ Step Wav::nextChunk(std::uint64_t offset) {
 }
 
 Step Wav::chunk(const Header& header) {
-    if (!hasPrintableId(header)) {
-        return refuse("wav-chunk-id");
-    }
-    if (!fits(header)) {
-        return refuse("wav-chunk-past-end");
+    if (const auto rule = brokenHeaderRule(header, "wav-chunk-id", "wav-chunk-past-end");
+        !rule.empty()) {
+        return refuse(rule);
     }
     const std::uint64_t after = afterChunk(header);
     if (hasId(header.id, "fmt ")) {
@@ -241,11 +239,9 @@ Step Aiff::nextChunk(std::uint64_t offset) {
 }
 
 Step Aiff::chunk(const Header& header) {
-    if (!hasPrintableId(header)) {
-        return refuse("aiff-chunk-id");
-    }
-    if (!fits(header)) {
-        return refuse("aiff-chunk-past-end");
+    if (const auto rule = brokenHeaderRule(header, "aiff-chunk-id", "aiff-chunk-past-end");
+        !rule.empty()) {
+        return refuse(rule);
     }
     nextChunkAt_ = afterChunk(header);
     if (hasId(header.id, "COMM")) {

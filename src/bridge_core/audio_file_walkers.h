@@ -93,6 +93,12 @@ class ChunkList : public Cursor {
     // Four printable ASCII characters, as both layouts require of an id.
     static bool hasPrintableId(const Header& header);
     bool fits(const Header& header) const { return header.size <= remainingFrom(header.bodyAt); }
+    // The rule a chunk header breaks, of the two every chunk keeps (its id printable, its body
+    // within the file), or none.
+    std::string_view brokenHeaderRule(const Header& header, std::string_view idRule,
+                                      std::string_view pastEndRule) const {
+        return !hasPrintableId(header) ? idRule : !fits(header) ? pastEndRule : std::string_view();
+    }
     // Where the chunk after this one starts: after the pad byte of an odd size, which the last
     // chunk of the file may lack.
     std::uint64_t afterChunk(const Header& header);

@@ -204,12 +204,15 @@ class Handler {
             const std::size_t ends = rest.substr(0, rest.size() - free).find('"');
             return ends == std::string_view::npos ? rest.size() : ends + 1;
         }
-        // A run of blanks is text only inside a key or string, which it neither ends nor turns
-        // bad (a blank is bad, if at all, as the run's first byte, before anything in it is
-        // counted): it can pass the limit but hides no fault behind the byte that does, so it
-        // is fed whole however little room is left, and blanks after values that fill the
-        // limit are read as fast as any others.
-        return std::max(free, std::min(rest.find_first_not_of(" \t\n\r"), rest.size()));
+        // A run of blanks of one kind is fed whole however little room is left, so that blanks
+        // after values that fill the limit are read as fast as any others: spaces are text
+        // inside a key or string and never bad there, so they may pass the limit but hide no
+        // fault behind the byte that does; tabs and line ends inside a key or string are bad
+        // at the run's first byte, before anything in it is counted. The two kinds go apart: a
+        // space inside a string can pass the limit just before a line end turns it bad.
+        const std::size_t run =
+            rest.front() == ' ' ? rest.find_first_not_of(' ') : rest.find_first_not_of("\t\n\r");
+        return std::max(free, std::min(run, rest.size()));
     }
 
   private:

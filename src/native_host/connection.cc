@@ -1,5 +1,7 @@
 #include "native_host/connection.h"
 
+#include <array>
+#include <cstddef>
 #include <new>
 #include <utility>
 
@@ -10,27 +12,33 @@ namespace quenra {
 namespace {
 
 struct EndingRow {
+    Connection::Ending ending;
     const char* logLine;  // nullptr: none
     int status;
 };
 
-EndingRow rowOf(Connection::Ending ending) {
-    using Ending = Connection::Ending;
-    switch (ending) {
-        case Ending::inputEnded:
-            return {nullptr, 0};
-        case Ending::inputEndedMidFrame:
-            return {"eof-mid-frame", 0};
-        case Ending::corruptStream:
-            return {"corrupt-frame-length", 1};
-        case Ending::outputClosed:
-            return {nullptr, 0};
-        case Ending::outOfMemory:
-            return {"out-of-memory", 1};
-        case Ending::readerUnavailable:
-            return {"reader-unavailable", 1};
+// Every ending, in the order the enumeration declares them: its log line and exit status.
+constexpr std::array<EndingRow, 6> endings{{
+    {Connection::Ending::inputEnded, nullptr, 0},
+    {Connection::Ending::inputEndedMidFrame, "eof-mid-frame", 0},
+    {Connection::Ending::corruptStream, "corrupt-frame-length", 1},
+    {Connection::Ending::outputClosed, nullptr, 0},
+    {Connection::Ending::outOfMemory, "out-of-memory", 1},
+    {Connection::Ending::readerUnavailable, "reader-unavailable", 1},
+}};
+
+constexpr bool inDeclarationOrder() {
+    for (std::size_t index = 0; index < endings.size(); ++index) {
+        if (static_cast<std::size_t>(endings[index].ending) != index) {
+            return false;
+        }
     }
-    return {nullptr, 1};
+    return true;
+}
+static_assert(inDeclarationOrder(), "one row per ending, in declaration order");
+
+EndingRow rowOf(Connection::Ending ending) {
+    return endings.at(static_cast<std::size_t>(ending));
 }
 
 }  // namespace

@@ -13,8 +13,6 @@ namespace quenra::Sha256 {
 
 using Digest = std::array<std::uint8_t, 32>;
 
-Digest of(std::span<const std::uint8_t> data);
-
 // The digest of data that arrives in pieces: the same digest as of() of the pieces joined.
 // Construction starts it (or throws std::bad_alloc), update adds a piece (empty ones too), final
 // ends it; a piece or a final after the end stops the process.
@@ -33,5 +31,12 @@ class Incremental {
     };
     std::unique_ptr<State, Free> state_;
 };
+
+// The digest of data in one piece.
+inline Digest of(std::span<const std::uint8_t> data) {
+    Incremental digest;
+    digest.update(data);
+    return digest.final();
+}
 
 }  // namespace quenra::Sha256

@@ -200,6 +200,8 @@ TEST(RequestReader, RefusesAFrameThatHoldsTooMuchOutsideItsPayloadWithWhatWasRea
         {"blanks that pass the limit in a string, which then turns bad",
          hello + R"(,"a":")" + std::string(65400, 'x') + std::string(5000, ' ') + "\x01" + R"("})",
          tooLarge, both},
+        {"a space that passes the limit in a string just before a line end",
+         hello + R"(,"a":")" + std::string(65441, 'x') + " \n\t" + R"("})", tooLarge, both},
         {"a long number that turns bad past the limit",
          head + R"("a":)" + std::string(70000, '1') + ".e}",
          tooLarge,

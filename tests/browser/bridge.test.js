@@ -52,6 +52,13 @@ function sha256(bytes) { return createHash('sha256').update(bytes).digest('hex')
 
 function mode(file) { return fs.statSync(file).mode & 0o777; }
 
+// The answer is the PREPARED of generation 1 of the clip, under the id it names.
+function assertPrepared(connection, request, answer, clip) {
+    assert.deepEqual(
+        answer,
+        reply(connection, request, 'PREPARED', {preparedId: answer.preparedId, generation: 1, ...clip}));
+}
+
 test('HELLO is answered HELLO_OK with the envelope; a request before it is NOT_READY', async () => {
     main = await openConnection();
 
@@ -92,17 +99,8 @@ test('PREPARE of a generated clip is PREPARED, and the cache file is the clip', 
 
     const [request, answer] = await main.prepare('a', 'clip-a', 1, 'Bass line: take 2');
     assert.match(answer.preparedId ?? '', /^[0-9a-f]{32}$/, JSON.stringify(answer));
-    assert.deepEqual(
-        answer,
-        reply(main, request, 'PREPARED', {
-            preparedId: answer.preparedId,
-            clipId: 'clip-a',
-            generation: 1,
-            sha256: made.sha256,
-            byteLength: 4000,
-            fileName: 'Bass line- take 2.mid',
-        }),
-    );
+    assertPrepared(main, request, answer, {
+        clipId: 'clip-a', sha256: made.sha256, byteLength: 4000, fileName: 'Bass line- take 2.mid'});
     clipA = {prepared: answer, bytes};
 
     const file = cache.clipPath(answer);
@@ -283,17 +281,9 @@ test(
         const made = await browser.makeClip('max', maxMidiBytes, 5);
         const [request, answer] = await connection.prepare('max', 'clip-max', 1, 'Whole song.mid');
         await browser.forgetClip('max');
-        assert.deepEqual(
-            answer,
-            reply(connection, request, 'PREPARED', {
-                preparedId: answer.preparedId,
-                clipId: 'clip-max',
-                generation: 1,
-                sha256: made.sha256,
-                byteLength: maxMidiBytes,
-                fileName: 'Whole song.mid',
-            }),
-        );
+        assertPrepared(connection, request, answer, {
+            clipId: 'clip-max', sha256: made.sha256, byteLength: maxMidiBytes,
+            fileName: 'Whole song.mid'});
         const file = cache.clipPath(answer);
         const stored = fs.readFileSync(file);
         assert.equal(stored.length, maxMidiBytes);

@@ -72,6 +72,38 @@ export const partNames = ['drums', 'bass', 'chords'];
 export const loopName = 'loop';
 /** Every handle a page shows: one per part, and "all". */
 export const handleNames = [...partNames, loopName, 'all'];
+/**
+ * Makes a page's arrangement in the container: the button that builds one, a drag handle per
+ * part and one for all of them (disabled until their parts are prepared, the loop hidden until
+ * the helper says it takes audio), and the status line; returns what connectArrangement takes
+ * of them.
+ */
+export function makeArrangement(container) {
+    const build = document.createElement('p');
+    const buildButton = document.createElement('button');
+    buildButton.id = 'build';
+    buildButton.textContent = 'Build a new arrangement';
+    build.append(buildButton);
+    container.append(build);
+    const handles = {};
+    for (const name of handleNames) {
+        const handle = document.createElement('div');
+        handle.id = name;
+        handle.className = name === 'all' ? 'clip all' : 'clip';
+        handle.draggable = true;
+        handle.setAttribute('aria-disabled', 'true');
+        handle.hidden = name === loopName;
+        handle.textContent = name === 'all' ? 'All three parts' : name;
+        container.append(handle);
+        handles[name] = handle;
+    }
+    const status = document.createElement('p');
+    status.id = 'status';
+    status.textContent = 'Build an arrangement, then drag a part, or all three, onto your DAW.';
+    container.append(status);
+    return {handles, buildButton, status};
+}
+
 // What the helper's HELLO_OK names when it takes audio clips.
 const audioCapability = 'audio-clip-1';
 

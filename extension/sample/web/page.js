@@ -3,11 +3,12 @@
 // the extension's ID. The ID is the development build's unless the address gives another one
 // (?extension=ID), for an unpacked copy loaded without the development key.
 
-import {connectArrangement, handleNames} from './drag-box.js';
+import {connectArrangement, makeArrangement} from './drag-box.js';
 
 const developmentExtensionId = 'dgldcbgpnkooljhfhcjpkojcdnfkepnb';
 const extensionId = new URLSearchParams(location.search).get('extension') ?? developmentExtensionId;
-const status = document.getElementById('status');
+const arrangement = makeArrangement(document.getElementById('arrangement'));
+const {status} = arrangement;
 
 // chrome.runtime exists in a page only when an installed extension lists the page's site.
 function send(message) {
@@ -29,12 +30,7 @@ function send(message) {
     });
 }
 
-connectArrangement({
-    send,
-    handles: Object.fromEntries(handleNames.map((name) => [name, document.getElementById(name)])),
-    buildButton: document.getElementById('build'),
-    status,
-});
+connectArrangement({send, ...arrangement});
 if (!globalThis.chrome?.runtime?.sendMessage) {
     status.textContent =
         'The Quenra Bridge extension is not installed, or its "externally_connectable" does not ' +

@@ -52,10 +52,4 @@ Sha256::Digest Sha256::Incremental::final() {
     return digest;
 }
 
-Sha256::Digest Sha256::of(std::span<const std::uint8_t> data) {
-    Incremental digest;
-    digest.update(data);
-    return digest.final();
-}
-
 }  // namespace quenra
