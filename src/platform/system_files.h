@@ -2,7 +2,19 @@
 // false (or -1) with errno set.
 #pragma once
 
+#include <cstdint>
+
+struct stat;
+
 namespace quenra::SystemFiles {
+
+// An item's modification and status-change times from its stat, in nanoseconds since the epoch:
+// the systems give these fields different names.
+struct Times {
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+};
+Times timesOf(const struct stat& status);
 
 // Renames from to to in one step, failing with EEXIST instead of replacing anything there.
 bool renameWithoutReplacing(const char* from, const char* to);

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quenra {
@@ -14,6 +15,13 @@ bool SystemFiles::renameWithoutReplacing(const char* from, const char* to) {
 // A read of the cache then queues no inode write that the next flush of a new entry would have
 // to commit along with it.
 const int SystemFiles::leaveAccessTimeFlag = O_NOATIME;
+
+SystemFiles::Times SystemFiles::timesOf(const struct stat& status) {
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return {nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
 
 bool SystemFiles::openPipe(int ends[2]) {
     return ::pipe2(ends, O_CLOEXEC) == 0;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,13 @@ bool SystemFiles::renameWithoutReplacing(const char* from, const char* to) {
 }
 
 const int SystemFiles::leaveAccessTimeFlag = 0;
+
+SystemFiles::Times SystemFiles::timesOf(const struct stat& status) {
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return {nanoseconds(status.st_mtimespec), nanoseconds(status.st_ctimespec)};
+}
 
 bool SystemFiles::openPipe(int ends[2]) {
     // macOS has no pipe2. Our programs start their children from one thread only, so no child

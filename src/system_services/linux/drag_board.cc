@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "bridge_core/files.h"
+#include "platform/system_files.h"
 #include "platform/system_locations.h"
 #include "system_services/linux/file_url.h"
 
@@ -94,13 +95,10 @@ std::optional<DragBoardFolder::FileVersion> DragBoardFolder::versionOf(const cha
     if (::fstatat(directory_.get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
-    const auto nanoseconds = [](const timespec& time) {
-        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-    };
+    const SystemFiles::Times times = SystemFiles::timesOf(status);
     return FileVersion{static_cast<std::uint64_t>(status.st_dev),
                        static_cast<std::uint64_t>(status.st_ino),
-                       static_cast<std::int64_t>(status.st_size), nanoseconds(status.st_mtim),
-                       nanoseconds(status.st_ctim)};
+                       static_cast<std::int64_t>(status.st_size), times.modified, times.changed};
 }
 
 DragBoardFolder::WriterLock DragBoardFolder::lock() const {
