@@ -395,13 +395,13 @@ Upload Cache::beginUpload(std::int64_t byteLength) {
     upload.byteLength_ = byteLength;
     openUploadBytes_ += byteLength;
     upload.folder_ = Files::openOwnDirectory(staging);
+    if (!upload.folder_.isOpen()) {
+        throw CacheFailure::io("open");
+    }
     try {
         upload.file_ = Files::createForWriting(staging + "/" + std::string(uploadFileName));
     } catch (const FileFailure& failure) {
         throw CacheFailure::io(failure.description());
-    }
-    if (!upload.folder_.isOpen()) {
-        throw CacheFailure::io("open");
     }
     return upload;
 }

@@ -106,6 +106,17 @@ std::string versionMember(const object& request, std::string_view key) {
     return checkedString(request, key, 16, RequestParser::isVersion);
 }
 
+// The four members that announce a clip, a PREPARE's and an UPLOAD's alike, read in this order.
+template <typename Announced>
+Announced readAnnounced(const object& request) {
+    Announced clip;
+    clip.clipId = identifierMember(request, "clipId", 1, 64);
+    clip.generation = integer(request, "generation", 1, largestGeneration);
+    clip.sha256 = lowerHexMember(request, "sha256", 64);
+    clip.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    return clip;
+}
+
 // "suggestedName": at most maxNameLength UTF-16 units, not empty once trimmed, kept as sent.
 std::string suggestedName(const object& request) {
     const auto name = stringMember(request, "suggestedName");
@@ -121,11 +132,7 @@ std::string suggestedName(const object& request) {
 
 PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& read) {
     const Limits& limits = Limits::standard();
-    PrepareRequest prepare;
-    prepare.clipId = identifierMember(request, "clipId", 1, 64);
-    prepare.generation = integer(request, "generation", 1, largestGeneration);
-    prepare.sha256 = lowerHexMember(request, "sha256", 64);
-    prepare.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    PrepareRequest prepare = readAnnounced<PrepareRequest>(request);
     // Before the payload is looked at: an oversized clip is refused whatever it carries.
     if (prepare.byteLength > limits.maxMidiBytes) {
         fail("the clip is over the limit", ErrorCode::tooLarge);
@@ -147,11 +154,7 @@ PrepareRequest readPrepare(const object& request, std::optional<Base64Payload>& 
 constexpr std::array<std::string_view, 4> audioFormats{"wav", "aiff", "flac", "mp3"};
 
 UploadRequest readUpload(const object& request) {
-    UploadRequest upload;
-    upload.clipId = identifierMember(request, "clipId", 1, 64);
-    upload.generation = integer(request, "generation", 1, largestGeneration);
-    upload.sha256 = lowerHexMember(request, "sha256", 64);
-    upload.byteLength = integer(request, "byteLength", 1, largestGeneration);
+    UploadRequest upload = readAnnounced<UploadRequest>(request);
     upload.suggestedName = suggestedName(request);
     const auto format = stringMember(request, "format");
     if (!format ||
