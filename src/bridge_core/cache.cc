@@ -477,20 +477,20 @@ void Cache::stage(RecordBatch& batch, OwnedEntry& entry, EntryState state,
     next.state = state;
     next.touchedAt = clock_->wallNow();
     next.retainUntil = retainUntil;
-    const std::optional<std::string> encoded = next.encode();
+    std::optional<std::string> encoded = next.encode();
     if (!encoded) {
         throw CacheFailure::io("encode");
     }
-    // Room first, so that a full vector cannot drop a temporary already written.
-    batch.staged_.reserve(batch.staged_.size() + 1);
-    Files::Staged file = Files::stage(entry.directory_ + "/entry.json", bytesOf(*encoded),
-                                      ".entry.json." + random_->hex(8));
-    batch.staged_.push_back({&entry, std::move(next), std::move(file)});
+    // Named here, on the caller's thread: commit writes on several.
+    std::string temporaryName = ".entry.json." + random_->hex(8);
+    batch.staged_.push_back(
+        {&entry, std::move(next), std::move(*encoded), std::move(temporaryName), std::nullopt});
 }
 
 void Cache::commit(RecordBatch& batch) {
     // Only the owner rewrites a record; readers in other processes see the old or the new
-    // record whole because the flushed temporary is renamed over it.
+    // record whole because the flushed temporary is renamed over it. Each step runs over the
+    // whole batch before the next, and the flushes of a step wait for the disk together.
     std::vector<RecordBatch::Staged>& staged = batch.staged_;
     std::size_t placed = 0;
     const auto flushFolders = [&] {
@@ -499,15 +499,19 @@ void Cache::commit(RecordBatch& batch) {
         staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(placed));
     };
     try {
-        atOnce(staged.size(), [&](std::size_t index) { Files::flush(staged[index].file); });
+        for (RecordBatch::Staged& record : staged) {
+            record.file = Files::stage(record.entry->directory_ + "/entry.json",
+                                       bytesOf(record.encoded), record.temporaryName);
+        }
+        atOnce(staged.size(), [&](std::size_t index) { Files::flush(*staged[index].file); });
         for (; placed < staged.size(); ++placed) {
-            Files::putInPlace(staged[placed].file);
+            Files::putInPlace(*staged[placed].file);
             staged[placed].entry->record_ = std::move(staged[placed].record);
         }
     } catch (const FileFailure&) {
         flushFolders();
         for (RecordBatch::Staged& record : staged) {
-            record.file.discard();
+            record.file.reset();
         }
         throw;
     }

@@ -63,10 +63,10 @@ class OwnedEntry {
     Descriptor lock_;
 };
 
-// Record rewrites made durable together: each new record is written beside its entry's record
-// first; commit then flushes them all, renames each over its record and flushes each folder.
-// Until commit, the records on disk and in the entries are the old ones; destroying a batch
-// removes what it did not put in place.
+// Record rewrites made durable together: stage only encodes each new record; commit then writes
+// each beside its entry's record and flushes them all at once, renames each over its record and
+// flushes each folder. Until commit, the records on disk and in the entries are the old ones;
+// destroying a batch removes what it wrote and did not put in place.
 class RecordBatch {
   public:
     RecordBatch() = default;
@@ -82,7 +82,10 @@ class RecordBatch {
         // The entry outlives the batch: its owner holds both.
         OwnedEntry* entry;
         EntryRecord record;
-        Files::Staged file;
+        std::string encoded;
+        std::string temporaryName;
+        // Written by commit.
+        std::optional<Files::Staged> file;
     };
     std::vector<Staged> staged_;
 };
@@ -191,12 +194,13 @@ class Cache {
     // time JSON cannot hold; on failure neither the disk nor entry.record() changes.
     void update(OwnedEntry& entry, EntryState state, std::optional<double> retainUntil);
 
-    // update in two halves, for many records at once. stage writes the new record into the
-    // batch (throwing as update does; a failed stage adds nothing); commit flushes every staged
-    // record, then puts each in place, then flushes their folders, so the flushes of a whole
-    // batch wait for the disk together, and the batch is empty afterwards. A commit that fails
-    // throws the FileFailure and leaves in the batch the records it did not put in place, their
-    // temporaries removed: a failed flush puts none in place, a failed rename those after it.
+    // update in two halves, for many records at once. stage adds the new record to the batch
+    // without touching the disk (throwing CacheFailure::io("encode") as update does; a failed
+    // stage adds nothing); commit writes and flushes every staged record at once, then puts each
+    // in place, then flushes their folders, so the writes and flushes of a whole batch wait for
+    // the disk together, and the batch is empty afterwards. A commit that fails throws the
+    // FileFailure and leaves in the batch the records it did not put in place, their temporaries
+    // removed: a failed write or flush puts none in place, a failed rename those after it.
     void stage(RecordBatch& batch, OwnedEntry& entry, EntryState state,
                std::optional<double> retainUntil);
     void commit(RecordBatch& batch);

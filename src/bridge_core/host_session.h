@@ -65,6 +65,9 @@ class HostSession final : public ServedSession {
     std::vector<std::string> receive(ReadRequest request) override;
     // TOO_LARGE or BAD_REQUEST, with the request id "unparsed"; nothing for a corrupt length.
     std::vector<std::string> receive(const FrameDecoder::Item& item) override;
+    // The records an ARM staged are made durable, all in one flush: no event, or DRAG_FAILED
+    // when they cannot be.
+    std::vector<std::string> settle() override;
     // No event, or the armed drag's one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<std::string> tick() override;
     bool isWatching() const override {

@@ -74,10 +74,10 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
         }
     }
 
-    // The records stay as they are until the drag's first poll puts the armed ones in place,
-    // all flushed together: the page waits for ARMED, the disk need not hold it up. A record
-    // that cannot even be written refuses the ARM here; the batch takes back what it wrote,
-    // also when the ARM runs out of memory on the way.
+    // The records stay as they are until ARMED is out; settle() then writes the armed ones and
+    // puts them in place, all flushed together, before the first poll: the page waits for
+    // ARMED, the disk need not hold it up. Here a record is only encoded, and one that cannot
+    // be refuses the ARM; one the disk refuses fails the drag before anything can claim it.
     RecordBatch records;
     if (!stageArmed(clips, records)) {
         Log::note("record-arm-failed");
@@ -184,15 +184,27 @@ std::string HostSession::armedReply(const std::string& requestId, const ArmedDra
                  });
 }
 
-std::vector<std::string> HostSession::tick() {
+std::vector<std::string> HostSession::settle() {
     thread_.check();
-    if (!armed_) {
+    if (!armed_ || armed_->records.empty()) {
         return {};
     }
-    if (!armed_->records.empty() && !attempt([&] { environment_.cache.commit(armed_->records); })) {
+    if (!attempt([&] { environment_.cache.commit(armed_->records); })) {
         // Whatever did reach the disk stays: armed records only keep their clips longer.
         Log::note("record-arm-failed");
         return dragFailed(finishArm(), ErrorCode::internal);
+    }
+    return {};
+}
+
+std::vector<std::string> HostSession::tick() {
+    thread_.check();
+    // No claim before the records are in place, whoever drives the session.
+    if (std::vector<std::string> failed = settle(); !failed.empty()) {
+        return failed;
+    }
+    if (!armed_) {
+        return {};
     }
     const PollOutcome outcome = Takeover::poll(*armed_, environment_);
     switch (outcome.kind) {

@@ -20,6 +20,9 @@ class ServedSession {
     // The replies to an item that is not a frame (tooLarge, empty or corrupt): one for every
     // such item but a corrupt one.
     virtual std::vector<std::string> receive(const FrameDecoder::Item& item) = 0;
+    // The work an answer leaves for after it is written, so that the reply does not wait for
+    // it: no event, or the armed drag's one event when that work ends the drag.
+    virtual std::vector<std::string> settle() = 0;
     // One poll of the armed drag: no event, or its one event.
     virtual std::vector<std::string> tick() = 0;
     // True exactly while a drag is armed; the connection polls with tick() while it is.

@@ -45,9 +45,9 @@ class ArmedDrag {
     const bool isList;
     // The per-user arm lock, held exactly while this drag is armed.
     ArmLease lease;
-    // The clips' armed records, written but not yet in place: the first poll step flushes them
-    // together and puts them in place before it looks at the pasteboard, so no file reaches a
-    // drop target before its record holds it. Empty from then on.
+    // The clips' armed records, written but not yet in place: once ARMED is out the session
+    // flushes them together and puts them in place, and no poll looks at the pasteboard before
+    // that, so no file reaches a drop target before its record holds it. Empty from then on.
     RecordBatch records;
     double deadline;
     // The last change count already dealt with; it is not examined again.

@@ -81,6 +81,12 @@ void Connection::answer(const std::vector<std::string>& replies) {
     if (!send(replies)) {
         return;
     }
+    // The watch timer starts before the answer's remaining work, so that work does not push
+    // the first poll later.
+    updateWatchTimer();
+    if (!send(session_.settle())) {
+        return;
+    }
     updateWatchTimer();
     if (!sweptOnce_) {
         // The cache's first sweep waits for the first answer (the extension's HELLO), so that

@@ -146,8 +146,10 @@ test('ARM is answered ARMED with a token and the marker, and the record is armed
         }),
     );
     armedA = answer;
+    // The record moves right after ARMED is written, before the first poll.
+    await waitFor(() => cache.record(clipA.prepared.preparedId).state === 'armed', 2000,
+                  () => 'the armed record');
     const record = cache.record(clipA.prepared.preparedId);
-    assert.equal(record.state, 'armed');
     assert.ok(record.retainUntil > Date.now() / 1000 + 86000, JSON.stringify(record));
 
     const [, status] = await main.exchange('STATUS');
@@ -199,7 +201,7 @@ test('CANCEL ends the armed drag once, and the clip is prepared again', async ()
     clipB = prepared;
     const [, armed] = await main.arm(prepared);
     assert.equal(armed.type, 'ARMED', JSON.stringify(armed));
-    // The record moves on the drag's first poll, a few milliseconds after ARMED.
+    // The record moves right after ARMED is written.
     await waitFor(() => cache.record(prepared.preparedId).state === 'armed', 2000,
                   () => 'the armed record');
 

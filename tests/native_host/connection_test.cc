@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge_core/files.h"
@@ -33,6 +34,12 @@ class ScriptedSession final : public ServedSession {
         calls.push_back("receive item");
         return replies;
     }
+    std::vector<std::string> settle() override {
+        calls.push_back(watching ? "settle watched" : "settle");
+        if (settleEndsWatching)
+            watching = false;
+        return std::exchange(settled, {});
+    }
     std::vector<std::string> tick() override {
         calls.push_back("tick");
         ++ticks;
@@ -45,6 +52,8 @@ class ScriptedSession final : public ServedSession {
     void shutdown() override { calls.push_back("shutdown"); }
 
     std::vector<std::string> replies{"{\"a\":1}", "{\"b\":2}"};
+    std::vector<std::string> settled;
+    bool settleEndsWatching = false;
     std::vector<std::string> calls;
     bool watching = false;
     bool outOfMemory = false;
@@ -159,8 +168,9 @@ TEST(ConnectionTest, TheCacheIsSweptOnceRightAfterTheFirstItemsRepliesAreWritten
         harness.connection.handle(request("x"));
         harness.connection.refuse(Item::tooLarge(1 << 30));
         EXPECT_EQ(harness.session.calls,
-                  (std::vector<std::string>{test.received, "write", "write", "sweep", "receive",
-                                            "write", "write", "receive item", "write", "write"}));
+                  (std::vector<std::string>{test.received, "write", "write", "settle", "sweep",
+                                            "receive", "write", "write", "settle", "receive item",
+                                            "write", "write", "settle"}));
     }
     // Replies that cannot be written end the connection before any sweep.
     Harness broken;
@@ -201,6 +211,25 @@ TEST(ConnectionTest, TheWatchTimerExistsExactlyWhileTheSessionWatches) {
 
     harness.connection.handle(other);
     EXPECT_EQ(harness.loop.timerCount(), 1u);
+}
+
+// What an answer leaves to do runs once its replies are out and the watch timer runs; an event
+// it returns goes out too, and a drag it ends stops the timer.
+TEST(ConnectionTest, AnAnswersRemainingWorkFollowsItsRepliesAndMayEndTheWatch) {
+    Harness harness;
+    harness.connection.handle(request("arm"));
+    EXPECT_EQ(harness.session.calls,
+              (std::vector<std::string>{"receive", "write", "write", "settle watched", "sweep"}));
+    EXPECT_EQ(harness.loop.timerCount(), 1u);
+
+    harness.session.calls.clear();
+    harness.session.settled = {"{\"failed\":1}"};
+    harness.session.settleEndsWatching = true;
+    harness.connection.handle(request("arm"));
+    EXPECT_EQ(harness.session.calls,
+              (std::vector<std::string>{"receive", "write", "write", "settle watched", "write"}));
+    EXPECT_EQ(harness.written.back(), framed("{\"failed\":1}"));
+    EXPECT_EQ(harness.loop.timerCount(), 0u);
 }
 
 TEST(ConnectionTest, TicksRunOnlyWhileWatchingAndResumeWhenWatchingAgain) {

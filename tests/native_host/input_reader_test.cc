@@ -28,6 +28,7 @@ class RecordingSession final : public ServedSession {
                                  : "request " + std::get<HostRequest>(request).requestId);
         return {};
     }
+    std::vector<std::string> settle() override { return {}; }
     std::vector<std::string> tick() override { return {}; }
     bool isWatching() const override { return false; }
     void sweep() override {}

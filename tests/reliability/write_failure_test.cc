@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 #include "bridge_core/arm_lease.h"
@@ -202,20 +203,25 @@ TEST(WriteFailureTest, FailedRecordRewriteLeavesDiskAndMemoryAsTheyWere) {
     expectNothingPartial(harness.cache.root(), 1);
 }
 
-TEST(WriteFailureTest, ArmWhoseRecordRewriteFailsAnswersInternalAndArmsNothing) {
+// The armed record is written once ARMED is out: one the disk refuses fails the drag before any
+// poll, and leaves the record, the lease and the folder as they were.
+TEST(WriteFailureTest, ArmWhoseRecordRewriteFailsEndsTheDragAndArmsNothing) {
     SessionHarness harness;
     harness.bind();
     const auto prepared = harness.prepare("clip-a", 1, makeClip(4));
     const std::string preparedId(prepared.at("preparedId").as_string());
     const std::string onDisk = harness.recordText(preparedId);
 
-    boost::json::object reply;
+    EXPECT_EQ(harness.send(harness.armRequest(prepared)).at("type").as_string(), "ARMED");
+    std::vector<std::string> events;
     {
         const FileSizeLimit limit(16);
-        reply = harness.send(harness.armRequest(prepared));
+        events = harness.session.settle();
     }
-    EXPECT_EQ(reply.at("type").as_string(), "ERROR");
-    EXPECT_EQ(reply.at("code").as_string(), "INTERNAL");
+    ASSERT_EQ(events.size(), 1u);
+    const boost::json::value event = boost::json::parse(events[0]);
+    EXPECT_EQ(event.at("type").as_string(), "DRAG_FAILED");
+    EXPECT_EQ(event.at("code").as_string(), "INTERNAL");
     EXPECT_FALSE(harness.session.isWatching());
     EXPECT_EQ(harness.recordText(preparedId), onDisk);
     EXPECT_EQ(harness.session.preparations().at(preparedId).entry->record().state,
@@ -226,6 +232,9 @@ TEST(WriteFailureTest, ArmWhoseRecordRewriteFailsAnswersInternalAndArmsNothing) 
 
     // Once writes work again, the same preparation arms.
     EXPECT_EQ(harness.send(harness.armRequest(prepared)).at("type").as_string(), "ARMED");
+    EXPECT_TRUE(harness.session.settle().empty());
+    EXPECT_EQ(harness.session.preparations().at(preparedId).entry->record().state,
+              EntryState::armed);
 }
 
 }  // namespace
