@@ -310,6 +310,18 @@ class Run {
         require(replies.size() == 1, "one reply per request");
         const auto reply = check(replies.front(), true);
         require(reply.at("requestId").as_string() == requestId, "reply echoes the request id");
+        settle();
+    }
+
+    // What the runtime runs once a reply is out: an ARM's records put in place.
+    void settle() {
+        const auto events = session_.settle();
+        require(events.size() <= 1, "at most one event after a reply");
+        for (const auto& payload : events) {
+            require(check(payload, false).at("type").as_string() == "DRAG_FAILED",
+                    "only a failed drag follows a reply");
+            require(!session_.isWatching(), "a failed drag is not armed");
+        }
     }
 
     // A frame is read as the host reads one; any other item is handed over as it is.
@@ -331,6 +343,7 @@ class Run {
                         reply.at("requestId").as_string() == "unparsed",
                     "an unreadable item is refused unparsed");
         }
+        settle();
     }
 
     void prepare(Script& script) {
