@@ -26,6 +26,9 @@
 // waits for before its drag can start; the 16-clip run reports arm_ratio, its arm_ms over the
 // one-clip run's (the goal is at most 2).
 //
+// RecordsFloor/16: the floor of Takeover's over_one_clip_ms: the durable rewrite of one record
+// and of sixteen, done the plainest fast way with library calls (count_over_one_ms).
+//
 // StartOverAFullCache: spawn to HELLO's reply over a cache of 1,024 retained entries
 // (start_full_ms) and over an empty one (start_empty_ms), alternating which goes first, and
 // full_over_empty, the quotient of the medians (the goal: within 1.2).
@@ -37,11 +40,15 @@
 //
 // IdleWakeups: how often an idle host's main thread wakes in one second (the goal is none).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -233,6 +240,81 @@ void Takeover(benchmark::State& state) {
 // The clip count: one, then the most one drag carries, in the same run.
 BENCHMARK(Takeover)->Arg(1)->Arg(16)->Iterations(40)->UseManualTime()->Unit(
     benchmark::kMillisecond);
+
+// What any host must do before it may claim a drag of count clips, done the plainest fast way
+// with library calls: each record (as large as a cache record) written to a new file beside the
+// one it replaces in a folder of its own, the files flushed four at a time, each renamed over its
+// record, the folders flushed four at a time. The medians of one and of count records in the
+// same run; count_over_one_ms is the floor's own share of Takeover's over_one_clip_ms, which the
+// disk's flushes decide.
+void durableRewrites(const std::vector<std::string>& folders, int round) {
+    const std::string record(300, 'r');
+    // Four flushes in flight, each thread taking every fourth record.
+    const auto atOnce = [&](const std::function<void(std::size_t)>& work) {
+        const auto lane = [&](std::size_t first) {
+            for (std::size_t index = first; index < folders.size(); index += 4)
+                work(index);
+        };
+        std::vector<std::thread> threads;
+        for (std::size_t first = 1; first < std::min<std::size_t>(4, folders.size()); ++first)
+            threads.emplace_back(lane, first);
+        lane(0);
+        for (std::thread& thread : threads)
+            thread.join();
+    };
+    std::vector<int> files;
+    for (const std::string& folder : folders) {
+        const std::string temporary = folder + "/.record." + std::to_string(round);
+        const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file < 0 || ::write(file, record.data(), record.size()) != std::ssize(record))
+            fail("record");
+        files.push_back(file);
+    }
+    atOnce([&](std::size_t index) { ::fsync(files[index]); });
+    for (std::size_t index = 0; index < folders.size(); ++index) {
+        const std::string temporary = folders[index] + "/.record." + std::to_string(round);
+        if (::rename(temporary.c_str(), (folders[index] + "/entry.json").c_str()) != 0)
+            fail("rename");
+        ::close(files[index]);
+    }
+    atOnce([&](std::size_t index) {
+        const int folder = ::open(folders[index].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::fsync(folder);
+        ::close(folder);
+    });
+}
+
+void RecordsFloor(benchmark::State& state) {
+    Home home;
+    const auto foldersFor = [&](int count) {
+        std::vector<std::string> folders;
+        for (int index = 0; index < count; ++index) {
+            folders.push_back(home.path + "/" + std::to_string(count) + "-" +
+                              std::to_string(index));
+            Files::createDirectories(folders.back(), 0700);
+        }
+        return folders;
+    };
+    const std::vector<std::string> one = foldersFor(1);
+    const std::vector<std::string> many = foldersFor(static_cast<int>(state.range(0)));
+    std::vector<double> ones;
+    std::vector<double> manys;
+    int round = 0;
+    for (auto _ : state) {
+        ::sync();
+        Clock::time_point started = Clock::now();
+        durableRewrites(one, ++round);
+        ones.push_back(seconds(Clock::now() - started));
+        started = Clock::now();
+        durableRewrites(many, round);
+        manys.push_back(seconds(Clock::now() - started));
+        state.SetIterationTime(manys.back());
+    }
+    state.counters["one_ms"] = median(ones) * 1000;
+    state.counters["count_ms"] = median(manys) * 1000;
+    state.counters["count_over_one_ms"] = (median(manys) - median(ones)) * 1000;
+}
+BENCHMARK(RecordsFloor)->Arg(16)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Fills home's cache, as the host finds it, with count entries of small clips, each published
 // and retained for a day, as drags leave them: a sweep keeps them all, after reading each.

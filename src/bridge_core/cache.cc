@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <limits>
@@ -152,32 +153,39 @@ std::int64_t saturatingAdd(std::int64_t total, std::int64_t amount) {
     return total + amount;
 }
 
-// Runs work(index) for every index below count, all at once: each on a thread of its own but the
-// first, which runs here. Flushes wait on the disk, and a file system commits the flushes that
-// wait together in one go, where one after another each waits for a commit of its own. A thread
-// that cannot be had leaves its work to this one. Once all are done, the failure of the lowest
-// index, if any, is thrown.
+// Runs work(index) for every index below count, a few at a time: on up to flushesInFlight
+// threads, this one among them, each taking every flushesInFlight-th index. Flushes wait on the
+// disk, and a file system commits the flushes that wait together in one go, where one after
+// another each waits for a commit of its own; more threads than a few cost more to start than
+// the disk gives back (16 records: about 12 ms with a thread each, 7 to 9 ms with two to four,
+// 12 ms with none). A thread that cannot be had leaves its share to this one. Once all are done,
+// the failure of the lowest index, if any, is thrown.
+constexpr std::size_t flushesInFlight = 4;
+
 template <typename Work>
 void atOnce(std::size_t count, Work work) {
     std::vector<std::exception_ptr> failures(count);
-    const auto run = [&](std::size_t index) {
-        try {
-            work(index);
-        } catch (...) {
-            failures[index] = std::current_exception();  // rethrown below, once all are done
+    const std::size_t lanes = std::min(count, flushesInFlight);
+    const auto runLane = [&](std::size_t lane) {
+        for (std::size_t index = lane; index < count; index += lanes) {
+            try {
+                work(index);
+            } catch (...) {
+                failures[index] = std::current_exception();  // rethrown below, once all are done
+            }
         }
     };
     std::vector<std::thread> threads;
-    threads.reserve(count);
-    for (std::size_t index = 1; index < count; ++index) {
+    threads.reserve(lanes);
+    for (std::size_t lane = 1; lane < lanes; ++lane) {
         try {
-            threads.emplace_back(run, index);
+            threads.emplace_back(runLane, lane);
         } catch (const std::system_error&) {
-            run(index);
+            runLane(lane);
         }
     }
-    if (count > 0) {
-        run(0);
+    if (lanes > 0) {
+        runLane(0);
     }
     for (std::thread& thread : threads) {
         thread.join();
