@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <system_error>
@@ -485,14 +486,15 @@ void Cache::stage(RecordBatch& batch, OwnedEntry& entry, EntryState state,
     next.state = state;
     next.touchedAt = clock_->wallNow();
     next.retainUntil = retainUntil;
-    std::optional<std::string> encoded = next.encode();
-    if (!encoded) {
+    // The one thing that keeps a record from being written: a time JSON cannot hold. Encoding
+    // waits for commit, off the answer's path.
+    if (!std::isfinite(next.createdAt) || !std::isfinite(next.touchedAt) ||
+        !std::isfinite(next.retainUntil.value_or(0))) {
         throw CacheFailure::io("encode");
     }
-    // Named here, on the caller's thread: commit writes on several.
+    // Named here, on the caller's thread and in the order of its other random draws.
     std::string temporaryName = ".entry.json." + random_->hex(8);
-    batch.staged_.push_back(
-        {&entry, std::move(next), std::move(*encoded), std::move(temporaryName), std::nullopt});
+    batch.staged_.push_back({&entry, std::move(next), std::move(temporaryName), std::nullopt});
 }
 
 void Cache::commit(RecordBatch& batch) {
@@ -508,8 +510,12 @@ void Cache::commit(RecordBatch& batch) {
     };
     try {
         for (RecordBatch::Staged& record : staged) {
-            record.file = Files::stage(record.entry->directory_ + "/entry.json",
-                                       bytesOf(record.encoded), record.temporaryName);
+            const std::optional<std::string> encoded = record.record.encode();
+            if (!encoded) {
+                throw FileFailure("encode", EINVAL);
+            }
+            record.file = Files::stage(record.entry->directory_ + "/entry.json", bytesOf(*encoded),
+                                       record.temporaryName);
         }
         atOnce(staged.size(), [&](std::size_t index) { Files::flush(*staged[index].file); });
         for (; placed < staged.size(); ++placed) {

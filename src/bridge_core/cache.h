@@ -63,10 +63,10 @@ class OwnedEntry {
     Descriptor lock_;
 };
 
-// Record rewrites made durable together: stage only encodes each new record; commit then writes
-// each beside its entry's record and flushes them all at once, renames each over its record and
-// flushes each folder. Until commit, the records on disk and in the entries are the old ones;
-// destroying a batch removes what it wrote and did not put in place.
+// Record rewrites made durable together: stage only makes each new record; commit then encodes
+// and writes each beside its entry's record and flushes them all at once, renames each over its
+// record and flushes each folder. Until commit, the records on disk and in the entries are the old
+// ones; destroying a batch removes what it wrote and did not put in place.
 class RecordBatch {
   public:
     RecordBatch() = default;
@@ -82,7 +82,6 @@ class RecordBatch {
         // The entry outlives the batch: its owner holds both.
         OwnedEntry* entry;
         EntryRecord record;
-        std::string encoded;
         std::string temporaryName;
         // Written by commit.
         std::optional<Files::Staged> file;
