@@ -76,8 +76,9 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
 
     // The records stay as they are until ARMED is out; settle() then writes the armed ones and
     // puts them in place, all flushed together, before the first poll: the page waits for
-    // ARMED, the disk need not hold it up. Here a record is only encoded, and one that cannot
-    // be refuses the ARM; one the disk refuses fails the drag before anything can claim it.
+    // ARMED, the disk need not hold it up. Here a record is only made in memory, and one with a
+    // time JSON cannot hold refuses the ARM; one the disk refuses fails the drag before anything
+    // can claim it.
     RecordBatch records;
     if (!stageArmed(clips, records)) {
         Log::note("record-arm-failed");

@@ -45,7 +45,7 @@ class ArmedDrag {
     const bool isList;
     // The per-user arm lock, held exactly while this drag is armed.
     ArmLease lease;
-    // The clips' armed records, written but not yet in place: once ARMED is out the session
+    // The clips' armed records, not yet written: once ARMED is out the session writes and
     // flushes them together and puts them in place, and no poll looks at the pasteboard before
     // that, so no file reaches a drop target before its record holds it. Empty from then on.
     RecordBatch records;
