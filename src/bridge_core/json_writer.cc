@@ -1,6 +1,7 @@
 #include "bridge_core/json_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -189,6 +191,8 @@ class Writer {
         return false;
     }
 
+    bool value(const boost::json::object& object) { return this->object(object, 0); }
+
   private:
     template <typename Integer>
     void number(Integer number) {
@@ -205,56 +209,65 @@ class Writer {
         return true;
     }
 
+    // Runs of bytes that need no escape are appended whole; only the bytes between them are
+    // looked at one by one.
     void string(std::string_view text) {
         out_.push_back('"');
-        std::string unicode;
         std::size_t runStart = 0;
         for (std::size_t index = 0; index < text.size(); ++index) {
             const auto byte = static_cast<unsigned char>(text[index]);
-            const char* escape = nullptr;
-            switch (byte) {
-                case '"':
-                    escape = "\\\"";
-                    break;
-                case '\\':
-                    escape = "\\\\";
-                    break;
-                case '\b':
-                    escape = "\\b";
-                    break;
-                case '\f':
-                    escape = "\\f";
-                    break;
-                case '\n':
-                    escape = "\\n";
-                    break;
-                case '\r':
-                    escape = "\\r";
-                    break;
-                case '\t':
-                    escape = "\\t";
-                    break;
-                case '/':
-                    if (style_.escapeSlashes) {
-                        escape = "\\/";
-                    }
-                    break;
-                default:
-                    if (byte < 0x20) {
-                        unicode.assign("\\u00");
-                        Hex::appendByte(unicode, byte);
-                        escape = unicode.c_str();
-                    }
+            if (!needsLook[byte] || (byte == '/' && !style_.escapeSlashes)) {
+                continue;
             }
-            if (escape != nullptr) {
-                out_.append(text.substr(runStart, index - runStart));
-                out_.append(escape);
-                runStart = index + 1;
-            }
+            out_.append(text.data() + runStart, index - runStart);
+            escape(byte);
+            runStart = index + 1;
         }
-        out_.append(text.substr(runStart));
+        out_.append(text.data() + runStart, text.size() - runStart);
         out_.push_back('"');
     }
+
+    void escape(unsigned char byte) {
+        switch (byte) {
+            case '"':
+                out_.append("\\\"");
+                return;
+            case '\\':
+                out_.append("\\\\");
+                return;
+            case '\b':
+                out_.append("\\b");
+                return;
+            case '\f':
+                out_.append("\\f");
+                return;
+            case '\n':
+                out_.append("\\n");
+                return;
+            case '\r':
+                out_.append("\\r");
+                return;
+            case '\t':
+                out_.append("\\t");
+                return;
+            case '/':
+                out_.append("\\/");
+                return;
+            default:
+                out_.append("\\u00");
+                Hex::appendByte(out_, byte);
+        }
+    }
+
+    // The control characters, the quote, the backslash, and the slash that one style escapes.
+    static constexpr std::array<bool, 256> needsLook = [] {
+        std::array<bool, 256> table{};
+        for (std::size_t byte = 0; byte < 0x20; ++byte) {
+            table[byte] = true;
+        }
+        table['"'] = table['\\'] = table['/'] = true;
+        return table;
+    }();
 
     void newline(int depth) {
         out_.push_back('\n');
@@ -284,17 +297,27 @@ class Writer {
     }
 
     bool object(const boost::json::object& object, int depth) {
-        std::vector<const boost::json::key_value_pair*> members;
-        members.reserve(object.size());
+        // The members in key order; an object of the usual few members is sorted on the stack.
+        using Member = const boost::json::key_value_pair*;
+        std::array<Member, 16> few;
+        std::vector<Member> many;
+        std::span<Member> members;
+        if (object.size() <= few.size()) {
+            members = std::span(few.data(), object.size());
+        } else {
+            many.resize(object.size());
+            members = many;
+        }
+        std::size_t count = 0;
         for (const auto& member : object) {
-            members.push_back(&member);
+            members[count++] = &member;
         }
         // Byte order, which std::string_view's comparison gives for UTF-8 keys.
         std::sort(members.begin(), members.end(),
-                  [](const auto* left, const auto* right) { return left->key() < right->key(); });
+                  [](Member left, Member right) { return left->key() < right->key(); });
         out_.push_back('{');
         bool first = true;
-        for (const auto* member : members) {
+        for (const Member member : members) {
             if (!first) {
                 out_.push_back(',');
             }
@@ -325,6 +348,15 @@ std::optional<std::string> JsonWriter::write(const boost::json::value& value, St
     std::string out;
     Writer writer(out, style);
     if (!writer.value(value, 0)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::string> JsonWriter::write(const boost::json::object& object, Style style) {
+    std::string out;
+    Writer writer(out, style);
+    if (!writer.value(object)) {
         return std::nullopt;
     }
     return out;

@@ -3,6 +3,7 @@
 // pretty form and the setup status line escapes forward slashes.
 #pragma once
 
+#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <optional>
 #include <string>
@@ -16,5 +17,8 @@ struct Style {
 
 // Nothing when the value holds something JSON cannot represent (an infinite or NaN number).
 std::optional<std::string> write(const boost::json::value& value, Style style = {});
+
+// The same for an object, without first copying it into a value.
+std::optional<std::string> write(const boost::json::object& object, Style style = {});
 
 }  // namespace quenra::JsonWriter

@@ -32,6 +32,7 @@ std::optional<SessionID> envelopeSession(const Outgoing::Message& message) {
 }  // namespace
 
 Outgoing::Message Outgoing::event(std::string_view type, const SessionID& session, Message body) {
+    body.reserve(body.size() + 4);  // the envelope, and a reply's request id
     body["type"] = type;
     body["protocolVersion"] = Identity::protocolVersion;
     body["session"] = boost::json::object{{"id", session.id}, {"epoch", session.epoch}};
