@@ -195,17 +195,17 @@ ArmRequest readArm(const object& request) {
 // Element index of "clips": an object of exactly the four members of a one-clip ARM, each
 // checked as there.
 ArmRequest readListedArm(const value& element, std::size_t index) {
-    const std::string place = "clips[" + std::to_string(index) + "]";
+    const auto place = [index] { return "clips[" + std::to_string(index) + "]"; };
     const object* clip = element.if_object();
     if (clip == nullptr || clip->size() != armMembers.size() ||
         !std::all_of(armMembers.begin(), armMembers.end(),
                      [&](std::string_view key) { return clip->contains(key); })) {
-        fail(place + " must be an object of exactly preparedId, clipId, generation and sha256");
+        fail(place() + " must be an object of exactly preparedId, clipId, generation and sha256");
     }
     try {
         return readArm(*clip);
     } catch (const ProtocolFailure& failed) {
-        fail(place + ": " + failed.detail);
+        fail(place() + ": " + failed.detail);
     }
 }
 
@@ -225,6 +225,7 @@ ArmListRequest readArmList(const object& request, const value& clips) {
         fail("clips must hold 2 to " + std::to_string(most) + " clips");
     }
     ArmListRequest arm;
+    arm.clips.reserve(list->size());
     for (std::size_t index = 0; index < list->size(); ++index) {
         ArmRequest clip = readListedArm((*list)[index], index);
         for (const ArmRequest& earlier : arm.clips) {
