@@ -132,7 +132,10 @@ class Host {
 
     void send(const ByteBuffer& frame) { Files::writeAll(input_.get(), frame); }
 
-    boost::json::object next() {
+    boost::json::object next() { return boost::json::parse(nextFrame()).as_object(); }
+
+    // The next frame's body, unparsed.
+    std::string nextFrame() {
         while (frames_.empty()) {
             std::uint8_t chunk[65536];
             ssize_t count = ::read(output_.get(), chunk, sizeof chunk);
@@ -146,9 +149,9 @@ class Host {
                 frames_.push_back(std::string(body.begin(), body.end()));
             }
         }
-        std::string frame = frames_.front();
+        std::string frame = std::move(frames_.front());
         frames_.erase(frames_.begin());
-        return boost::json::parse(frame).as_object();
+        return frame;
     }
 
     // The reply to frame, which must be of expectedType.
@@ -304,8 +307,8 @@ inline boost::json::object armOf(const boost::json::array& clips) {
 // the processors to the host.
 class BoardDrags {
   public:
-    // How long one armed drag took: ARM written to ARMED read, and the drag declared to the
-    // claim on the board.
+    // How long one armed drag took: ARM written to ARMED read (the request made before, the
+    // reply parsed after), and the drag declared to the claim on the board.
     struct Times {
         double arm = 0;
         double claim = 0;
@@ -331,10 +334,15 @@ class BoardDrags {
     Times takeOver(Host& host, const boost::json::object& arm) {
         Times times;
         const std::string requestId = "arm-" + std::to_string(++armed_);
+        const ByteBuffer frame = framed(request("ARM", requestId.c_str(), arm));
         const Clock::time_point asked = Clock::now();
-        const boost::json::object reply =
-            host.exchange(request("ARM", requestId.c_str(), arm), "ARMED");
+        host.send(frame);
+        const std::string answer = host.nextFrame();
         times.arm = seconds(Clock::now() - asked);
+        const boost::json::object reply = boost::json::parse(answer).as_object();
+        if (reply.at("type").as_string() != "ARMED") {
+            throw std::runtime_error("expected ARMED, got " + answer);
+        }
         const std::string marker(reply.at("marker").as_string());
         std::this_thread::sleep_for(std::chrono::microseconds(random_() % 5000));
 

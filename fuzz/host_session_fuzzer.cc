@@ -179,7 +179,7 @@ class Run {
     }
 
     void step(Script& script) {
-        const std::uint8_t action = script.next() % 15;
+        const std::uint8_t action = script.next() % 16;
         switch (action) {
             case 0: {
                 const auto body = script.take(script.next());
@@ -251,6 +251,10 @@ class Run {
             case 14:
                 chunk(script);
                 break;
+            case 15:
+                // The runtime settles a moment after a reply; requests and polls may come first.
+                settle();
+                break;
         }
         // Only a PREPARE adds to the cache and only a sweep may meet staging of others; after
         // any other step usage can only have shrunk, so the directory scans (most of a step's
@@ -310,12 +314,12 @@ class Run {
         require(replies.size() == 1, "one reply per request");
         const auto reply = check(replies.front(), true);
         require(reply.at("requestId").as_string() == requestId, "reply echoes the request id");
-        settle();
     }
 
-    // What the runtime runs once a reply is out: an ARM's records put in place.
+    // What the runtime runs a moment after a reply: an ARM's records put in place.
     void settle() {
         const auto events = session_.settle();
+        require(!session_.isUnsettled(), "settling leaves nothing to settle");
         require(events.size() <= 1, "at most one event after a reply");
         for (const auto& payload : events) {
             require(check(payload, false).at("type").as_string() == "DRAG_FAILED",
@@ -343,7 +347,6 @@ class Run {
                         reply.at("requestId").as_string() == "unparsed",
                     "an unreadable item is refused unparsed");
         }
-        settle();
     }
 
     void prepare(Script& script) {

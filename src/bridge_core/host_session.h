@@ -68,6 +68,7 @@ class HostSession final : public ServedSession {
     // The records an ARM staged are made durable, all in one flush: no event, or DRAG_FAILED
     // when they cannot be.
     std::vector<std::string> settle() override;
+    bool isUnsettled() const override;
     // No event, or the armed drag's one PUBLISHED, DRAG_FAILED or EXPIRED.
     std::vector<std::string> tick() override;
     bool isWatching() const override {

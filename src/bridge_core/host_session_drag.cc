@@ -75,10 +75,10 @@ std::string HostSession::arm(std::span<const ArmRequest> requested, bool isList,
     }
 
     // The records stay as they are until ARMED is out; settle() then writes the armed ones and
-    // puts them in place, all flushed together, before the first poll: the page waits for
-    // ARMED, the disk need not hold it up. Here a record is only made in memory, and one with a
-    // time JSON cannot hold refuses the ARM; one the disk refuses fails the drag before anything
-    // can claim it.
+    // puts them in place, all flushed together, before the first poll claims anything: the
+    // page waits for ARMED, the disk need not hold it up. Here a record is only made in memory, and
+    // one with a time JSON cannot hold refuses the ARM; one the disk refuses fails the drag before
+    // anything can claim it.
     RecordBatch records;
     if (!stageArmed(clips, records)) {
         Log::note("record-arm-failed");
@@ -170,19 +170,24 @@ std::string HostSession::armedReply(const std::string& requestId, const ArmedDra
                          {"leaseMs", leaseMs},
                      });
     }
-    boost::json::array clips;
+    Outgoing::Message body{
+        {"token", drag.token},
+        {"marker", drag.marker},
+        {"leaseMs", leaseMs},
+    };
+    // Made in place: an initializer list would copy the list whole.
+    boost::json::array& clips = body["clips"].emplace_array();
+    clips.reserve(drag.clips.size());
     for (const ArmedClip& clip : drag.clips) {
-        clips.push_back(boost::json::object{{"preparedId", clip.entry->preparedId()},
-                                            {"clipId", clip.clipId},
-                                            {"generation", clip.generation}});
+        clips.emplace_back(boost::json::object{{"preparedId", clip.entry->preparedId()},
+                                               {"clipId", clip.clipId},
+                                               {"generation", clip.generation}});
     }
-    return reply(MessageType::armed, requestId,
-                 {
-                     {"clips", std::move(clips)},
-                     {"token", drag.token},
-                     {"marker", drag.marker},
-                     {"leaseMs", leaseMs},
-                 });
+    return reply(MessageType::armed, requestId, std::move(body));
+}
+
+bool HostSession::isUnsettled() const {
+    return armed_ && !armed_->records.empty();
 }
 
 std::vector<std::string> HostSession::settle() {

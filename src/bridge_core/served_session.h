@@ -21,8 +21,11 @@ class ServedSession {
     // such item but a corrupt one.
     virtual std::vector<std::string> receive(const FrameDecoder::Item& item) = 0;
     // The work an answer leaves for after it is written, so that the reply does not wait for
-    // it: no event, or the armed drag's one event when that work ends the drag.
+    // it: no event, or the armed drag's one event when that work ends the drag. tick() does it
+    // first, should it still be waiting.
     virtual std::vector<std::string> settle() = 0;
+    // True while settle() has work to do.
+    virtual bool isUnsettled() const = 0;
     // One poll of the armed drag: no event, or its one event.
     virtual std::vector<std::string> tick() = 0;
     // True exactly while a drag is armed; the connection polls with tick() while it is.

@@ -45,9 +45,10 @@ class ArmedDrag {
     const bool isList;
     // The per-user arm lock, held exactly while this drag is armed.
     ArmLease lease;
-    // The clips' armed records, not yet written: once ARMED is out the session writes and
-    // flushes them together and puts them in place, and no poll looks at the pasteboard before
-    // that, so no file reaches a drop target before its record holds it. Empty from then on.
+    // The clips' armed records, not yet written: a moment after ARMED is out the session writes
+    // and flushes them together and puts them in place, and no poll looks at the pasteboard
+    // before that, so no file reaches a drop target before its record holds it. Empty from then
+    // on; a drag that ends first takes them with it unwritten.
     RecordBatch records;
     double deadline;
     // The last change count already dealt with; it is not examined again.

@@ -81,13 +81,10 @@ void Connection::answer(const std::vector<std::string>& replies) {
     if (!send(replies)) {
         return;
     }
-    // The watch timer starts before the answer's remaining work, so that work does not push
-    // the first poll later.
     updateWatchTimer();
-    if (!send(session_.settle())) {
-        return;
+    if (session_.isUnsettled() && !settleTimer_) {
+        settleTimer_ = loop_.addRepeatingTimer(settleDelay, [this] { settleFired(); });
     }
-    updateWatchTimer();
     if (!sweptOnce_) {
         // The cache's first sweep waits for the first answer (the extension's HELLO), so that
         // the browser never waits for a full cache to be read. No answer depends on when it
@@ -119,6 +116,16 @@ void Connection::updateWatchTimer() {
         loop_.cancelTimer(*watchTimer_);
         watchTimer_.reset();
     }
+}
+
+void Connection::settleFired() {
+    loop_.cancelTimer(*settleTimer_);
+    settleTimer_.reset();
+    guarded([&] {
+        if (send(session_.settle())) {
+            updateWatchTimer();
+        }
+    });
 }
 
 void Connection::watchFired() {

@@ -27,6 +27,10 @@ class Connection {
   public:
     static constexpr std::chrono::milliseconds watchInterval{5};
     static constexpr std::chrono::seconds sweepInterval{60};
+    // How long an answer's remaining work waits after the answer is written. The reader of the
+    // answer is woken on the processor that wrote it, and would otherwise wait there behind
+    // that work (an ARM's records, which the first poll needs in place 5 ms later).
+    static constexpr std::chrono::milliseconds settleDelay{1};
 
     // Every way a connection ends; end() gives each its log line and exit status.
     enum class Ending {
@@ -78,15 +82,18 @@ class Connection {
     // Runs work, turning memory that runs out into outOfMemory.
     template <typename Work>
     void guarded(Work&& work);
-    // Writes an item's replies, then keeps the watch timer in step and makes the first sweep.
+    // Writes an item's replies, keeps the watch timer in step, leaves the answer's remaining
+    // work to the settle timer and makes the first sweep.
     void answer(const std::vector<std::string>& replies);
     void watchFired();
+    void settleFired();
 
     EventLoop& loop_;
     ServedSession& session_;
     Exits exits_;
     std::optional<EventLoop::TimerId> watchTimer_;
     std::optional<EventLoop::TimerId> sweepTimer_;
+    std::optional<EventLoop::TimerId> settleTimer_;  // fires once, settleDelay after an answer
     bool sweptOnce_ = false;
     ThreadChecker thread_{"Connection"};  // the loop's thread, where the connection is made
 };

@@ -29,6 +29,7 @@ class RecordingSession final : public ServedSession {
         return {};
     }
     std::vector<std::string> settle() override { return {}; }
+    bool isUnsettled() const override { return false; }
     std::vector<std::string> tick() override { return {}; }
     bool isWatching() const override { return false; }
     void sweep() override {}
