@@ -233,6 +233,7 @@ TEST(ConnectionTest, AnAnswersRemainingWorkRunsOnceOnTheSettleTimerAndMayEndTheW
     harness.session.calls.clear();
     harness.session.settled = {"{\"failed\":1}"};
     harness.session.settleEndsWatching = true;
+    harness.session.stopWatchingAtTick = 1;  // a poll that came first would end the run too
     harness.loop.run();
     EXPECT_EQ(harness.session.calls, (std::vector<std::string>{"settle watched", "write"}));
     EXPECT_EQ(harness.written.back(), framed("{\"failed\":1}"));
