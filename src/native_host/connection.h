@@ -30,7 +30,7 @@ class Connection {
     // How long an answer's remaining work waits after the answer is written. The reader of the
     // answer is woken on the processor that wrote it, and would otherwise wait there behind
     // that work (an ARM's records, which the first poll needs in place 5 ms later).
-    static constexpr std::chrono::milliseconds settleDelay{1};
+    static constexpr std::chrono::microseconds settleDelay{200};
 
     // Every way a connection ends; end() gives each its log line and exit status.
     enum class Ending {
